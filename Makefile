@@ -1,0 +1,41 @@
+# Wrapper around CMake. `make` builds the optimised tool at build/rundif,
+# `make test` builds with ASan+UBSan and runs every test through ctest.
+JOBS      ?= $(shell nproc)
+CMAKE     ?= cmake
+RUN_ARGS  ?= /time /span=2 /key=0:1 ps -e -o comm=,pid=
+FUZZ_SECS ?= 60
+
+.PHONY: all run test bench fuzz format clean
+
+all:
+	$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=Release -DRUNDIF_TESTS=OFF
+	$(CMAKE) --build build -j $(JOBS) --target rundif
+
+# Runs the tool on a real command until it is stopped (Ctrl-C ends it with 130).
+run: all
+	@echo "build/rundif $(RUN_ARGS)"; build/rundif $(RUN_ARGS); s=$$?; \
+	  if [ $$s -ne 0 ] && [ $$s -ne 130 ]; then echo "rundif exited with $$s"; exit $$s; fi
+
+test:
+	$(CMAKE) -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DRUNDIF_SANITIZE=ON
+	$(CMAKE) --build build-asan -j $(JOBS)
+	cd build-asan && ctest --output-on-failure -j $(JOBS)
+
+bench:
+	$(CMAKE) -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DRUNDIF_TESTS=OFF -DRUNDIF_BENCH=ON
+	$(CMAKE) --build build-bench -j $(JOBS)
+	@set -e; for b in build-bench/bench_*; do [ -x "$$b" ] || continue; echo "== $$b"; "$$b"; done
+	@set -e; for s in bench/*.sh; do [ -f "$$s" ] || continue; echo "== $$s"; bash "$$s" build-bench/rundif; done
+
+fuzz:
+	CXX=clang++ $(CMAKE) -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRUNDIF_TESTS=OFF -DRUNDIF_FUZZ=ON
+	$(CMAKE) --build build-fuzz -j $(JOBS)
+	@set -e; for f in build-fuzz/fuzz_*; do [ -x "$$f" ] || continue; echo "== $$f"; \
+	  mkdir -p build-fuzz/corpus/$$(basename $$f); \
+	  "$$f" -max_total_time=$(FUZZ_SECS) build-fuzz/corpus/$$(basename $$f); done
+
+format:
+	git ls-files --cached --others --exclude-standard '*.cpp' '*.h' | xargs -r clang-format -i
+
+clean:
+	rm -rf build build-asan build-bench build-fuzz

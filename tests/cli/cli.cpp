@@ -1,0 +1,98 @@
+#include "tests/cli/cli.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+// The inherited environment with the given entries replacing theirs.
+static std::vector<std::string> make_env(const std::vector<std::string> &extra)
+{
+    std::vector<std::string> env;
+    for (char **e = environ; *e; e++) {
+        std::string s = *e;
+        std::string name = s.substr(0, s.find('='));
+        bool replaced = false;
+        for (const std::string &x : extra)
+            replaced |= x.substr(0, x.find('=')) == name;
+        if (!replaced)
+            env.push_back(s);
+    }
+    env.insert(env.end(), extra.begin(), extra.end());
+    return env;
+}
+
+static std::vector<char *> c_vector(std::vector<std::string> &v)
+{
+    std::vector<char *> c;
+    for (std::string &s : v)
+        c.push_back(s.data());
+    c.push_back(nullptr);
+    return c;
+}
+
+CliResult run_rundif(const std::vector<std::string> &args, const std::vector<std::string> &env,
+                     int timeout_ms)
+{
+    CliResult r;
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
+        return r;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_adddup2(&fa, err[1], 2);
+    std::vector<std::string> argv_s = {RUNDIF_BIN};
+    argv_s.insert(argv_s.end(), args.begin(), args.end());
+    std::vector<std::string> env_s = make_env(env);
+    std::vector<char *> argv_c = c_vector(argv_s), env_c = c_vector(env_s);
+    pid_t pid;
+    int rc = posix_spawn(&pid, RUNDIF_BIN, &fa, nullptr, argv_c.data(), env_c.data());
+    posix_spawn_file_actions_destroy(&fa);
+    close(out[1]);
+    close(err[1]);
+    if (rc != 0) {
+        close(out[0]);
+        close(err[0]);
+        return r;
+    }
+
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    struct pollfd pf[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string *dst[2] = {&r.out, &r.err};
+    int open_fds = 2;
+    while (open_fds > 0) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            kill(pid, SIGKILL);
+            deadline = std::chrono::steady_clock::now() + std::chrono::hours(1);
+        }
+        if (poll(pf, 2, (int)std::max<long>(left.count(), 1)) < 0 && errno != EINTR)
+            break;
+        for (int i = 0; i < 2; i++) {
+            if (pf[i].fd < 0 || !(pf[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            char buf[4096];
+            ssize_t n = read(pf[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                dst[i]->append(buf, (size_t)n);
+            } else if (n == 0 || errno != EINTR) {
+                close(pf[i].fd);
+                pf[i].fd = -1;
+                open_fds--;
+            }
+        }
+    }
+    int ws = 0;
+    waitpid(pid, &ws, 0);
+    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+    return r;
+}
