@@ -152,3 +152,230 @@ void _free(void *slot) noexcept; // frees *slot when both present; slot itself u
 // Test hook: the n-th allocation through the wrappers from now on fails
 // (1 = the next one); 0 disarms it.
 void __mem_fail_at(int32_t n) noexcept;
+
+// ---------------------------------------------------------------------------
+// Tick count
+//
+// A monotonic millisecond clock read from CLOCK_MONOTONIC_COARSE: no system
+// call, a few nanoseconds per read, so stream accounting can time every unit.
+// ---------------------------------------------------------------------------
+
+using tick_fn = uint64_t (*)(); // a clock: milliseconds since any fixed origin
+
+// Milliseconds of the monotonic clock (or of the injected clock).
+uint64_t tick_get() noexcept;
+
+// Test hook: read fn instead of the system clock; nullptr restores it.
+void __tick_fake(tick_fn fn) noexcept;
+
+// ---------------------------------------------------------------------------
+// Simple and complex timers
+//
+// The start stamp keeps the whole 64-bit tick count plus one, so every
+// interval comes out exact and 0 still means "stopped" even at tick 0.
+// ---------------------------------------------------------------------------
+
+struct st_simple_timer {
+    uint64_t tot; // sum of the measured intervals, ms
+    uint64_t cnt; // number of measured intervals
+    uint64_t stt; // tick count at start + 1; 0 when stopped
+};
+
+struct st_complex_timer {
+    st_simple_timer tmr;   // the call's own intervals
+    uint64_t chl_tot;      // sum of the intervals of timers whose parent this is
+    uint64_t chl_cnt;      // number of those intervals
+    st_complex_timer *par; // parent charged at stop, may be absent
+    st_complex_timer *lnk; // next timer down the profiler's stack
+};
+
+// Stores the start stamp; returns the timer (none for none).
+st_simple_timer *simple_timer_start(st_simple_timer *tmr) noexcept;
+
+// Milliseconds since the start stamp; 0 for a stopped or absent timer.
+uint64_t simple_timer_diff(const st_simple_timer *tmr) noexcept;
+
+// Adds the elapsed time to tot and 1 to cnt, clears the stamp; returns the
+// elapsed time (a stopped timer counts an interval of 0).
+uint64_t simple_timer_stop(st_simple_timer *tmr) noexcept;
+
+// Records the parent (may be absent) and starts the timer; returns it.
+st_complex_timer *complex_timer_start(st_complex_timer *tmr, st_complex_timer *par) noexcept;
+
+// Stops the timer and charges the interval to the parent's chl_tot/chl_cnt.
+// Returns the elapsed time.
+uint64_t complex_timer_stop(st_complex_timer *tmr) noexcept;
+
+// ---------------------------------------------------------------------------
+// Profiler (debug timers)
+//
+// One static st_debug_timer per measured code site, with msg, fil and lin
+// filled in by the caller; each call is timed by a complex timer that the
+// caller owns for the duration of the call:
+//
+//     static st_debug_timer site = {"parse", __FILE__, __LINE__};
+//     st_complex_timer call;
+//     debug_timer_start(&site, &call);
+//     ...
+//     debug_timer_stop(&site, &call);
+// ---------------------------------------------------------------------------
+
+// Fields after lin start at zero, so a site is written {msg, fil, lin}.
+struct st_debug_timer {
+    const char *msg;          // name of the site: report column and lookup key
+    const char *fil;          // source file
+    int32_t lin;              // source line
+    uint64_t tot = 0;         // total time of the site's outermost calls
+    uint64_t cnt = 0;         // number of completed calls
+    uint64_t chl_tot = 0;     // time of nested sites' calls inside this site's calls
+    uint64_t chl_cnt = 0;     // number of those nested calls
+    uint64_t max_tot = 0;     // greatest total time of one call
+    uint64_t min_tot = 0;     // least total time of one call
+    uint64_t max_own = 0;     // greatest own time (total minus nested) of one call
+    uint64_t min_own = 0;     // least own time of one call
+    st_debug_timer *nxt = {}; // next site in the report list
+    int32_t dpt = 0;          // current recursion depth
+    uint64_t rec_own = 0;     // time of finished inner recursive calls, not yet folded
+    uint32_t mm_set : 1 = 0;  // the max/min fields hold values
+};
+
+extern st_debug_timer *__global_debug_timer_link;           // report list head
+extern st_complex_timer *__global_debug_timer_stack_link;   // running call timers
+extern st_simple_timer __global_debug_timer_function_timer; // the profiler's own work
+extern int32_t __global_debug_timer_flg_lock;               // set while the report is written
+
+// Starts timing one call of the site; the call timer is reset first.
+void debug_timer_start(st_debug_timer *site, st_complex_timer *call) noexcept;
+
+// Ends the call started with the same call timer and folds it into the site.
+void debug_timer_stop(st_debug_timer *site, st_complex_timer *call) noexcept;
+
+// Writes the comma-separated report to $BAS_TMR_PATH, else "_bas_tmr.txt".
+// Returns the close result of the file, 0 when it could not be opened.
+int32_t debug_timer_print() noexcept;
+
+// The first call registers debug_timer_print for program end. Writes the
+// report when itv seconds have passed since the last one written this way
+// and returns its result; else returns 0.
+int32_t debug_timer_auto(uint32_t itv) noexcept;
+
+// Finds the site named msg; fills the count, total and own time of the
+// outputs that are given. 0, or -1 when no site has that name.
+int32_t debug_timer_get(const char *msg, uint64_t *cnt, uint64_t *tot, uint64_t *own) noexcept;
+
+// ---------------------------------------------------------------------------
+// Helpers: interval check, files named by the environment, hand-off slot
+// ---------------------------------------------------------------------------
+
+// 1 when at least itv seconds of the monotonic clock have passed since *stt
+// (seconds), storing the current time in *stt; else 0 (also without stt).
+int32_t check_timeup(uint64_t *stt, uint32_t itv) noexcept;
+
+// Opens the file named by the environment variable var, else (unset or the
+// open failed) def when given. Always close-on-exec. Returns none on failure.
+FILE *env_fopen(const char *var, const char *def, const char *mode) noexcept;
+
+struct st_stream;                               // defined by the stream framework
+using stream_end_fn = int32_t (*)(st_stream *); // how a parked stream is ended
+
+struct st_stkptr {
+    st_stream *stm;    // the parked stream, or none
+    stream_end_fn end; // its end routine (kept, never called here)
+};
+
+extern st_stkptr __stkptr; // the one-slot hand-off of self-allocated streams
+
+// With stm: parks stm and end (replacing what was parked) and returns stm.
+// Without: returns the parked stream (none if empty) and empties the slot.
+st_stream *stkptr(st_stream *stm, stream_end_fn end) noexcept;
+
+// ---------------------------------------------------------------------------
+// Memory log
+//
+// A ring of the 64 latest error records, each written when pushed to the
+// log file ($BAS_MEMLOG_PATH, else "memlog.log") and to standard error, and
+// a light-log file ($BAS_MEMLLOG_PATH, else "memlightlog.log") in which every
+// call site owns one 256-byte line holding its latest record.
+// ---------------------------------------------------------------------------
+
+enum : uint8_t {            // st_mem_log_mng.flg
+    MEM_LOG_FIL = 0x01,     // log file output on
+    MEM_LOG_FIL_PSH = 0x02, // write to the log file at push time (else at print)
+    MEM_LOG_ERR = 0x04,     // standard-error output on
+    MEM_LOG_ERR_PSH = 0x08, // write to standard error at push time (else at print)
+    MEM_LOG_LLG = 0x10,     // light log on
+    MEM_LOG_OPN = 0x20,     // outputs opened (first push; cleared by mem_log_clr)
+    MEM_LOG_EXT = 0x40,     // end-of-program flush registered
+    MEM_LOG_LCK = 0x80,     // locked by mem_log_lck
+};
+constexpr uint8_t MEM_LOG_OUT = 0x1F;             // the five output bits
+constexpr uint8_t MEM_LOG_FLG_INIT = 0x1F;        // every output on, at push time
+constexpr uint32_t MEM_LOG_RCD_NUM = 64;          // records in the ring
+constexpr size_t MEM_LOG_DAT_SIZ = 256;           // payload bytes per record
+constexpr long MEM_LOG_LLG_LINE = 256;            // bytes per light-log line
+constexpr const char *MEM_LOG_PRC = "rundif.exe"; // program name in record lines
+
+using mem_log_prt_fn = void (*)(FILE *fp, const void *dat); // payload printer
+
+struct st_mem_log_rcd {
+    uint64_t seq;                       // event count at the push
+    int32_t lin;                        // source line of the call site
+    const char *fil;                    // source file of the call site
+    int32_t val;                        // status value given by the caller
+    mem_log_prt_fn prt;                 // prints dat, may be absent
+    unsigned char dat[MEM_LOG_DAT_SIZ]; // payload, zero-filled past its length
+};
+
+struct st_mem_log_mng {
+    uint8_t flg;                         // MEM_LOG_* bits
+    uint8_t lck_sav;                     // output and opened bits saved by the lock
+    st_mem_log_rcd rcd[MEM_LOG_RCD_NUM]; // the ring
+    uint32_t pos;                        // slot of the next record
+    uint32_t num;                        // valid records, at most 64
+    FILE *lgf;                           // log file or none
+    FILE *sef;                           // standard error once in use
+    FILE *llf;                           // light-log file or none
+    int32_t llf_cnt;                     // light-log lines handed out
+};
+
+extern st_mem_log_mng __mem_log_mng;
+
+// Pushes a record: status value val, call site fil/lin, len bytes of dat
+// printed by prt. *id (may be absent) is the site's light-log line, handed
+// out on first use. 0; -1 when len is above 256 (nothing is logged).
+int32_t mem_log_psh(int32_t *id, int32_t val, const char *fil, int32_t lin, const void *dat,
+                    size_t len, mem_log_prt_fn prt) noexcept;
+
+// Writes the ring, oldest first, to the outputs that do not write at push
+// time. Returns the number of records; -1 when re-entered from a printer.
+int32_t mem_log_prt() noexcept;
+
+// mem_log_prt, then closes both files. Returns the light-log close result.
+int32_t mem_log_end() noexcept;
+
+// Empties the ring, forgets the light-log lines and closes both files.
+// Returns 0 or the light-log close result.
+int32_t mem_log_clr() noexcept;
+
+// The payload area of the slot that the next push will use.
+void *mem_log_nxt_buf() noexcept;
+
+// 1: save and turn off the output bits and lock; 0: restore them and
+// unlock. Locking twice or unlocking an unlocked log changes nothing.
+void mem_log_lck(int32_t sw) noexcept;
+
+// Writes one record line, the short form (no payload, no line feed) when
+// sht is set. Nothing without stream or record.
+void mem_log_rcd_prt(FILE *fp, const st_mem_log_rcd *rcd, int32_t sht) noexcept;
+
+// Payload printer for text: the payload as text, cut at 255 bytes.
+void mem_log_prt_str(FILE *fp, const void *dat) noexcept;
+
+// Payload printers for test values: a name text reference at byte 0, the
+// value at byte 8.
+void __test_mem_log_prt_str(FILE *fp, const void *dat) noexcept;  // "[TS] name = text at *value"
+void __test_mem_log_prt__str(FILE *fp, const void *dat) noexcept; // "[TS] name = text at byte 8"
+void __test_mem_log_prt_int(FILE *fp, const void *dat) noexcept;  // "[TI] name = %d"
+void __test_mem_log_prt_uint(FILE *fp, const void *dat) noexcept; // "[TU] name = %u"
+void __test_mem_log_prt_hex(FILE *fp, const void *dat) noexcept;  // "[TX] name = 0x%08X"
+void __test_mem_log_prt_flt(FILE *fp, const void *dat) noexcept;  // "[TF] name = %f"

@@ -1,0 +1,95 @@
+// Helpers shared by the diagnostics tests: an injected clock, a temporary
+// directory, environment and working-directory guards, file reading.
+#pragma once
+
+#include "base/diag/diag.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <unistd.h>
+
+namespace diag_test
+{
+
+// The injected clock: tests set fake_ms, timers read it.
+inline uint64_t fake_ms;
+
+inline uint64_t fake_clock()
+{
+    return fake_ms;
+}
+
+struct FakeClock {
+    explicit FakeClock(uint64_t start = 0)
+    {
+        fake_ms = start;
+        __tick_fake(fake_clock);
+    }
+    ~FakeClock() { __tick_fake(nullptr); }
+    void advance(uint64_t ms) { fake_ms += ms; }
+};
+
+// A fresh directory below the system's temporary directory, removed with
+// everything in it at the end of the scope.
+struct TempDir {
+    std::filesystem::path path;
+    TempDir()
+    {
+        std::string tpl = (std::filesystem::temp_directory_path() / "diagXXXXXX").string();
+        path = mkdtemp(tpl.data());
+    }
+    ~TempDir()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+    std::string file(const char *name) const { return (path / name).string(); }
+};
+
+// Sets (or with nullptr unsets) an environment variable for the scope.
+struct EnvVar {
+    std::string name;
+    bool had;
+    std::string old;
+    EnvVar(const char *nam, const char *val) : name(nam)
+    {
+        const char *cur = std::getenv(nam);
+        had = cur != nullptr;
+        if (had)
+            old = cur;
+        if (val)
+            setenv(nam, val, 1);
+        else
+            unsetenv(nam);
+    }
+    ~EnvVar()
+    {
+        if (had)
+            setenv(name.c_str(), old.c_str(), 1);
+        else
+            unsetenv(name.c_str());
+    }
+};
+
+// Changes the working directory for the scope.
+struct CwdGuard {
+    std::filesystem::path old = std::filesystem::current_path();
+    explicit CwdGuard(const std::filesystem::path &dir) { std::filesystem::current_path(dir); }
+    ~CwdGuard() { std::filesystem::current_path(old); }
+};
+
+inline std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+} // namespace diag_test
