@@ -1,0 +1,206 @@
+// Buffer: each mode's cursor, end status and growth, indexed access, lists,
+// hand-over and release, and records lying unaligned in packed memory.
+#include "base/container/container.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+// Huge requests must come back as failures, not abort the sanitized run.
+extern "C" const char *__asan_default_options()
+{
+    return "allocator_may_return_null=1";
+}
+
+namespace
+{
+
+uint32_t buf_exp(const void *hdl)
+{
+    return (buf_flg(hdl) & BUF_EXP_MSK) >> BUF_EXP_SHF;
+}
+
+TEST(Buf, GrowableArrayDoublesAndKeepsEveryElement)
+{
+    st_buf b{};
+    void *h = buf_hdl(&b);
+    ASSERT_EQ(buf_var(h, 1), 0);
+    EXPECT_EQ(buf_flg(h), 6u);
+    for (char c : {'a', 'b', 'c'})
+        ASSERT_EQ(buf_psh(h, &c), 0);
+    EXPECT_EQ(b.cnt, 3u);
+    EXPECT_EQ(buf_exp(h), 2u) << "3 bytes fit an array of 4";
+    char c = 'd';
+    buf_psh(h, &c);
+    EXPECT_EQ(buf_exp(h), 2u);
+    buf_psh(h, &c);
+    EXPECT_EQ(buf_exp(h), 3u) << "the 5th push grows to 8";
+    EXPECT_EQ(buf_end(h), h);
+    EXPECT_EQ(b.dat, nullptr);
+
+    ASSERT_EQ(buf_var(h, sizeof(uint32_t)), 0);
+    for (uint32_t i = 0; i < 1000; i++)
+        ASSERT_EQ(buf_psh(h, &i), 0);
+    EXPECT_EQ(buf_eop(h), 0) << "a growable array never ends on push";
+    EXPECT_EQ(static_cast<uint32_t *>(b.dat)[999], 999u) << "the handle indexes the array";
+    buf_rst(h);
+    for (uint32_t i = 0, v; i < 1000; i++) {
+        ASSERT_EQ(buf_pop(h, &v), 0);
+        ASSERT_EQ(v, i);
+    }
+    EXPECT_EQ(buf_eop(h), 1) << "the last pop sets the end bit";
+    uint32_t v = 7;
+    EXPECT_EQ(buf_pop(h, &v), RTN_ERR1) << "end status, not -1";
+    EXPECT_EQ(__rtn, RTN_ERR1);
+    EXPECT_EQ(buf_psh(h, &v), RTN_ERR1) << "the end bit is sticky";
+    buf_rst(h);
+    ASSERT_EQ(buf_psh(h, &v), 0) << "rewound, pushes overwrite from the start";
+    ASSERT_EQ(buf_get(h, 0, &v), 0);
+    EXPECT_EQ(v, 7u);
+    EXPECT_EQ(b.cnt, 1000u);
+
+    ASSERT_EQ(buf_put(h, 1500, &v), 0) << "put beyond cnt grows";
+    EXPECT_EQ(b.cnt, 1501u);
+    void *start = nullptr;
+    EXPECT_EQ(buf_ref(h, 0, 0, &start), 0);
+    EXPECT_EQ(start, b.dat) << "index 0, count 0 hands out the array start";
+    void *arr = nullptr;
+    ASSERT_EQ(_buf_vptr(h, &arr), 0);
+    EXPECT_EQ(b.dat, nullptr);
+    free(arr);
+    EXPECT_EQ(_buf_vptr(h, &arr), -1);
+
+    buf_var(h, 4);
+    EXPECT_EQ(_buf_vptr(h, &arr), -1) << "a growable buffer that never got an element";
+    buf_end(h);
+}
+
+TEST(Buf, FailuresChangeNothing)
+{
+    st_buf b{};
+    void *h = buf_hdl(&b);
+    buf_var(h, 1u << 31);
+    st_buf before = b;
+    void *e = nullptr;
+    EXPECT_EQ(buf_ref(h, 0, UINT32_MAX, &e), -1) << "2^63 bytes cannot be had";
+    EXPECT_EQ(std::memcmp(&b, &before, sizeof b), 0) << "not even the exponent moved";
+    buf_var(h, 4);
+    uint32_t x = 1;
+    ASSERT_EQ(buf_psh(h, &x), 0);
+    before = b;
+    EXPECT_EQ(buf_ref(h, 2, UINT32_MAX, &e), -1) << "index + count beyond 32 bits";
+    EXPECT_EQ(std::memcmp(&b, &before, sizeof b), 0);
+    buf_end(h);
+
+    uint16_t arr[3] = {1, 2, 3};
+    buf_ptr(h, arr, sizeof *arr, 3);
+    EXPECT_EQ(buf_get(h, 3, &x), -1) << "beyond cnt of a fixed array";
+    EXPECT_EQ(buf_ref(h, UINT32_MAX, 2, &e), -1) << "wrapping index + count";
+    EXPECT_EQ(buf_end(h), nullptr) << "a fixed array owns nothing";
+    EXPECT_EQ(b.dat, arr);
+}
+
+TEST(Buf, FixedArrayAndStringCursors)
+{
+    st_buf b{};
+    void *h = buf_hdl(&b);
+    buf_str(h, "xyz");
+    char c[4] = {};
+    for (int i = 0; i < 3; i++)
+        ASSERT_EQ(buf_pop(h, &c[i]), 0);
+    EXPECT_STREQ(c, "xyz");
+    EXPECT_EQ(buf_eop(h), 1) << "the third pop ends the view";
+    EXPECT_EQ(buf_pop(h, c), RTN_ERR1);
+
+    int16_t arr[2] = {};
+    buf_ptr(h, arr, sizeof *arr, 2);
+    int16_t v = 5;
+    ASSERT_EQ(buf_psh(h, &v), 0);
+    ASSERT_EQ(buf_psh(h, &v), 0);
+    EXPECT_EQ(buf_eop(h), 1) << "pushing the last element ends a fixed array";
+    EXPECT_EQ(buf_psh(h, &v), RTN_ERR1);
+    buf_rst(h);
+    EXPECT_EQ(b.pos, 0u);
+    v = 9;
+    ASSERT_EQ(buf_put(h, 1, &v), 0);
+    EXPECT_EQ(arr[1], 9);
+    buf_ptr(h, arr, sizeof *arr, 0);
+    EXPECT_EQ(buf_psh(h, &v), -1) << "a full fixed array refuses with -1";
+}
+
+TEST(Buf, LinkedStackAndQueue)
+{
+    st_buf b{};
+    void *h = buf_hdl(&b);
+    void *e = nullptr;
+    buf_lnks(h, sizeof(int));
+    EXPECT_EQ(buf_ref(h, 0, 1, &e), -1) << "an empty list has no element";
+    for (int i = 0; i < 5; i++)
+        buf_psh(h, &i);
+    int v;
+    ASSERT_EQ(buf_ref(h, UINT32_MAX, 1, &e), 0);
+    EXPECT_EQ(*static_cast<int *>(e), 0) << "the tail of a stack is its first push";
+    for (int i = 4; i >= 0; i--) {
+        ASSERT_EQ(buf_pop(h, &v), 0);
+        EXPECT_EQ(v, i) << "a stack pops in reverse";
+    }
+    EXPECT_EQ(buf_pop(h, &v), RTN_ERR1);
+    EXPECT_EQ(buf_end(h), h);
+
+    buf_lnkq(h, sizeof(int));
+    EXPECT_EQ(buf_flg(h), 1034u);
+    for (int round = 0; round < 2; round++) { // emptied and refilled
+        for (int i = 0; i < 4; i++)
+            ASSERT_EQ(buf_psh(h, &i), 0);
+        ASSERT_EQ(buf_ref(h, UINT32_MAX, 1, &e), 0);
+        EXPECT_EQ(*static_cast<int *>(e), 3);
+        ASSERT_EQ(buf_get(h, 2, &v), 0);
+        EXPECT_EQ(v, 2);
+        for (int i = 0; i < 4; i++) {
+            ASSERT_EQ(buf_pop(h, &v), 0);
+            EXPECT_EQ(v, i) << "a queue pops in push order";
+        }
+        EXPECT_EQ(b.cnt, 0u);
+        EXPECT_EQ(b.dat, nullptr);
+    }
+    v = 8;
+    buf_psh(h, &v);
+    buf_psh(h, &v);
+    ASSERT_EQ(buf_ref(h, 2, 1, &e), 0);
+    EXPECT_EQ(e, nullptr) << "past the end: no address";
+    EXPECT_EQ(buf_eop(h), 1);
+    EXPECT_EQ(buf_get(h, 2, &v), -1) << "no copy from a missing element";
+    EXPECT_EQ(buf_end(h), h) << "releases the two blocks left";
+}
+
+TEST(Buf, UnalignedRecordsInPackedMemory)
+{
+    alignas(8) unsigned char raw[80];
+    std::memset(raw, 0xee, sizeof raw);
+    void *h = raw + BUF_HDR_SIZ + 3; // an inline buffer at an odd address
+    buf_hdr_put(h, 0, 0, 4, 3);
+    const char src[4] = "abc";
+    for (int i = 0; i < 4; i++)
+        ASSERT_EQ(buf_psh(h, src), 0);
+    EXPECT_EQ(buf_psh(h, src), RTN_ERR1);
+    EXPECT_EQ(std::memcmp(static_cast<char *>(h) + 9, "abc", 3), 0) << "elements start at dat";
+    buf_clr(h);
+    EXPECT_EQ(buf_eop(h), 0);
+    for (int i = 0; i < 12; i++)
+        ASSERT_EQ(static_cast<unsigned char *>(h)[i], 0) << "clr zero-fills inline elements";
+    EXPECT_EQ(static_cast<unsigned char *>(h)[12], 0xee) << "and nothing beyond";
+
+    void *g = raw + BUF_HDR_SIZ + 1; // a growable record, misaligned
+    buf_var(g, sizeof(uint64_t));
+    for (uint64_t i = 0; i < 100; i++)
+        ASSERT_EQ(buf_psh(g, &i), 0);
+    uint64_t x;
+    ASSERT_EQ(buf_get(g, 77, &x), 0);
+    EXPECT_EQ(x, 77u);
+    EXPECT_EQ(buf_cnt(g), 100u);
+    EXPECT_EQ(buf_end(g), g);
+    EXPECT_EQ(buf_dat(g), nullptr);
+}
+
+} // namespace

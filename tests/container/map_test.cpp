@@ -1,0 +1,334 @@
+// Ordered map: put modes, balance under insertion and deletion, the
+// rotation lock, unaligned node layouts, check and print formats.
+#include "map_util.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cmath>
+#include <random>
+#include <string>
+
+namespace
+{
+
+// Equal black counts on every root-to-leaf path; -1 when they differ.
+int black_height(const st_map *m, const void *n)
+{
+    if (!n)
+        return 1;
+    int a = black_height(m, map_nod_lnk(m, n, 0));
+    int b = black_height(m, map_nod_lnk(m, n, 1));
+    return (a < 0 || a != b) ? -1 : a + !map_nod_red(m, n);
+}
+
+int log2_ceil(size_t n)
+{
+    return static_cast<int>(std::ceil(std::log2(static_cast<double>(n) + 1)));
+}
+
+// Second word of a 16-byte record: its payload.
+uint64_t payload(const void *nod)
+{
+    uint64_t v;
+    std::memcpy(&v, static_cast<const char *>(nod) + 8, sizeof v);
+    return v;
+}
+
+std::string printed(st_map *m, uint32_t flg)
+{
+    char *buf = nullptr;
+    size_t len = 0;
+    FILE *fp = open_memstream(&buf, &len);
+    map_prt(m, fp, flg);
+    fclose(fp);
+    std::string s(buf, len);
+    free(buf);
+    return s;
+}
+
+TEST(Map, PutModesAndResults)
+{
+    U64Map m(16);
+    void *n = nullptr, *out = &out;
+    EXPECT_EQ(m.get(5, &n), 1) << "a search in an empty map finds nothing";
+    EXPECT_EQ(m.put(5, MAP_PUT_OLD_ONLY, &out), 1) << "bit 0 adds no missing key";
+    EXPECT_EQ(out, &out) << "and leaves the node slot alone";
+    EXPECT_EQ(__rtn, 1);
+
+    uint64_t rec[2] = {key_be(5), 50};
+    ASSERT_EQ(map_put(&m.m, rec, &n, 0), 0);
+    EXPECT_EQ(m.m.root, n);
+    EXPECT_TRUE(map_nod_red(&m.m, n)) << "a new node hangs red";
+    ASSERT_EQ(m.get(5, &out), 0);
+    EXPECT_EQ(out, n);
+    EXPECT_FALSE(map_nod_red(&m.m, n)) << "the next search blackens the root";
+
+    rec[1] = 51;
+    EXPECT_EQ(map_put(&m.m, rec, &out, MAP_PUT_KEEP), 1) << "bit 1 keeps a present key";
+    EXPECT_EQ(out, n);
+    EXPECT_EQ(payload(n), 50u);
+    EXPECT_EQ(map_put(&m.m, rec, &out, MAP_PUT_OLD_ONLY), 0) << "bit 0 overwrites a present key";
+    EXPECT_EQ(out, n);
+    EXPECT_EQ(payload(n), 51u);
+
+    for (uint64_t k : {2, 8, 1, 9})
+        m.put(k);
+    void *old = nullptr;
+    m.get(8, &old);
+    void *l0 = map_nod_lnk(&m.m, old, 0), *l1 = map_nod_lnk(&m.m, old, 1);
+    bool red = map_nod_red(&m.m, old);
+    rec[0] = key_be(8);
+    rec[1] = 80;
+    ASSERT_EQ(map_put(&m.m, rec, &out, MAP_PUT_RPL), 0) << "bit 2 replaces the node";
+    EXPECT_NE(out, old);
+    EXPECT_EQ(payload(out), 80u);
+    EXPECT_EQ(map_nod_lnk(&m.m, out, 0), l0) << "the new node takes the old links";
+    EXPECT_EQ(map_nod_lnk(&m.m, out, 1), l1);
+    EXPECT_EQ(map_nod_red(&m.m, out), red) << "and the old colour";
+    EXPECT_TRUE(tree_ok(&m.m, {1, 2, 5, 8, 9}, 5));
+
+    EXPECT_EQ(m.del(7), 1) << "deleting a missing key changes nothing";
+    EXPECT_TRUE(tree_ok(&m.m, {1, 2, 5, 8, 9}, 5));
+    for (uint64_t k : {5, 1, 9, 2})
+        EXPECT_EQ(m.del(k), 0);
+    EXPECT_EQ(m.del(8), 0);
+    EXPECT_EQ(m.m.root, nullptr) << "deleting the only node empties the map";
+}
+
+int32_t mak_fails(void **out, const void *, uintptr_t)
+{
+    *out = nullptr;
+    return 0; // a null node counts as failure too
+}
+
+int32_t cpy_fails(void *, const void *, uintptr_t)
+{
+    return -1;
+}
+
+TEST(Map, FailingCallbacksLeaveTheTree)
+{
+    U64Map m(16);
+    for (uint64_t k = 0; k < 20; k++)
+        m.put(k);
+    st_map_fnc bad = st_map_fnclst;
+    bad.mak = mak_fails;
+    bad.cpy = cpy_fails;
+    m.m.fnclst = &bad;
+    std::set<uint64_t> model;
+    for (uint64_t k = 0; k < 20; k++)
+        model.insert(k);
+    __rtn = 1;
+    EXPECT_EQ(m.put(50), -1) << "make yielding no node";
+    EXPECT_EQ(m.put(7, MAP_PUT_RPL), -1) << "replacement needs a make";
+    EXPECT_EQ(m.put(7), -1) << "failing overwrite";
+    EXPECT_EQ(__rtn, -1);
+    bad.cpy = nullptr;
+    EXPECT_EQ(m.put(7), -1) << "a list without overwrite refuses";
+    m.m.fnclst = &st_map_fnclst;
+    EXPECT_TRUE(tree_ok(&m.m, model, 10));
+}
+
+// Builds a map from keys in the given order, then deletes and re-inserts
+// at random, checking against a std::set model after every change (every
+// step-th change for big runs).
+void balance_run(std::vector<uint64_t> keys, uint64_t seed, size_t step)
+{
+    U64Map m;
+    std::set<uint64_t> model;
+    for (size_t i = 0; i < keys.size(); i++) {
+        ASSERT_EQ(m.put(keys[i]), 0);
+        model.insert(keys[i]);
+        if (i % step == 0) {
+            ASSERT_TRUE(tree_ok(&m.m, model, 2 * log2_ceil(model.size()) + 1));
+        }
+    }
+    ASSERT_GT(black_height(&m.m, m.m.root), 0) << "rotations keep black heights equal";
+    std::mt19937_64 rnd(seed);
+    uint64_t span = 2 * keys.size();
+    for (size_t i = 0; i < 2 * keys.size(); i++) {
+        uint64_t k = rnd() % span;
+        if (rnd() % 3) {
+            ASSERT_EQ(m.del(k), model.erase(k) ? 0 : 1);
+        } else {
+            ASSERT_EQ(m.put(k, MAP_PUT_KEEP), model.insert(k).second ? 0 : 1);
+        }
+        if (i % step == 0) {
+            ASSERT_TRUE(tree_ok(&m.m, model, 3 * log2_ceil(model.size())));
+        }
+    }
+    ASSERT_TRUE(tree_ok(&m.m, model, 3 * log2_ceil(model.size())));
+    for (uint64_t k : std::vector<uint64_t>(model.begin(), model.end()))
+        ASSERT_EQ(m.del(k), 0);
+    EXPECT_EQ(m.m.root, nullptr);
+}
+
+TEST(Map, StaysOrderedAndBalanced)
+{
+    U64Map asc;
+    for (uint64_t k = 0; k < 1000; k++)
+        asc.put(k);
+    EXPECT_LT(asc.m.dpt_max, 20u) << "1000 ascending keys stay logarithmic";
+
+    std::vector<uint64_t> keys(20000);
+    for (size_t i = 0; i < keys.size(); i++)
+        keys[i] = i;
+    std::vector<uint64_t> small(keys.begin(), keys.begin() + 1000);
+    balance_run(small, 1, 1);
+    balance_run(keys, 1, 499);
+    std::reverse(small.begin(), small.end());
+    std::reverse(keys.begin(), keys.end());
+    balance_run(small, 2, 1);
+    balance_run(keys, 2, 499);
+    std::shuffle(small.begin(), small.end(), std::mt19937_64(3));
+    std::shuffle(keys.begin(), keys.end(), std::mt19937_64(3));
+    balance_run(small, 3, 1);
+    balance_run(keys, 3, 499);
+}
+
+TEST(Map, LockKeepsLookupsFromReshaping)
+{
+    U64Map m;
+    for (uint64_t k = 0; k < 200; k++)
+        m.put(k);
+    void *n;
+    m.get(0, &n); // the root is black from here on
+    map_rtt_lck(&m.m, 1);
+    map_rtt_lck(&m.m, 1);
+    map_rtt_lck(&m.m, 0);
+    EXPECT_EQ(m.m.rtt_lck, 1) << "the lock is a counter";
+    std::string before = printed(&m.m, MAP_PRT_TREE | MAP_PRT_HDR);
+    for (uint64_t k = 0; k < 200; k++)
+        ASSERT_EQ(m.get(k, &n), 0);
+    EXPECT_EQ(printed(&m.m, MAP_PRT_TREE | MAP_PRT_HDR), before);
+    map_rtt_lck(&m.m, 0);
+    for (uint64_t k = 0; k < 200; k++)
+        ASSERT_EQ(m.get(k, &n), 0);
+    EXPECT_NE(printed(&m.m, MAP_PRT_TREE | MAP_PRT_HDR), before)
+        << "unlocked, the same lookups repair the pending red pairs";
+}
+
+// A packed node as the variant map uses: a 1-byte key, links at odd
+// offsets, and a colour bit sharing its byte with the owner's bits.
+struct packed_nod {
+    uint8_t key;
+    char lnk[2][sizeof(void *)];
+    uint8_t flg; // bit 7 colour, bits 0..6 the owner's
+};
+
+int32_t pk_cmp(const void *a, const void *b, uintptr_t)
+{
+    return *static_cast<const uint8_t *>(a) - *static_cast<const uint8_t *>(b);
+}
+
+int32_t pk_mak(void **out, const void *src, uintptr_t)
+{
+    packed_nod *n = new packed_nod(*static_cast<const packed_nod *>(src));
+    *out = n;
+    return 0;
+}
+
+void pk_del(void *nod, uintptr_t prm)
+{
+    ++*reinterpret_cast<int *>(prm);
+    delete static_cast<packed_nod *>(nod);
+}
+
+TEST(Map, UnalignedLinksAndSharedColourByte)
+{
+    static_assert(offsetof(packed_nod, lnk) == 1);
+    int released = 0;
+    const st_map_fnc fl = {pk_cmp, nullptr, pk_mak, pk_del, nullptr};
+    st_map m{};
+    map_set(&m, &fl, reinterpret_cast<uintptr_t>(&released), 1, 1 + sizeof(void *), 0,
+            offsetof(packed_nod, flg), 0x80);
+    std::set<uint64_t> model;
+    std::vector<uint8_t> keys(256);
+    for (int i = 0; i < 256; i++)
+        keys[i] = static_cast<uint8_t>(i);
+    std::shuffle(keys.begin(), keys.end(), std::mt19937_64(9));
+    for (uint8_t k : keys) {
+        packed_nod src = {k, {}, static_cast<uint8_t>(k & 0x7f)};
+        ASSERT_EQ(map_put(&m, &src, nullptr, 0), 0);
+        model.insert(k);
+    }
+    for (int k = 0; k < 256; k += 2) {
+        uint8_t key = static_cast<uint8_t>(k);
+        ASSERT_EQ(map_del(&m, &key), 0);
+        model.erase(key);
+    }
+    EXPECT_EQ(map_chk(&m, nullptr, nullptr), 0);
+    std::vector<uint64_t> seen;
+    for (int i = 1; i < 256; i += 2) {
+        uint8_t k = static_cast<uint8_t>(i);
+        void *n;
+        ASSERT_EQ(map_get(&m, &k, &n), 0);
+        EXPECT_EQ(static_cast<packed_nod *>(n)->flg & 0x7f, k & 0x7f) << "owner bits untouched";
+        seen.push_back(k);
+    }
+    EXPECT_EQ(seen, std::vector<uint64_t>(model.begin(), model.end()));
+    EXPECT_EQ(map_end(&m), &m);
+    EXPECT_EQ(released, 256);
+    EXPECT_EQ(m.root, nullptr);
+}
+
+void on_bad_pair(const void *nod, const void *cld, void *arg)
+{
+    static_cast<std::vector<std::pair<uint64_t, uint64_t>> *>(arg)->push_back(
+        {key_get(nod), key_get(cld)});
+}
+
+TEST(Map, CheckReportsUnorderedPairs)
+{
+    U64Map m;
+    for (uint64_t k : {20, 10, 30})
+        m.put(k);
+    std::vector<std::pair<uint64_t, uint64_t>> bad;
+    EXPECT_EQ(map_chk(&m.m, on_bad_pair, &bad), 0);
+    uint64_t k = key_be(40); // the link-0 child now sorts after its parent
+    std::memcpy(map_nod_lnk(&m.m, m.m.root, 0), &k, sizeof k);
+    EXPECT_EQ(map_chk(&m.m, on_bad_pair, &bad), 1);
+    ASSERT_EQ(bad.size(), 1u);
+    EXPECT_EQ(bad[0], std::make_pair(uint64_t{20}, uint64_t{40}));
+    EXPECT_EQ(map_chk(&m.m, nullptr, nullptr), 1) << "no report callback needed";
+}
+
+TEST(Map, PrintFormats)
+{
+    uint8_t rec[3] = {1, 2, 10};
+    char *buf = nullptr;
+    size_t len = 0;
+    FILE *fp = open_memstream(&buf, &len);
+    st_map_prt(fp, rec, uintptr_t{3} << 16 | 3);
+    fclose(fp);
+    EXPECT_EQ(std::string(buf, len), "01 02 0A");
+    free(buf);
+
+    st_map m{};
+    st_map_set(&m, 1, 1);
+    for (uint8_t k : {2, 1, 3})
+        map_put(&m, &k, nullptr, 0);
+    EXPECT_EQ(printed(&m, 0), "01\n02\n03\n");
+    std::string b(10, ' ');
+    EXPECT_EQ(printed(&m, MAP_PRT_TREE), "    02\n      "
+                                         "        01\n" +
+                                             b + b +
+                                             "      "
+                                             "        03\n" +
+                                             b + b);
+    void *n2 = m.root, *n1 = map_nod_lnk(&m, n2, 0), *n3 = map_nod_lnk(&m, n2, 1);
+    char hdr[3][64];
+    snprintf(hdr[0], 64, "[%08" PRIxPTR " *] 01\n", reinterpret_cast<uintptr_t>(n1));
+    snprintf(hdr[1], 64, "[%08" PRIxPTR " -] 02\n", reinterpret_cast<uintptr_t>(n2));
+    snprintf(hdr[2], 64, "[%08" PRIxPTR " *] 03\n", reinterpret_cast<uintptr_t>(n3));
+    EXPECT_EQ(printed(&m, MAP_PRT_HDR), std::string("=lnk-0=\n=lnk-0=\n") + hdr[0] + "=lnk-1=\n" +
+                                            hdr[1] + "=lnk-1=\n=lnk-0=\n" + hdr[2] + "=lnk-1=\n");
+    map_end(&m);
+    EXPECT_EQ(printed(&m, MAP_PRT_TREE), "");
+    uint8_t k1 = 1;
+    EXPECT_EQ(map_put(&m, &k1, nullptr, 0), 0) << "an ended map is usable again";
+    map_end(&m);
+    EXPECT_EQ(st_map_set(&m, 4, 5), -1) << "a key longer than its record";
+}
+
+} // namespace

@@ -1,0 +1,84 @@
+// Helpers of the map tests: 8-byte keys stored big-endian (so byte order is
+// numeric order), an owning map, an independent in-order walk and a checker.
+#pragma once
+
+#include "base/container/container.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <set>
+#include <vector>
+
+inline uint64_t key_get(const void *p)
+{
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return __builtin_bswap64(v);
+}
+
+inline uint64_t key_be(uint64_t v)
+{
+    return __builtin_bswap64(v);
+}
+
+// An st_map of R-byte records keyed by their first 8 bytes; ended on scope exit.
+struct U64Map {
+    st_map m{};
+    explicit U64Map(uint32_t rec = 8) { st_map_set(&m, rec, 8); }
+    ~U64Map() { map_end(&m); }
+    int32_t put(uint64_t v, uint32_t mode = 0, void **out = nullptr)
+    {
+        uint64_t rec[4] = {key_be(v), 0, 0, 0};
+        return map_put(&m, rec, out, mode);
+    }
+    int32_t get(uint64_t v, void **out)
+    {
+        uint64_t k = key_be(v);
+        return map_get(&m, &k, out);
+    }
+    int32_t del(uint64_t v)
+    {
+        uint64_t k = key_be(v);
+        return map_del(&m, &k);
+    }
+};
+
+// In-order keys by following the links directly (no library traversal).
+inline void keys_walk(const st_map *m, const void *n, std::vector<uint64_t> &out)
+{
+    if (!n)
+        return;
+    keys_walk(m, map_nod_lnk(m, n, 0), out);
+    out.push_back(key_get(map_nod_key(m, n)));
+    keys_walk(m, map_nod_lnk(m, n, 1), out);
+}
+
+inline std::vector<uint64_t> keys_of(const st_map *m)
+{
+    std::vector<uint64_t> out;
+    keys_walk(m, m->root, out);
+    return out;
+}
+
+inline int height(const st_map *m, const void *n)
+{
+    if (!n)
+        return 0;
+    return 1 + std::max(height(m, map_nod_lnk(m, n, 0)), height(m, map_nod_lnk(m, n, 1)));
+}
+
+// Order (map_chk and the walk against the model) and a height bound.
+inline ::testing::AssertionResult tree_ok(st_map *m, const std::set<uint64_t> &model, int max_h)
+{
+    if (map_chk(m, nullptr, nullptr) != 0)
+        return ::testing::AssertionFailure() << "map_chk found an unordered pair";
+    std::vector<uint64_t> keys = keys_of(m);
+    if (!std::equal(keys.begin(), keys.end(), model.begin(), model.end()))
+        return ::testing::AssertionFailure() << "in-order keys differ from the model";
+    int h = height(m, m->root);
+    if (h > max_h)
+        return ::testing::AssertionFailure() << "height " << h << " above " << max_h;
+    return ::testing::AssertionSuccess();
+}
