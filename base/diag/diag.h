@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <type_traits>
 
 // ---------------------------------------------------------------------------
 // Status word
@@ -188,6 +189,7 @@ struct st_complex_timer {
     st_complex_timer *par; // parent charged at stop, may be absent
     st_complex_timer *lnk; // next timer down the profiler's stack
 };
+static_assert(std::is_standard_layout_v<st_complex_timer>);
 
 // Stores the start stamp; returns the timer (none for none).
 st_simple_timer *simple_timer_start(st_simple_timer *tmr) noexcept;
@@ -238,6 +240,7 @@ struct st_debug_timer {
     uint64_t rec_own = 0;     // time of finished inner recursive calls, not yet folded
     uint32_t mm_set : 1 = 0;  // the max/min fields hold values
 };
+static_assert(std::is_standard_layout_v<st_debug_timer>);
 
 extern st_debug_timer *__global_debug_timer_link;           // report list head
 extern st_complex_timer *__global_debug_timer_stack_link;   // running call timers
@@ -337,6 +340,8 @@ struct st_mem_log_mng {
     FILE *llf;                           // light-log file or none
     int32_t llf_cnt;                     // light-log lines handed out
 };
+
+static_assert(std::is_standard_layout_v<st_mem_log_mng>);
 
 extern st_mem_log_mng __mem_log_mng;
 
