@@ -43,6 +43,9 @@ TEST(Buf, GrowableArrayDoublesAndKeepsEveryElement)
     for (uint32_t i = 0; i < 1000; i++)
         ASSERT_EQ(buf_psh(h, &i), 0);
     EXPECT_EQ(buf_eop(h), 0) << "a growable array never ends on push";
+    uint32_t v = 7;
+    EXPECT_EQ(buf_pop(h, &v), RTN_ERR1) << "the shared cursor stands at the end";
+    EXPECT_EQ(buf_eop(h), 1);
     EXPECT_EQ(static_cast<uint32_t *>(b.dat)[999], 999u) << "the handle indexes the array";
     buf_rst(h);
     for (uint32_t i = 0, v; i < 1000; i++) {
@@ -50,7 +53,6 @@ TEST(Buf, GrowableArrayDoublesAndKeepsEveryElement)
         ASSERT_EQ(v, i);
     }
     EXPECT_EQ(buf_eop(h), 1) << "the last pop sets the end bit";
-    uint32_t v = 7;
     EXPECT_EQ(buf_pop(h, &v), RTN_ERR1) << "end status, not -1";
     EXPECT_EQ(__rtn, RTN_ERR1);
     EXPECT_EQ(buf_psh(h, &v), RTN_ERR1) << "the end bit is sticky";
@@ -164,14 +166,21 @@ TEST(Buf, LinkedStackAndQueue)
         EXPECT_EQ(b.cnt, 0u);
         EXPECT_EQ(b.dat, nullptr);
     }
-    v = 8;
-    buf_psh(h, &v);
-    buf_psh(h, &v);
-    ASSERT_EQ(buf_ref(h, 2, 1, &e), 0);
+    for (int i = 0, next = 0; i < 30; i++) { // pops and pushes interleaved
+        ASSERT_EQ(buf_psh(h, &i), 0);
+        if (i % 3 != 2)
+            continue;
+        ASSERT_EQ(buf_pop(h, &v), 0);
+        EXPECT_EQ(v, next++);
+        ASSERT_EQ(buf_ref(h, UINT32_MAX, 1, &e), 0);
+        EXPECT_EQ(*static_cast<int *>(e), i) << "the tail survives a pop";
+    }
+    EXPECT_EQ(b.cnt, 20u);
+    ASSERT_EQ(buf_ref(h, 20, 1, &e), 0);
     EXPECT_EQ(e, nullptr) << "past the end: no address";
     EXPECT_EQ(buf_eop(h), 1);
-    EXPECT_EQ(buf_get(h, 2, &v), -1) << "no copy from a missing element";
-    EXPECT_EQ(buf_end(h), h) << "releases the two blocks left";
+    EXPECT_EQ(buf_get(h, 20, &v), -1) << "no copy from a missing element";
+    EXPECT_EQ(buf_end(h), h) << "releases the blocks left";
 }
 
 TEST(Buf, UnalignedRecordsInPackedMemory)

@@ -291,6 +291,9 @@ TEST(Map, CheckReportsUnorderedPairs)
     ASSERT_EQ(bad.size(), 1u);
     EXPECT_EQ(bad[0], std::make_pair(uint64_t{20}, uint64_t{40}));
     EXPECT_EQ(map_chk(&m.m, nullptr, nullptr), 1) << "no report callback needed";
+    k = key_be(20); // equal keys are unordered too
+    std::memcpy(map_nod_lnk(&m.m, m.m.root, 0), &k, sizeof k);
+    EXPECT_EQ(map_chk(&m.m, nullptr, nullptr), 1);
 }
 
 TEST(Map, PrintFormats)
