@@ -317,7 +317,7 @@ void *buf_end(void *hdl) noexcept
 int32_t _buf_vptr(void *hdl, void **out) noexcept
 {
     void *dat = buf_dat(hdl);
-    if (!dat)
+    if (!dat || (buf_flg(hdl) & BUF_LNK)) // a list head is no block of its own
         return rtn_fail();
     *out = dat;
     buf_dat_set(hdl, nullptr);

@@ -122,7 +122,7 @@ inline void map_lnk_put(const st_map *map, void *nod, int side, void *to) noexce
 }
 
 // ---------------------------------------------------------------------------
-// Ordered map: operations. Each also leaves its status result in __rtn.
+// Ordered map: operations. Status results are also left in __rtn.
 // ---------------------------------------------------------------------------
 
 // Sets every field but rtt_lck; the map starts empty. Returns 0.
@@ -261,6 +261,9 @@ int32_t map_rng_pop_end(st_map_rng_itr *itr) noexcept;
 //   BUF_EXT        fixed array or string view in caller memory
 //   BUF_EXT|VAR|e  growable array of 2^e elements (e in bits 8..13)
 //   BUF_EXT|LNK    linked stack;  BUF_EXT|LNK|QUE  linked queue
+// A list element is a block of its own: its next link lies right before it.
+// A queue keeps its tail in a word before the head's next link (the 32-bit
+// cursor cannot hold a pointer); pos stays 0 for lists.
 // ---------------------------------------------------------------------------
 
 struct st_buf {
@@ -382,5 +385,5 @@ int32_t buf_eop(const void *hdl) noexcept;
 void *buf_end(void *hdl) noexcept;
 
 // Hands the array over (*out; the caller frees it) and empties dat. 0; -1
-// when dat was empty.
+// when dat was empty or the buffer is a list (nothing changed).
 int32_t _buf_vptr(void *hdl, void **out) noexcept;

@@ -23,7 +23,7 @@ const st_map_fnc st_map_fnclst = {st_map_cmp, st_map_cpy, st_map_mak, st_map_del
 
 int32_t st_map_set(st_map *map, uint32_t rec_siz, uint32_t key_siz) noexcept
 {
-    if (key_siz > rec_siz || rec_siz + ST_MAP_CLR > INT16_MAX)
+    if (key_siz > rec_siz || rec_siz > INT16_MAX - ST_MAP_CLR)
         return rtn_fail();
     int16_t r = static_cast<int16_t>(rec_siz);
     return map_set(map, &st_map_fnclst, uintptr_t{rec_siz} << 16 | key_siz, r,

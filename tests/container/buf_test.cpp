@@ -180,6 +180,8 @@ TEST(Buf, LinkedStackAndQueue)
     EXPECT_EQ(e, nullptr) << "past the end: no address";
     EXPECT_EQ(buf_eop(h), 1);
     EXPECT_EQ(buf_get(h, 20, &v), -1) << "no copy from a missing element";
+    void *arr = nullptr;
+    EXPECT_EQ(_buf_vptr(h, &arr), -1) << "a list has no array to hand over";
     EXPECT_EQ(buf_end(h), h) << "releases the blocks left";
 }
 

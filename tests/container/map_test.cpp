@@ -332,6 +332,8 @@ TEST(Map, PrintFormats)
     EXPECT_EQ(map_put(&m, &k1, nullptr, 0), 0) << "an ended map is usable again";
     map_end(&m);
     EXPECT_EQ(st_map_set(&m, 4, 5), -1) << "a key longer than its record";
+    EXPECT_EQ(st_map_set(&m, UINT32_MAX - 7, 8), -1) << "offsets beyond 16 bits";
+    EXPECT_EQ(st_map_set(&m, 32751, 8), 0) << "the largest record whose offsets fit";
 }
 
 } // namespace
