@@ -46,20 +46,13 @@ struct U64Map {
 };
 
 // In-order keys by following the links directly (no library traversal).
-inline void keys_walk(const st_map *m, const void *n, std::vector<uint64_t> &out)
+inline void keys_of(const st_map *m, const void *n, std::vector<uint64_t> &out)
 {
     if (!n)
         return;
-    keys_walk(m, map_nod_lnk(m, n, 0), out);
+    keys_of(m, map_nod_lnk(m, n, 0), out);
     out.push_back(key_get(map_nod_key(m, n)));
-    keys_walk(m, map_nod_lnk(m, n, 1), out);
-}
-
-inline std::vector<uint64_t> keys_of(const st_map *m)
-{
-    std::vector<uint64_t> out;
-    keys_walk(m, m->root, out);
-    return out;
+    keys_of(m, map_nod_lnk(m, n, 1), out);
 }
 
 inline int height(const st_map *m, const void *n)
@@ -74,7 +67,8 @@ inline ::testing::AssertionResult tree_ok(st_map *m, const std::set<uint64_t> &m
 {
     if (map_chk(m, nullptr, nullptr) != 0)
         return ::testing::AssertionFailure() << "map_chk found an unordered pair";
-    std::vector<uint64_t> keys = keys_of(m);
+    std::vector<uint64_t> keys;
+    keys_of(m, m->root, keys);
     if (!std::equal(keys.begin(), keys.end(), model.begin(), model.end()))
         return ::testing::AssertionFailure() << "in-order keys differ from the model";
     int h = height(m, m->root);
