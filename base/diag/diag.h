@@ -88,6 +88,13 @@ inline int32_t rtn_none() noexcept
     return __rtn = RTN_NONE;
 }
 
+// Puts the status word back at the end of the scope, for bookkeeping that
+// calls status-setting operations but must leave the caller's word alone.
+struct st_rtn_save {
+    int32_t w = __rtn; // the word at the start of the scope
+    ~st_rtn_save() { __rtn = w; }
+};
+
 // Call a fallible operation; on failure apply the keeping rule and return.
 #define RTN_TRY(call)                                                                              \
     do {                                                                                           \
@@ -384,3 +391,159 @@ void __test_mem_log_prt_int(FILE *fp, const void *dat) noexcept;  // "[TI] name 
 void __test_mem_log_prt_uint(FILE *fp, const void *dat) noexcept; // "[TU] name = %u"
 void __test_mem_log_prt_hex(FILE *fp, const void *dat) noexcept;  // "[TX] name = 0x%08X"
 void __test_mem_log_prt_flt(FILE *fp, const void *dat) noexcept;  // "[TF] name = %f"
+
+// ---------------------------------------------------------------------------
+// Resource manager
+//
+// A registry of acquired resources (any pointer-like handle with a size),
+// each tagged with the source position that acquired it. Registrations made
+// with a non-zero nest flag end with the nesting level they were made in.
+// Every operation takes a manager and uses __rscmng_base when it is absent;
+// none of them changes the status word except rscmng_chk (see there).
+// ---------------------------------------------------------------------------
+
+struct st_map; // the ordered map, defined with the containers
+
+// Registry key: ordered by beg, then knst (both unsigned); end is carried
+// along for the range checks.
+struct st_rscmng_key {
+    uintptr_t beg; // range start (the resource); first key field
+    uintptr_t end; // range end (resource + size)
+    uint32_t knst; // copy of the nest flag; second key field
+};
+
+// A registration: one map node per key. The source position comes first so
+// that __src_pos_fprint prints it.
+struct st_rscmng_rcd {
+    st_src_pos pos;      // abt, fil, lin, fnc of the acquiring call
+    void *rsc;           // the resource
+    uint32_t siz;        // size given at registration (0 for a file)
+    uint32_t nst;        // nest-release flag (0: global); also the report level
+    uint64_t seq;        // event count at registration
+    st_rscmng_key key;   // the registry key
+    int32_t cnt;         // registrations of this key
+    st_rscmng_rcd *nxt;  // next in the nest frame's list
+    st_rscmng_rcd **prv; // the link that points here; none when not in a list
+    void *lnk[2];        // map node links
+    uint8_t clr;         // map node colour (bit 0)
+};
+static_assert(std::is_standard_layout_v<st_rscmng_rcd>);
+
+// Nest frame: the registrations that end with one nesting level.
+struct st_rscmng_nst {
+    st_rscmng_nst *lnk; // enclosing frame
+    st_rscmng_rcd *top; // head of the list of this level's registrations
+    int32_t lvl;        // the level the frame belongs to
+};
+
+struct st_rscmng {
+    int32_t lvl;        // nesting level; the default manager starts at 10
+    st_map *map;        // the registry, allocated on first use
+    st_rscmng_nst *top; // innermost nest frame, may be absent
+};
+
+extern st_rscmng __rscmng_base; // the default manager
+
+// Registers rsc (siz bytes) with nest flag nst, acquired at fil/lin/fnc for
+// abt. Registering a key (rsc, nst) again counts it once more. Returns rsc
+// in every case, so it can wrap the acquiring call.
+void *rscmng_psh(st_rscmng *mng, void *rsc, uint32_t siz, uint32_t nst, const char *fil,
+                 int32_t lin, const char *fnc, const char *abt) noexcept;
+
+// 0 when [ptr, ptr + siz) (siz 0 counts as 1) lies inside one registered
+// resource; 1 when not or ptr is absent; -1 when the registry cannot be set
+// up; 0 while the diagnostics are busy (__dbg). With log set, a range not
+// covered is logged to the memory log and the status word becomes -1.
+int32_t rscmng_chk(st_rscmng *mng, const void *ptr, uint32_t siz, int32_t log, const char *fil,
+                   int32_t lin, const char *fnc, const char *abt) noexcept;
+
+// Drops the registration (rsc, nst); the resource itself is not released.
+// 0 when dropped, 1 when not registered; 0 while the diagnostics are busy.
+int32_t rscmng_del(st_rscmng *mng, const void *rsc, uint32_t nst, const char *fil, int32_t lin,
+                   const char *fnc, const char *abt) noexcept;
+
+// lvl 0: drops every registration and nest frame; otherwise drops the
+// frames of level lvl and above with their registrations. Returns 0, or the
+// (non-zero) __dbg while the diagnostics are busy.
+int32_t rscmng_del_all(st_rscmng *mng, int32_t lvl) noexcept;
+
+// *cnt = the number of registered keys. 0; -1 when the registry cannot be
+// set up (*cnt = 0).
+int32_t rscmng_cnt(st_rscmng *mng, uint32_t *cnt) noexcept;
+
+// Writes the unreleased-resource report of the registrations whose nest
+// flag is not above lvl. Writes nothing and returns 0 without registrations;
+// else returns the status of the walk (-1 without a stream).
+int32_t rscmng_prt(st_rscmng *mng, FILE *fp, uint32_t lvl) noexcept;
+
+// Memory-log payload of the resource manager.
+struct st_rscmng_log {
+    const void *ptr; // the pointer checked or dropped
+    uint32_t siz;    // its size
+    const char *fnc; // function of the call
+    const char *abt; // about text of the call
+};
+
+// Memory-log printer of a st_rscmng_log payload.
+void rscmng_log(FILE *fp, const void *dat) noexcept;
+
+// Opens one nesting level: raises the level and pushes a nest frame (when
+// it cannot be allocated, the level's first nested registration makes one).
+void rscmng_nst_in(st_rscmng *mng) noexcept;
+
+// Closes one nesting level: lowers the level and ends the registrations of
+// the level's frame. The resources themselves are not released.
+void rscmng_nst_out(st_rscmng *mng) noexcept;
+
+// ---------------------------------------------------------------------------
+// Interface manager
+//
+// Access statistics per outside interface (by name, ids 1 to 64) and access
+// name within it: time, count and size of the accesses. The operations
+// return plain 0 or -1 and never change the status word.
+// ---------------------------------------------------------------------------
+
+constexpr uint32_t ITF_NAM_NUM = 64; // interface names in the table
+constexpr size_t ITF_ACS_SIZ = 64;   // bytes of an access name
+
+// Access record; the record map keeps it followed by the map's node links.
+struct st_itfmng_rcd {
+    uint32_t itf;          // interface id; first key field
+    char acs[ITF_ACS_SIZ]; // access name, zero-padded, not terminated at 64; second key field
+    st_simple_timer lif;   // lifetime of a stream attached to this record
+    st_simple_timer tim;   // access time and count
+    uint64_t siz;          // total access size
+};
+static_assert(std::is_standard_layout_v<st_itfmng_rcd>);
+
+struct st_itfmng {
+    const char *nam[ITF_NAM_NUM]; // interface names (not copied); id = slot + 1
+    st_map *map;                  // the access records, allocated on first use
+};
+
+extern st_itfmng __global_itfmng;
+
+// *id = the id of the interface name nam; an unknown name takes the first
+// free slot. 0; -1 with *id = 0 when all 64 slots hold other names.
+int32_t itf_get_id(const char *nam, uint32_t *id) noexcept;
+
+// *nam = the name of id (none for a free slot). 0; -1 for id 0 or above 64.
+int32_t itf_get_nam(uint32_t id, const char **nam) noexcept;
+
+// *rcd = the access record of (id, len bytes of acs), created when new.
+// 0; -1 when len is above 64 or the record cannot be created.
+int32_t itfmng_get(uint32_t id, const void *acs, size_t len, st_itfmng_rcd **rcd) noexcept;
+
+// Starts the access timer of (itf, acs). 0; -1 when the interface has no
+// id or acs is 64 characters or longer.
+int32_t itfmng_start(const char *itf, const char *acs) noexcept;
+
+// Stops the access timer of (itf, acs) and adds siz to its size. 0 or -1
+// as itfmng_start.
+int32_t itfmng_stop(const char *itf, const char *acs, uint32_t siz) noexcept;
+
+// Prints one line per access record in (id, access name) order.
+void itfmng_print(FILE *fp) noexcept;
+
+// Ends the record map (all records are released); the names stay.
+void itf_end() noexcept;
