@@ -1,0 +1,286 @@
+// Child processes with pipes, over posix_spawn.
+#include "base/os/os.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+constexpr int ERR = 0, OUT = 1;  // st_prc::buf indexes
+constexpr int POLL_MS = 10;      // wait step while the child is silent
+constexpr int END_WAIT_MS = 100; // grace period of _prc_end
+
+// Parent end of the pipe behind buf[b]: stderr for ERR, stdout for OUT.
+static int buf_fd(const st_prc *prc, int b)
+{
+    return prc->par[b == ERR ? 2 : 1];
+}
+
+static void close_fd(int *fd)
+{
+    if (*fd >= 0)
+        close(*fd);
+    *fd = -1;
+}
+
+// Creates the pipes of the mode; the child's ends go to chl[], the
+// parent's to prc->par[]. false (with errno) when a pipe fails.
+static bool make_pipes(st_prc *prc, int chl[3])
+{
+    for (int i = 0; i < 3; i++) {
+        if (!(prc->mode & (1 << i)))
+            continue;
+        int p[2];
+        if (pipe2(p, O_CLOEXEC) != 0)
+            return false;
+        prc->par[i] = p[i == 0 ? 1 : 0];
+        chl[i] = p[i == 0 ? 0 : 1];
+        if (i > 0)
+            fcntl(prc->par[i], F_SETFL, O_NONBLOCK);
+    }
+    return true;
+}
+
+static int spawn(st_prc *prc, const char *app, char **argv, const int chl[3])
+{
+    posix_spawn_file_actions_t fa;
+    if (posix_spawn_file_actions_init(&fa) != 0)
+        return -1;
+    for (int i = 0; i < 3; i++)
+        if (chl[i] >= 0)
+            posix_spawn_file_actions_adddup2(&fa, chl[i], i);
+    const char *prog = app ? app : argv[0];
+    int rc = strchr(prog, '/') ? posix_spawn(&prc->pid, prog, &fa, nullptr, argv, environ)
+                               : posix_spawnp(&prc->pid, prog, &fa, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&fa);
+    return rc;
+}
+
+int32_t _prc_set(st_prc *prc, const char *app, const char *cmd, int32_t mode) noexcept
+{
+    if (!prc)
+        return rtn_fail();
+    if (!cmd) {
+        cmd = app;
+        app = nullptr;
+    }
+    memset(prc, 0, sizeof *prc);
+    prc->mode = mode;
+    int chl[3] = {-1, -1, -1};
+    for (int &fd : prc->par)
+        fd = -1;
+    char **argv = nullptr;
+    int32_t argc = 0;
+    RTN_TRY(cmdline_split(cmd, &argv, &argc));
+    bool ok = argc > 0 && make_pipes(prc, chl) && spawn(prc, app, argv, chl) == 0;
+    _free(&argv);
+    for (int &fd : chl)
+        close_fd(&fd);
+    if (!ok) {
+        for (int &fd : prc->par)
+            close_fd(&fd);
+        prc->pid = 0;
+        return rtn_fail();
+    }
+    return rtn_ok();
+}
+
+// Reaps the child if it has exited. false when its state cannot be read.
+static bool poll_exit(st_prc *prc)
+{
+    if (prc->reaped)
+        return true;
+    int ws;
+    pid_t r = waitpid(prc->pid, &ws, WNOHANG);
+    if (r < 0)
+        return false;
+    if (r == prc->pid) {
+        prc->reaped = 1;
+        prc->code = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+    }
+    return true;
+}
+
+// Refills buf[b] from its pipe with what is waiting there, never blocking.
+// Returns the bytes now buffered (0: nothing waiting, or the pipe is gone).
+static int32_t fill(st_prc *prc, int b)
+{
+    st_prc_buf *bf = &prc->buf[b];
+    int fd = buf_fd(prc, b);
+    if (bf->pos < bf->len)
+        return bf->len - bf->pos;
+    if (fd < 0 || bf->eof)
+        return 0;
+    int avail = 0;
+    if (ioctl(fd, FIONREAD, &avail) != 0 || avail <= 0)
+        return 0;
+    ssize_t n;
+    do
+        n = read(fd, bf->dat, sizeof bf->dat);
+    while (n < 0 && errno == EINTR);
+    bf->pos = 0;
+    bf->len = n > 0 ? (int32_t)n : 0;
+    if (n == 0 || (n < 0 && errno != EAGAIN))
+        bf->eof = 1; // treated as the end of this pipe's output
+    return bf->len;
+}
+
+// Waits up to one poll step for output on the pipes that still have a
+// writer; a pipe whose writers have all gone is marked and no longer waited on.
+static void wait_step(st_prc *prc)
+{
+    struct pollfd pf[2];
+    int n = 0;
+    for (int b = ERR; b <= OUT; b++)
+        if (buf_fd(prc, b) >= 0 && !prc->buf[b].eof)
+            pf[n++] = {buf_fd(prc, b), POLLIN, 0};
+    itfmng_start("system", "sleep");
+    if (n == 0) {
+        os_sleep_ms(POLL_MS);
+    } else if (poll(pf, (nfds_t)n, POLL_MS) > 0) {
+        for (int i = 0; i < n; i++) {
+            int avail = 0;
+            bool hup = pf[i].revents & (POLLHUP | POLLERR | POLLNVAL);
+            if (hup && (ioctl(pf[i].fd, FIONREAD, &avail) != 0 || avail == 0))
+                prc->buf[pf[i].fd == buf_fd(prc, ERR) ? ERR : OUT].eof = 1;
+        }
+    }
+    itfmng_stop("system", "sleep", POLL_MS);
+}
+
+int32_t _prc_pop(st_prc *prc, uint8_t *out) noexcept
+{
+    if (!prc || !out || !prc->pid)
+        return rtn_fail();
+    for (;;) {
+        for (int b = ERR; b <= OUT; b++) {
+            if (fill(prc, b) > 0) {
+                st_prc_buf *bf = &prc->buf[b];
+                *out = bf->dat[bf->pos++];
+                return rtn_ok();
+            }
+        }
+        if (os_stop_sig())
+            return rtn_fail();
+        if (!poll_exit(prc))
+            return rtn_fail();
+        if (prc->reaped) {
+            // Output written just before the exit may have arrived after the
+            // pipes were last found empty: look once more before ending.
+            if (prc->last_look)
+                return rtn_none();
+            prc->last_look = 1;
+            continue;
+        }
+        wait_step(prc);
+    }
+}
+
+int32_t _prc_psh(st_prc *prc, const uint8_t *in) noexcept
+{
+    if (!prc || !in || prc->par[0] < 0)
+        return rtn_fail();
+    // A reader that has gone must not kill the caller with SIGPIPE.
+    sigset_t pipe_set, old;
+    sigemptyset(&pipe_set);
+    sigaddset(&pipe_set, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_set, &old);
+    ssize_t n;
+    do
+        n = write(prc->par[0], in, 1);
+    while (n < 0 && errno == EINTR);
+    if (n < 0 && errno == EPIPE) {
+        struct timespec zero = {0, 0};
+        sigtimedwait(&pipe_set, nullptr, &zero);
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return n == 1 ? rtn_ok() : rtn_fail();
+}
+
+int32_t _prc_fls(st_prc *prc) noexcept
+{
+    // Pipe writes are unbuffered: there is nothing to send, only to check.
+    if (!prc || prc->par[0] < 0)
+        return rtn_fail();
+    return rtn_ok();
+}
+
+// Waits up to ms milliseconds (negative: without limit) for the child to
+// exit by itself. true when it has been reaped.
+static bool wait_exit(st_prc *prc, int ms)
+{
+    if (ms < 0) {
+        int ws;
+        pid_t r;
+        do
+            r = waitpid(prc->pid, &ws, 0);
+        while (r < 0 && errno == EINTR);
+        if (r == prc->pid) {
+            prc->reaped = 1;
+            prc->code = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+        }
+        return prc->reaped;
+    }
+    for (int t = 0; poll_exit(prc) && !prc->reaped && t < ms; t++) {
+        struct timespec ts = {0, 1000000L};
+        nanosleep(&ts, nullptr);
+    }
+    return prc->reaped;
+}
+
+int32_t _prc_end(st_prc *prc) noexcept
+{
+    if (!prc || prc->pid <= 0)
+        return prc ? prc->code : 0; // never started, or ended already
+    if (!prc->reaped && !wait_exit(prc, (prc->mode & PRC_WAIT) ? -1 : END_WAIT_MS)) {
+        kill(prc->pid, SIGKILL);
+        wait_exit(prc, -1);
+        prc->code = 0;
+    }
+    for (int &fd : prc->par)
+        close_fd(&fd);
+    prc->pid = 0;
+    return prc->code;
+}
+
+int32_t _prc_acs_inf_chk_pop_exist(st_prc *prc, intptr_t, intptr_t) noexcept
+{
+    if (!prc)
+        return rtn_fail();
+    return fill(prc, ERR) > 0 || fill(prc, OUT) > 0 ? rtn_ok() : rtn_fail();
+}
+
+int32_t _prc_acs_inf_get_handle(st_prc *prc, intptr_t key, intptr_t out) noexcept
+{
+    if (!prc || key < 0 || key > 2 || !out)
+        return rtn_fail();
+    int fd = prc->par[key];
+    memcpy(reinterpret_cast<void *>(out), &fd, sizeof fd);
+    return rtn_ok();
+}
+
+int32_t _prc_acs_inf(st_prc *prc, int32_t num, intptr_t a1, intptr_t a2, const char **dsc) noexcept
+{
+    static const struct {
+        const char *dsc;
+        int32_t (*op)(st_prc *, intptr_t, intptr_t) noexcept;
+    } tab[] = {
+        {"if pop data is exist then return 0, else other.", _prc_acs_inf_chk_pop_exist},
+        {"return pipe handle to res.key 0:stdin 1:stdout 2:stderr", _prc_acs_inf_get_handle},
+    };
+    if (num < 0 || num > 1)
+        return rtn_fail();
+    if (dsc)
+        *dsc = tab[num].dsc;
+    if (tab[num].op(prc, a1, a2) != 0)
+        return rtn_keep();
+    return rtn_ok();
+}
