@@ -1,5 +1,6 @@
 // Diagnostics: the status word and error trail shared by every library
-// operation, and the checked memory wrappers.
+// operation, the checked memory wrappers, the tick count and timers, the
+// profiler, the memory log, the resource manager and the interface manager.
 //
 // The library is single-threaded by design: every process-wide variable
 // declared here is a plain global without locking.

@@ -39,7 +39,8 @@ static void itf_prt(FILE *fp, const void *nod, uintptr_t)
 }
 
 // Fixed-size records: the stock record callbacks with this compare and print.
-const st_map_fnc __global_itfmng_fnclst = {itf_cmp, st_map_cpy, st_map_mak, st_map_del, itf_prt};
+static const st_map_fnc __global_itfmng_fnclst = {itf_cmp, st_map_cpy, st_map_mak, st_map_del,
+                                                  itf_prt};
 
 int32_t itf_get_id(const char *nam, uint32_t *id) noexcept
 {

@@ -62,7 +62,7 @@ static void rcd_prt(FILE *fp, const void *nod, uintptr_t)
 }
 
 // Registry function list; registrations are never overwritten.
-const st_map_fnc __rscmng_map_fnclst = {rcd_cmp, nullptr, rcd_mak, rcd_del, rcd_prt};
+static const st_map_fnc __rscmng_map_fnclst = {rcd_cmp, nullptr, rcd_mak, rcd_del, rcd_prt};
 
 // End of the range [beg, beg + siz), saturated at the top of the address space.
 static uintptr_t range_end(uintptr_t beg, uint32_t siz)

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -83,6 +84,19 @@ struct CwdGuard {
     explicit CwdGuard(const std::filesystem::path &dir) { std::filesystem::current_path(dir); }
     ~CwdGuard() { std::filesystem::current_path(old); }
 };
+
+// What wrt writes to a stream, as a string.
+inline std::string written(const std::function<void(FILE *)> &wrt)
+{
+    char *buf = nullptr;
+    size_t len = 0;
+    FILE *fp = open_memstream(&buf, &len);
+    wrt(fp);
+    fclose(fp);
+    std::string out(buf, len);
+    free(buf);
+    return out;
+}
 
 inline std::string read_file(const std::string &path)
 {
