@@ -1,0 +1,183 @@
+// The stream framework: set-up, dispatch through the function list, state
+// flags and access accounting.
+#include "base/stream/stream.h"
+
+#include <cstring>
+
+int32_t stream_set(st_stream *stm, void *hdl, const st_stream_fnc *lst, st_itfmng_rcd *rcd) noexcept
+{
+    if (stm) {
+        std::memset(stm, 0, sizeof *stm);
+    } else {
+        RTN_TRY(_malloc0(&stm, sizeof *stm));
+        stm->flg = STM_SLF;
+        stkptr(stm, _stream_end);
+    }
+    stm->hdl = hdl;
+    stm->fnc_lst = lst;
+    stm->flg |= STM_OPN;
+    stm->acs_unt = 1;
+    if (rcd) {
+        stm->flg |= STM_CNT;
+        stm->itf_rec = rcd;
+        simple_timer_start(&rcd->lif);
+    }
+    return rtn_ok();
+}
+
+// The record to account a pop or push in, or none.
+static st_itfmng_rcd *stream_rcd(const st_stream *stm)
+{
+    return (stm->flg & STM_CNT) ? stm->itf_rec : nullptr;
+}
+
+// True when the stream may be popped or pushed: present, open, not stopped.
+static bool stream_ready(const st_stream *stm)
+{
+    return stm && stm->fnc_lst && (stm->flg & (STM_OPN | STM_STP)) == STM_OPN;
+}
+
+// Closes the accounting of one access, unless it ended in a real error.
+static void stream_count(const st_stream *stm, st_itfmng_rcd *rcd)
+{
+    if (rcd && !rtn_is_err(__rtn)) {
+        simple_timer_stop(&rcd->tim);
+        rcd->siz += stm->acs_unt;
+    }
+}
+
+int32_t stream_pop(st_stream *stm, void *unit) noexcept
+{
+    if (!stream_ready(stm) || !stm->fnc_lst->pop)
+        return rtn_fail();
+    st_itfmng_rcd *rcd = stream_rcd(stm);
+    if (rcd)
+        simple_timer_start(&rcd->tim);
+    __rtn = RTN_OK; // so that a kind that fails silently is told apart
+    if (stm->fnc_lst->pop(stm->hdl, unit) == 0) {
+        __rtn = RTN_OK;
+    } else {
+        stm->flg |= STM_STP;
+        if (__rtn == RTN_OK)
+            __rtn = RTN_NONE;
+    }
+    stream_count(stm, rcd);
+    return __rtn;
+}
+
+int32_t stream_psh(st_stream *stm, const void *unit) noexcept
+{
+    if (!stream_ready(stm) || !stm->fnc_lst->psh)
+        return rtn_fail();
+    st_itfmng_rcd *rcd = stream_rcd(stm);
+    if (rcd)
+        simple_timer_start(&rcd->tim);
+    if (stm->fnc_lst->psh(stm->hdl, unit) == 0) {
+        __rtn = RTN_OK;
+    } else {
+        stm->flg |= STM_STP;
+        __rtn = RTN_ERR1;
+    }
+    stream_count(stm, rcd);
+    return __rtn;
+}
+
+int32_t stream_end(st_stream *stm) noexcept
+{
+    if (!stm || !stm->hdl || !stm->fnc_lst || !(stm->flg & STM_OPN))
+        return 0;
+    st_rtn_save keep; // the kind's clean-up must not disturb the caller's word
+    if (stm->fnc_lst->end)
+        stm->fnc_lst->end(stm->hdl);
+    if ((stm->flg & STM_CNT) && stm->itf_rec)
+        simple_timer_stop(&stm->itf_rec->lif);
+    stm->flg &= ~(STM_CNT | STM_OPN | STM_STP);
+    stm->hdl = nullptr;
+    if (stm->flg & STM_SLF) {
+        stm->flg &= ~STM_SLF;
+        _free(&stm);
+    }
+    return 0;
+}
+
+int32_t __stream_set_cpy(st_stream *stm, const void *rcd, size_t siz,
+                         const st_stream_fnc *lst) noexcept
+{
+    void *hdl;
+    RTN_TRY(_malloc_cpy(&hdl, rcd, siz));
+    if (stream_set(stm, hdl, lst, nullptr) != 0) {
+        _free(&hdl);
+        return rtn_keep();
+    }
+    return rtn_ok();
+}
+
+int32_t _stream_end(st_stream *stm) noexcept
+{
+    return stream_end(stm);
+}
+
+int32_t stream_end_fnc_only_free(void *hdl) noexcept
+{
+    _free(&hdl);
+    return 0;
+}
+
+int32_t stream_chk(const st_stream *stm) noexcept
+{
+    if (!stm || !stm->hdl || !stm->fnc_lst || (stm->flg & (STM_OPN | STM_STP)) != STM_OPN)
+        return rtn_fail();
+    return rtn_ok();
+}
+
+// The result of a rst, fls or acs_inf slot as the framework reports it.
+static int32_t stream_slot_rtn(int32_t r)
+{
+    return r ? rtn_keep() : rtn_ok();
+}
+
+// The list of a stream that rst, fls and acs_inf may use, or none. A closed
+// stream is refused: its handle is gone and no slot could use it.
+static const st_stream_fnc *stream_open_lst(const st_stream *stm)
+{
+    return stm && (stm->flg & STM_OPN) ? stm->fnc_lst : nullptr;
+}
+
+int32_t stream_rst(st_stream *stm) noexcept
+{
+    const st_stream_fnc *lst = stream_open_lst(stm);
+    if (!lst)
+        return rtn_fail();
+    stm->flg &= ~STM_STP;
+    if (!lst->rst)
+        return rtn_ok();
+    __rtn = RTN_OK;
+    return stream_slot_rtn(lst->rst(stm->hdl));
+}
+
+int32_t _stream_rst(void *stm) noexcept
+{
+    return stream_rst(static_cast<st_stream *>(stm));
+}
+
+int32_t stream_fls(st_stream *stm) noexcept
+{
+    const st_stream_fnc *lst = stream_open_lst(stm);
+    if (!lst)
+        return rtn_fail();
+    stm->flg &= ~STM_STP;
+    if (!lst->fls)
+        return rtn_ok();
+    __rtn = RTN_OK;
+    return stream_slot_rtn(lst->fls(stm->hdl));
+}
+
+int32_t stream_acs_inf(st_stream *stm, int32_t num, intptr_t a1, intptr_t a2,
+                       const char **dsc) noexcept
+{
+    const st_stream_fnc *lst = stream_open_lst(stm);
+    if (!lst || !lst->acs_inf)
+        return rtn_fail();
+    __rtn = RTN_OK;
+    return stream_slot_rtn(lst->acs_inf(stm->hdl, num, a1, a2, dsc));
+}

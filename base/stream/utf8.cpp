@@ -1,0 +1,130 @@
+// UTF-8 character stream: decodes whole sequences of 1 to 4 bytes into one
+// character (bytes packed low byte first) and encodes characters back into
+// their bytes. A byte that does not start a valid sequence, or a sequence
+// that breaks off, is delivered as a character of its own; the bytes read
+// ahead to find that out are held and delivered next, so no byte is lost or
+// merged with the one after it.
+#include "base/stream/stream.h"
+
+#include <cstring>
+
+// The stream's handle.
+struct st_utf8 {
+    st_stream *src; // the byte stream, owned
+    int32_t end;    // the byte stream's last status once it stopped; 0 while it gives bytes
+    uint8_t qn;     // bytes held
+    uint8_t q[3];   // bytes read ahead and not delivered yet, oldest first
+};
+
+// The next byte: a held one first, else one from the byte stream. After the
+// byte stream stopped, its status again (non-zero).
+static int32_t utf8_get(st_utf8 *u, uint8_t *b)
+{
+    if (u->qn) {
+        *b = u->q[0];
+        std::memmove(u->q, u->q + 1, --u->qn);
+        return 0;
+    }
+    if (!u->end && stream_pop(u->src, b) == 0)
+        return 0;
+    if (!u->end)
+        u->end = __rtn;
+    return __rtn = u->end;
+}
+
+// Holds n bytes again, in front of those already held (never more than 3).
+static void utf8_unget(st_utf8 *u, const uint8_t *b, uint32_t n)
+{
+    std::memmove(u->q + n, u->q, u->qn);
+    std::memcpy(u->q, b, n);
+    u->qn = static_cast<uint8_t>(u->qn + n);
+}
+
+// Length of the sequence that b starts (1: b stands alone) and the range of
+// its second byte, which excludes overlong forms, surrogates and values
+// above U+10FFFF.
+static uint32_t utf8_len(uint8_t b, uint8_t *lo, uint8_t *hi)
+{
+    *lo = 0x80;
+    *hi = 0xBF;
+    if (b >= 0xC2 && b <= 0xDF)
+        return 2;
+    if (b >= 0xE0 && b <= 0xEF) {
+        *lo = b == 0xE0 ? 0xA0 : 0x80;
+        *hi = b == 0xED ? 0x9F : 0xBF;
+        return 3;
+    }
+    if (b >= 0xF0 && b <= 0xF4) {
+        *lo = b == 0xF0 ? 0x90 : 0x80;
+        *hi = b == 0xF4 ? 0x8F : 0xBF;
+        return 4;
+    }
+    return 1;
+}
+
+static int32_t stream_pop_btoc_utf8(void *hdl, void *unit)
+{
+    st_utf8 *u = static_cast<st_utf8 *>(hdl);
+    uint8_t b[4] = {0, 0, 0, 0}, lo, hi;
+    if (utf8_get(u, &b[0]) != 0)
+        return __rtn;
+    const uint32_t len = utf8_len(b[0], &lo, &hi);
+    uint32_t n = 1; // bytes read for this character
+    bool ok = true;
+    for (; ok && n < len; n++, lo = 0x80, hi = 0xBF) {
+        if (utf8_get(u, &b[n]) != 0) {
+            ok = false; // broken off by the end: b[n] was not read
+            break;
+        }
+        ok = b[n] >= lo && b[n] <= hi;
+    }
+    if (!ok) {
+        utf8_unget(u, b + 1, n - 1);
+        std::memset(b + 1, 0, 3);
+    }
+    const int32_t chr = static_cast<int32_t>(b[0] | b[1] << 8 | b[2] << 16 | uint32_t{b[3]} << 24);
+    std::memcpy(unit, &chr, sizeof chr);
+    return rtn_ok();
+}
+
+static int32_t stream_psh_btoc_utf8(void *hdl, const void *unit)
+{
+    int32_t chr;
+    std::memcpy(&chr, unit, sizeof chr);
+    return __cstream_psh_bytes(static_cast<st_utf8 *>(hdl)->src, chr);
+}
+
+static int32_t stream_end_btoc_utf8(void *hdl)
+{
+    stream_end(static_cast<st_utf8 *>(hdl)->src);
+    return stream_end_fnc_only_free(hdl);
+}
+
+static int32_t stream_rst_btoc_utf8(void *hdl)
+{
+    st_utf8 *u = static_cast<st_utf8 *>(hdl);
+    u->qn = 0;
+    u->end = 0;
+    return stream_rst(u->src);
+}
+
+static const st_stream_fnc stream_btoc_utf8 = {stream_pop_btoc_utf8,
+                                               stream_psh_btoc_utf8,
+                                               stream_end_btoc_utf8,
+                                               stream_rst_btoc_utf8,
+                                               nullptr,
+                                               nullptr};
+
+int32_t cstream_utf8_btoc_set(st_stream *stm, st_stream *src) noexcept
+{
+    st_stream *in = src ? src : stkptr(nullptr, nullptr);
+    if (!in)
+        return rtn_fail();
+    const st_utf8 u = {in, 0, 0, {0, 0, 0}};
+    if (__stream_set_cpy(stm, &u, sizeof u, &stream_btoc_utf8) != 0) {
+        if (!src)
+            stkptr(in, _stream_end); // back where it was taken from
+        return rtn_keep();
+    }
+    return rtn_ok();
+}
