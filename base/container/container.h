@@ -387,3 +387,464 @@ void *buf_end(void *hdl) noexcept;
 // Hands the array over (*out; the caller frees it) and empties dat. 0; -1
 // when dat was empty or the buffer is a list (nothing changed).
 int32_t _buf_vptr(void *hdl, void **out) noexcept;
+
+// ---------------------------------------------------------------------------
+// Variant value: records and constants
+//
+// A variant value is one typed datum in a packed heap block whose optional
+// parts are announced by its first bytes. Parts follow each other without
+// gaps, in this order, each only when its condition holds (P is
+// sizeof(void *); pointers and numbers are native-endian and unaligned):
+//
+//   part               bytes     present when
+//   flag byte          1         always
+//   extension byte     1         VTYP_EXT
+//   third byte         1         VTYP_X_TRD
+//   tree links 0, 1    2P        VTYP_MAP
+//   links              P or 2P   VTYP_LNK (2P with VTYP_T_LNK2)
+//   nest               P         VTYP_NST
+//   order block        3P        VTYP_X_ODR: next, previous, first child
+//   equal-chain ptr    P         VTYP_X_EQU
+//   size               4         kind VTYP_UDF or VTYP_STR
+//   datum              ...       always
+//
+// Datum, storage in the value: int 4, double 8, pointer P (the pointer
+// itself), raw bytes and strings as many bytes as the size field says (a
+// string's size is its capacity, terminator included). Storage in a
+// buffer (VTYP_X_BUF): an st_buf record whose handle lies VTYP_BUF_HDL
+// bytes into the datum; the size field, when present, holds the element size.
+//
+// Legal combinations (packed form):
+//   flag: kind 1..5; VTYP_RED only with VTYP_MAP; any of EXT, LNK, NST, MAP.
+//   ext:  present only when not 0 (a constructor drops an empty one);
+//         storage 0 or 1; TRD, ODR, EQU in any mix; VTYP_X_PRM and bit 6 clear.
+//   third byte: present only with VTYP_X_TRD; only VTYP_T_LNK2 may be set.
+// Variant-map keys are MAP|LNK (+NST in nested maps, +EXT with ODR and/or
+// EQU in ordered or equal-key maps); their values carry no map parts.
+//
+// A value owns its buffer, the values its links point at and the member its
+// equal-chain pointer names (so the rest of the chain); not its nest nor
+// its order-chain neighbours.
+// ---------------------------------------------------------------------------
+
+enum : uint8_t {   /* flag byte, bits 0-2: kind */
+    VTYP_UDF = 1u, // raw bytes; the size field gives their count
+    VTYP_INT = 2u, // signed 32-bit integer
+    VTYP_FLT = 3u, // double
+    VTYP_STR = 4u, // NUL-terminated string; the size field gives its capacity
+    VTYP_PTR = 5u, // pointer; the pointer itself is the datum
+    VTYP_KND = 7u, // the kind field
+};
+
+enum : uint8_t {     /* flag byte, bits 3-7 */
+    VTYP_EXT = 0x08, // bit 3: an extension byte follows
+    VTYP_LNK = 0x10, // bit 4: links to other values (owned)
+    VTYP_NST = 0x20, // bit 5: a nest, the address of the parent value
+    VTYP_MAP = 0x40, // bit 6: a node of an ordered map, with two tree links
+    VTYP_RED = 0x80, // bit 7: the map's colour bit; the value never reads it
+};
+
+enum : uint8_t {       /* extension byte */
+    VTYP_X_STG = 0x07, // bits 0-2: storage: 0 in the value, VTYP_X_BUF in a buffer
+    VTYP_X_BUF = 0x01, // storage 1: the datum is an st_buf record
+    VTYP_X_TRD = 0x08, // bit 3: a third byte follows
+    VTYP_X_ODR = 0x10, // bit 4: an order block
+    VTYP_X_EQU = 0x20, // bit 5: an equal-chain pointer
+    VTYP_X_PRM = 0x80, // bit 7: the record is in parameter form, not packed
+};
+
+enum : uint8_t {        /* third byte */
+    VTYP_T_LNK2 = 0x80, // bit 7: two links instead of one
+};
+
+// Byte offset of the buffer handle inside a buffer-held datum.
+constexpr int32_t VTYP_BUF_HDL = offsetof(st_buf, dat);
+
+// Buffer constructor held by a parameter of storage VTYP_X_BUF (as buf_var).
+using vtyp_buf_fn = int32_t (*)(void *hdl, uint32_t siz);
+
+// Parameter form: a fixed, unpacked record (usually on the caller's stack,
+// every field it does not need zero) from which the constructor packs a
+// value. Field order is that of the 32-bit original; pointers are pointer
+// wide and aligned, so on 64-bit the positions are those asserted below.
+// Two records back to back are a parameter pair: the key, then its value.
+struct st_vtyp_prm {
+    uint8_t flg;     // flag byte: kind and VTYP_* bits
+    uint8_t ext;     // extension byte (VTYP_X_PRM marks the parameter form)
+    uint8_t trd;     // third byte
+    uint8_t rsv0;    // unused, 0
+    void *lnk[2];    // links (one, or two with VTYP_T_LNK2)
+    void *rsv1[2];   // unused, 0 (no tree links in this form)
+    uint32_t siz;    // size: raw byte count, string capacity, buffer element size
+    void *nst;       // nest: the parent value
+    void *odr[3];    // order block: next, previous, first child
+    void *equ;       // equal-chain pointer
+    uint32_t rsv2;   // unused, 0
+    const void *dat; // datum address (a string: the string); a pointer value:
+                     // the pointer itself; storage VTYP_X_BUF: a vtyp_buf_fn
+};
+static_assert(std::is_standard_layout_v<st_vtyp_prm>);
+static_assert(offsetof(st_vtyp_prm, lnk) == (sizeof(void *) == 8 ? 8 : 4));
+static_assert(offsetof(st_vtyp_prm, siz) == 4 * sizeof(void *) + (sizeof(void *) == 8 ? 8 : 4));
+static_assert(sizeof(void *) != 8 ||
+                  (offsetof(st_vtyp_prm, siz) == 40 && offsetof(st_vtyp_prm, nst) == 48 &&
+                   offsetof(st_vtyp_prm, odr) == 56 && offsetof(st_vtyp_prm, equ) == 80 &&
+                   offsetof(st_vtyp_prm, dat) == 96 && sizeof(st_vtyp_prm) == 104),
+              "64-bit parameter form: siz 40, nst 48, odr 56/64/72, equ 80, dat 96; 104 bytes");
+static_assert(sizeof(void *) != 4 || sizeof(st_vtyp_prm) == 52, "the 32-bit form is 52 bytes");
+
+// Stores a buffer constructor in a parameter's data pointer.
+inline void vtyp_prm_buf(st_vtyp_prm *prm, vtyp_buf_fn fn) noexcept
+{
+    static_assert(sizeof fn == sizeof prm->dat);
+    std::memcpy(&prm->dat, &fn, sizeof fn);
+}
+
+// ---------------------------------------------------------------------------
+// Variant value: operations. Results are also left in __rtn. Out slots
+// typed `void *slot` take the address of the caller's pointer of any type.
+// ---------------------------------------------------------------------------
+
+// Packs a new value into *out from a parameter, or copies a packed value (a
+// record with VTYP_EXT and without VTYP_X_PRM). A record without VTYP_EXT is
+// a parameter all the same. 0; 1 for an invalid kind or storage; -1 when
+// allocation or the buffer constructor fails (nothing allocated). A packed
+// copy is standalone: no links, no equal member, an order chain of one.
+int32_t vtyp_set(void **out, const void *src) noexcept;
+
+// Makes a key value (from pair[0], given VTYP_LNK) whose link 0 points at a
+// new value made from pair[1]; halves not both in parameter form are copied
+// and marked first. 0; -1 on any failure (nothing allocated).
+int32_t vtyp_set_pr(void **out, const st_vtyp_prm *pair) noexcept;
+
+// As vtyp_set_pr for a marked pair (a value half with flag byte 0 means no
+// value), or, given a packed key, a copy of it with a copy of its linked
+// value. 0; -1 on failure (nothing allocated).
+int32_t _vtyp_set_pr(void **out, const void *src) noexcept;
+
+// Expands a packed value into a parameter record that views it: the data
+// pointer is the datum's address (a pointer value: the pointer itself; a
+// buffer-held value: none, as its constructor is not kept). 0; 1 for an
+// invalid kind; -1 for none.
+int32_t vtyp_get_prm(const void *val, st_vtyp_prm *out) noexcept;
+
+// Releases a packed value (none allowed): its buffer, its linked values,
+// its whole equal chain; cuts it out of its order chain.
+void vtyp_end(void *val) noexcept;
+
+// Total bytes of a packed value (header and datum); 0 for none.
+uint32_t vtyp_len(const void *val) noexcept;
+
+// Links: 0; 1 when the value has no link idx; -1 for no value. put stores
+// the pointer (releasing nothing); del releases the linked value and
+// clears the link; get hands out the linked value (possibly none).
+int32_t vtyp_put_lnk(void *val, void *lnk, int32_t idx) noexcept;
+int32_t vtyp_del_lnk(void *val, int32_t idx) noexcept;
+int32_t vtyp_get_lnk(const void *val, void **out, int32_t idx) noexcept;
+
+// 0 and *slot = the datum address of the value at link idx (a string value:
+// the string); -1 when there is no such link or it is empty.
+int32_t vtyp_ref_lnk_val(const void *val, int32_t idx, void *slot) noexcept;
+
+// Nest: 0; -1 when the value has none or is none.
+int32_t vtyp_put_nst(void *val, void *par) noexcept;
+int32_t vtyp_get_nst(const void *val, void **out) noexcept;
+
+// Kind tests: 0 when the value has that kind; -1 otherwise and for none.
+int32_t vtyp_is_int(const void *val) noexcept;
+int32_t vtyp_is_flt(const void *val) noexcept;
+int32_t vtyp_is_str(const void *val) noexcept;
+int32_t vtyp_is_ptr(const void *val) noexcept;
+
+// 0 and *slot = the address of the datum (buffer-held: of the st_buf
+// record); -1 for none.
+int32_t vtyp_ref_val(const void *val, void *slot) noexcept;
+
+// Typed reads of a datum held in the value: 0, or -1 for none, another kind
+// or buffer storage (the target then stays as it was). get_str hands out
+// the string inside the value; get_ptr the address of the pointer datum.
+int32_t vtyp_get_int(const void *val, int32_t *out) noexcept;
+int32_t vtyp_get_flt(const void *val, double *out) noexcept;
+int32_t vtyp_get_str(const void *val, char **out) noexcept;
+int32_t vtyp_get_ptr(const void *val, void **out) noexcept;
+
+// 0 and the size field (raw bytes, strings), 4 (int) or 8 (double); -1 for
+// pointers and for none.
+int32_t vtyp_get_siz(const void *val, uint32_t *out) noexcept;
+
+// ---------------------------------------------------------------------------
+// Variant value: map callbacks, order chains and equal chains
+//
+// Key order of vtyp_map_cmp, first difference decides: nest (a value
+// without one first, else signed pointer-wide compare); storage; kind;
+// then the datum: buffers equal, raw bytes shorter first then memcmp,
+// integers signed, doubles numeric (NaN equal), strings strcmp, pointers
+// equal. The keys of one parent are thus one contiguous stretch.
+// ---------------------------------------------------------------------------
+
+int32_t vtyp_map_cmp(const void *key, const void *nod_key, uintptr_t prm) noexcept;
+
+// Range compare over the children of par: 0 when the node's nest is par,
+// -1 when it is greater (node above), 1 when smaller or absent (below).
+int32_t vtyp_map_cmp_rng_nst(const void *par, const void *nod_key, uintptr_t prm) noexcept;
+
+// Overwrite: gives the key node a new linked value from src (a marked pair,
+// or a packed key whose link 0 is copied); src none or an empty value half
+// leave the key without value. 0; -1 (node unchanged) on failure.
+int32_t vtyp_map_cpy(void *nod, const void *src, uintptr_t prm) noexcept;
+int32_t vtyp_map_mak(void **out, const void *src, uintptr_t prm) noexcept; // _vtyp_set_pr
+void vtyp_map_del(void *nod, uintptr_t prm) noexcept;                      // vtyp_end
+void vtyp_map_prt(FILE *fp, const void *val, uintptr_t prm) noexcept;      // debug print
+
+extern const st_map_fnc vtyp_map_fnclst; // the five vtyp_map_* callbacks
+
+// Order block: 0 and next, previous and first child (each out may be
+// none); -1 for none or a value without order block.
+int32_t vtyp_get_odr(const void *val, void **nxt, void **prv, void **cld) noexcept;
+
+// Sets the parent's first child; nothing else changes. 0; -1 as above.
+int32_t vtyp_put_odr_cld_top(void *par, void *val) noexcept;
+
+// Links nval into val's circular chain after / before val. 0; -1 for none
+// or a missing order block.
+int32_t vtyp_ins_odr_nxt(void *val, void *nval) noexcept;
+int32_t vtyp_ins_odr_bck(void *val, void *nval) noexcept;
+
+// Unlinks val from its chain, leaving it a chain of one. A parent's first
+// child or a map's head naming it is not moved. 0; -1 as above.
+int32_t vtyp_cut_odr(void *val) noexcept;
+
+// Equal chain: 0 and the next member (none at the end) / sets the pointer
+// (the caller walks to the end first). -1 for none or no equal pointer.
+int32_t vtyp_get_equ(const void *val, void **out) noexcept;
+int32_t vtyp_put_equ(void *val, void *mem) noexcept;
+
+// Library-internal: the layout of a value from its first bytes, shared by
+// the value, order and map code. Offsets are -1 for absent parts.
+struct __vtyp_lay {
+    uint8_t flg, ext, trd;                // header bytes; ext and trd 0 when absent
+    uint8_t nlnk;                         // links: 0, 1 or 2
+    bool prm;                             // parameter form
+    int16_t tre, lnk, nst, odr, equ, siz; // part offsets
+    int16_t dat;                          // packed: datum offset; parameter form: -1
+};
+
+void __vtyp_lay_get(const void *val, __vtyp_lay *lay) noexcept;        // by its own bytes
+void __vtyp_lay_prm(const st_vtyp_prm *prm, __vtyp_lay *lay) noexcept; // as a parameter
+
+// Packs a copy of a packed value (as vtyp_set, for values without VTYP_EXT too).
+int32_t __vtyp_cpy(void **out, const void *val) noexcept;
+
+// The datum address of a value of that layout.
+const void *__vtyp_dat(const void *val, const __vtyp_lay *lay) noexcept;
+
+// Pointer part at byte ofs of a value (unaligned).
+inline void *__vtyp_ptr(const void *val, int32_t ofs) noexcept
+{
+    void *p;
+    std::memcpy(&p, static_cast<const char *>(val) + ofs, sizeof p);
+    return p;
+}
+
+inline void __vtyp_ptr_put(void *val, int32_t ofs, const void *p) noexcept
+{
+    std::memcpy(static_cast<char *>(val) + ofs, &p, sizeof p);
+}
+
+// Debug-only validator: true when a packed value's header bytes form a
+// legal combination (block above). Called from assertions.
+bool __vtyp_chk(const void *val) noexcept;
+
+// ---------------------------------------------------------------------------
+// Variant map
+//
+// An ordered map whose nodes are packed key values; link 0 of each key
+// points at the entry's value. Modes add keys nested under other keys of
+// the same map, insertion order and several values under one key.
+// Operations take parameter records (never changed) or typed arguments,
+// and return 0 or -1 (also left in __rtn).
+// ---------------------------------------------------------------------------
+
+enum : uint32_t {  /* st_vmap.mod */
+    VMAP_NST = 1u, // bit 0: nested; every key has a nest, 0 at top level
+    VMAP_ODR = 2u, // bit 1: ordered; siblings chained in insertion order
+    VMAP_EQU = 4u, // bit 2: equal keys; further values chained under a key
+};
+
+// Map callback on a key node: non-zero refuses (bef_del) or fails the call.
+using vmap_fnc = int32_t (*)(void *nod, uintptr_t arg);
+
+// Variant map record; the owner reserves it, vmap_set fills it.
+struct st_vmap {
+    st_map map;       // the ordered map of key nodes; prm is this record
+    void *head;       // first top-level key in insertion order (VMAP_ODR)
+    vmap_fnc bef_del; // before a deletion; non-zero refuses it
+    vmap_fnc aft_get; // after a successful lookup; non-zero fails it
+    vmap_fnc aft_put; // after a successful put; non-zero turns it into -1
+    uintptr_t bef_del_arg, aft_get_arg, aft_put_arg; // the callbacks' arguments
+    uint32_t mod;                                    // VMAP_* bits
+};
+static_assert(std::is_standard_layout_v<st_vmap> && offsetof(st_vmap, map) == 0);
+
+// Zero-fills the record and sets an empty map of mode mod. 0; -1 for
+// unknown mode bits.
+int32_t vmap_set(st_vmap *map, uint32_t mod) noexcept;
+
+// Releases every key with its value, equal chain and nested keys and
+// zero-fills the record. Returns 0.
+int32_t vmap_end(st_vmap *map) noexcept;
+
+// Install a callback and its argument. Return 0.
+int32_t vmap_lkg_fnc_bef_del(st_vmap *map, vmap_fnc fnc, uintptr_t arg) noexcept;
+int32_t vmap_lkg_fnc_aft_get(st_vmap *map, vmap_fnc fnc, uintptr_t arg) noexcept;
+int32_t vmap_lkg_fnc_aft_put(st_vmap *map, vmap_fnc fnc, uintptr_t arg) noexcept;
+
+// Puts a parameter pair (key, value) by map_put mode (MAP_PUT_*); in an
+// equal-key map MAP_PUT_KEEP on a present key appends a member to its
+// chain. 0 and the key node (or new member) in *nod (may be none); -1 on
+// any refusal or failure, nothing changed. A key with buffer storage or a
+// third byte is refused; a replace (MAP_PUT_RPL) of a key that has nested
+// keys is refused.
+int32_t _vmap_put(st_vmap *map, const st_vtyp_prm *pair, void **nod, uint32_t mode) noexcept;
+
+// As _vmap_put for a key without value; -1 when key->ext is not 0.
+int32_t _vmap_put_no_val(st_vmap *map, const st_vtyp_prm *key, void **nod, uint32_t mode) noexcept;
+
+// 0 and the key node; -1 when missing, refused by aft_get, or key->ext is
+// not 0. Like every search it may rebalance the tree.
+int32_t _vmap_get(st_vmap *map, const st_vtyp_prm *key, void **nod) noexcept;
+
+// 0 and *slot = the datum address of the key's value; -1 when missing or
+// without value.
+int32_t _vmap_get_val(st_vmap *map, const st_vtyp_prm *key, void *slot) noexcept;
+
+// Deletes the key with its value and equal chain; its nested keys too when
+// rcs is non-zero (else a key with nested keys gives -1). -1 when missing,
+// refused by bef_del (for it or a nested key) or key->ext is not 0; nested
+// keys deleted before a refusal stay deleted.
+int32_t _vmap_del(st_vmap *map, const st_vtyp_prm *key, int32_t rcs) noexcept;
+
+// Ordered maps: 0 and head (nod none) or the first child of nod; -1 for a
+// map that is not ordered.
+int32_t vmap_get_odr(st_vmap *map, const void *nod, void **out) noexcept;
+
+// map_prt with every key printed by vtyp_map_prt. Returns 0.
+int32_t vmap_prt(st_vmap *map, FILE *fp, uint32_t flg) noexcept;
+
+// Puts every key of src with its value into dst (put mode 0); nested keys
+// under the copies of their parents, top-level keys under nst. 0; -1 on the
+// first failure (keys merged so far stay), also for dst == src.
+int32_t vmap_mrg(st_vmap *dst, void *nst, st_vmap *src) noexcept;
+
+// ---------------------------------------------------------------------------
+// Variant map: typed family. Arguments: map, nest (the parent key node;
+// none at top level and in maps that are not nested), the key (int, double,
+// string, or data address and byte count), then the rest. Each returns 0 or
+// -1; getters give -1 when the key is missing, has no value or a value of
+// another kind, and then leave the target alone.
+// ---------------------------------------------------------------------------
+
+int32_t vmap_put_int_str(st_vmap *map, void *nst, int32_t key, const char *val,
+                         uint32_t mode) noexcept;
+int32_t vmap_put_flt_str(st_vmap *map, void *nst, double key, const char *val,
+                         uint32_t mode) noexcept;
+int32_t vmap_put_str_str(st_vmap *map, void *nst, const char *key, const char *val,
+                         uint32_t mode) noexcept;
+int32_t vmap_put_buf_str(st_vmap *map, void *nst, const void *key, uint32_t siz, const char *val,
+                         uint32_t mode) noexcept;
+int32_t vmap_put_int_int(st_vmap *map, void *nst, int32_t key, int32_t val, uint32_t mode) noexcept;
+int32_t vmap_put_flt_int(st_vmap *map, void *nst, double key, int32_t val, uint32_t mode) noexcept;
+int32_t vmap_put_str_int(st_vmap *map, void *nst, const char *key, int32_t val,
+                         uint32_t mode) noexcept;
+int32_t vmap_put_buf_int(st_vmap *map, void *nst, const void *key, uint32_t siz, int32_t val,
+                         uint32_t mode) noexcept;
+int32_t vmap_put_str_ptr(st_vmap *map, void *nst, const char *key, void *val,
+                         uint32_t mode) noexcept;
+int32_t vmap_put_int_nul(st_vmap *map, void *nst, int32_t key, uint32_t mode) noexcept;
+int32_t vmap_put_flt_nul(st_vmap *map, void *nst, double key, uint32_t mode) noexcept;
+int32_t vmap_put_str_nul(st_vmap *map, void *nst, const char *key, uint32_t mode) noexcept;
+int32_t vmap_put_buf_nul(st_vmap *map, void *nst, const void *key, uint32_t siz,
+                         uint32_t mode) noexcept;
+
+// As the members without underscore, handing out the key node in *nod.
+int32_t _vmap_put_str_str(st_vmap *map, void *nst, const char *key, const char *val, void **nod,
+                          uint32_t mode) noexcept;
+int32_t _vmap_put_str_int(st_vmap *map, void *nst, const char *key, int32_t val, void **nod,
+                          uint32_t mode) noexcept;
+int32_t _vmap_put_str_ptr(st_vmap *map, void *nst, const char *key, void *val, void **nod,
+                          uint32_t mode) noexcept;
+int32_t _vmap_put_str_nul(st_vmap *map, void *nst, const char *key, void **nod,
+                          uint32_t mode) noexcept;
+
+// 0 and the key node; ref_ and get_ are the same.
+int32_t vmap_ref_int(st_vmap *map, void *nst, int32_t key, void **nod) noexcept;
+int32_t vmap_ref_flt(st_vmap *map, void *nst, double key, void **nod) noexcept;
+int32_t vmap_ref_str(st_vmap *map, void *nst, const char *key, void **nod) noexcept;
+int32_t vmap_ref_buf(st_vmap *map, void *nst, const void *key, uint32_t siz, void **nod) noexcept;
+int32_t vmap_get_int(st_vmap *map, void *nst, int32_t key, void **nod) noexcept;
+int32_t vmap_get_flt(st_vmap *map, void *nst, double key, void **nod) noexcept;
+int32_t vmap_get_str(st_vmap *map, void *nst, const char *key, void **nod) noexcept;
+int32_t vmap_get_buf(st_vmap *map, void *nst, const void *key, uint32_t siz, void **nod) noexcept;
+
+// The string inside the stored value (no copy).
+int32_t vmap_get_int_str(st_vmap *map, void *nst, int32_t key, char **out) noexcept;
+int32_t vmap_get_flt_str(st_vmap *map, void *nst, double key, char **out) noexcept;
+int32_t vmap_get_str_str(st_vmap *map, void *nst, const char *key, char **out) noexcept;
+int32_t vmap_get_buf_str(st_vmap *map, void *nst, const void *key, uint32_t siz,
+                         char **out) noexcept;
+
+// The stored integer / pointer.
+int32_t vmap_get_int_int(st_vmap *map, void *nst, int32_t key, int32_t *out) noexcept;
+int32_t vmap_get_flt_int(st_vmap *map, void *nst, double key, int32_t *out) noexcept;
+int32_t vmap_get_str_int(st_vmap *map, void *nst, const char *key, int32_t *out) noexcept;
+int32_t vmap_get_buf_int(st_vmap *map, void *nst, const void *key, uint32_t siz,
+                         int32_t *out) noexcept;
+int32_t vmap_get_str_ptr(st_vmap *map, void *nst, const char *key, void **out) noexcept;
+
+// _vmap_del: rcs non-zero deletes nested keys too.
+int32_t vmap_del_int(st_vmap *map, void *nst, int32_t key, int32_t rcs) noexcept;
+int32_t vmap_del_flt(st_vmap *map, void *nst, double key, int32_t rcs) noexcept;
+int32_t vmap_del_str(st_vmap *map, void *nst, const char *key, int32_t rcs) noexcept;
+int32_t vmap_del_buf(st_vmap *map, void *nst, const void *key, uint32_t siz, int32_t rcs) noexcept;
+
+// ---------------------------------------------------------------------------
+// Variant map iteration: one key node per step, in key order (through range
+// iterators, holding the map's rotation lock while a level is open) or in
+// insertion order (ordered maps), with descent steered by the caller.
+// Keys must not be deleted while an iterator is open.
+// ---------------------------------------------------------------------------
+
+enum : uint32_t {      /* flags of vmap_rng_pop_set */
+    VMAP_RNG_DSC = 1u, // bit 0: steered descent into nested keys
+    VMAP_RNG_ODR = 2u, // bit 1: insertion order (ordered maps only)
+};
+
+// One level of the iterator's stack.
+struct st_vmap_rng_lvl {
+    st_map_rng_itr rng;   // key-order level: its range iterator
+    void *pos;            // insertion-order level: next key, none when used up
+    void *fst;            // insertion-order level: first key of its ring
+    st_vmap_rng_lvl *nxt; // enclosing level
+};
+
+// Iterator record; the caller reserves it, vmap_rng_pop_set fills it.
+struct st_vmap_rng_itr {
+    st_vmap *map;         // the map walked
+    st_vmap_rng_lvl *lvl; // levels, innermost first
+    uint32_t flg;         // VMAP_RNG_* bits
+};
+
+// Opens an iterator over the keys nested under stt (none: the top level;
+// key order in a map that is not nested: the whole map). 0; -1 when a level
+// cannot be had or insertion order is asked of a map that is not ordered.
+// vmap_rng_pop_end must follow whatever the result.
+int32_t vmap_rng_pop_set(st_vmap *map, void *stt, uint32_t flg, st_vmap_rng_itr *itr) noexcept;
+
+// 0 and the next key node; 1 at the end (also of an empty map). With
+// steered descent, dsc 1 walks into the keys nested under the key handed
+// out last, dsc 0 skips them. -1 when an allocation fails (a key already
+// taken from the walk is still handed out); the iterator stays valid.
+int32_t vmap_rng_pop(st_vmap_rng_itr *itr, void **nod, int32_t dsc) noexcept;
+
+// Releases every level and the rotation locks they hold. Returns 0.
+int32_t vmap_rng_pop_end(st_vmap_rng_itr *itr) noexcept;
