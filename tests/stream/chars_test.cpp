@@ -2,7 +2,6 @@
 // console's choice, and the constructors that go through the hand-off slot.
 #include "tests/stream/util.h"
 
-#include <clocale>
 #include <random>
 
 namespace
@@ -33,14 +32,6 @@ std::string encode(const V &v)
     _free(&t);
     return r;
 }
-
-// Sets the character-type locale for the scope.
-struct Locale {
-    std::string old = setlocale(LC_CTYPE, nullptr);
-    explicit Locale(const char *nam) { ok = setlocale(LC_CTYPE, nam) != nullptr; }
-    ~Locale() { setlocale(LC_CTYPE, old.c_str()); }
-    bool ok;
-};
 
 TEST(ShiftJis, LeadBytesPairWithTheirTrailByte)
 {

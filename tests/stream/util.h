@@ -6,11 +6,20 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <string>
 #include <vector>
 
 namespace stream_test
 {
+
+// Sets the character-type locale for the scope; ok tells whether it exists.
+struct Locale {
+    std::string old = setlocale(LC_CTYPE, nullptr);
+    bool ok;
+    explicit Locale(const char *nam) : ok(setlocale(LC_CTYPE, nam) != nullptr) {}
+    ~Locale() { setlocale(LC_CTYPE, old.c_str()); }
+};
 
 // A stream object ended at the end of the scope.
 struct Stm : st_stream {
