@@ -1,0 +1,325 @@
+// Variant map: put modes in every map mode, stored key layout, equal chains,
+// nested deletion, insertion order, callbacks, failures, merge, the typed
+// family, and a random model check of a nested map against std::map.
+#include "vmap_util.h"
+
+#include <map>
+#include <random>
+#include <vector>
+
+namespace
+{
+
+std::string get(VMap &v, const char *key)
+{
+    char *s = nullptr;
+    return vmap_get_str_str(&v.m, nullptr, key, &s) == 0 ? s : "<missing>";
+}
+
+// The equal chain's values behind a key node, the node's own first.
+std::string chain(const void *nod)
+{
+    std::string s;
+    for (void *m = const_cast<void *>(nod); m;) {
+        s += (s.empty() ? "" : ",") + val_of(m);
+        if (vtyp_get_equ(m, &m) != 0)
+            break;
+    }
+    return s;
+}
+
+// Keys of a sibling ring in insertion order, from the first one.
+std::string ring(VMap &v, const void *par)
+{
+    void *f, *n;
+    std::string s;
+    if (vmap_get_odr(&v.m, par, &f) != 0 || !f)
+        return s;
+    n = f;
+    do {
+        s += key_str(n);
+        vtyp_get_odr(n, &n, nullptr, nullptr);
+    } while (n != f);
+    return s;
+}
+
+TEST(Vmap, PutModesInEveryMapMode)
+{
+    for (uint32_t mod = 0; mod < 8; mod++) {
+        SCOPED_TRACE("map mode " + std::to_string(mod));
+        VMap v(mod);
+        void *n1 = nullptr, *n = nullptr;
+        EXPECT_EQ(vmap_put_str_str(&v.m, nullptr, "a", "0", MAP_PUT_OLD_ONLY), -1);
+        EXPECT_EQ(v.cnt(), 0u) << "bit 0 adds no missing key";
+        ASSERT_EQ(_vmap_put_str_str(&v.m, nullptr, "a", "1", &n1, 0), 0);
+        ASSERT_EQ(_vmap_put_str_str(&v.m, nullptr, "a", "2", &n, 0), 0);
+        EXPECT_EQ(n, n1) << "mode 0 overwrites in place";
+        EXPECT_EQ(get(v, "a"), "2");
+        int32_t keep = _vmap_put_str_str(&v.m, nullptr, "a", "3", &n, MAP_PUT_KEEP);
+        if (mod & VMAP_EQU) {
+            EXPECT_EQ(keep, 0);
+            EXPECT_NE(n, n1) << "the new member is handed out";
+            EXPECT_EQ(chain(n1), "2,3");
+        } else {
+            EXPECT_EQ(keep, -1) << "bit 1 keeps a present key";
+        }
+        EXPECT_EQ(get(v, "a"), "2");
+        ASSERT_EQ(_vmap_put_str_str(&v.m, nullptr, "a", "4", &n, MAP_PUT_RPL), 0);
+        EXPECT_NE(n, n1) << "bit 2 replaces the node (the old chain goes with it)";
+        EXPECT_EQ(chain(n), "4");
+        EXPECT_EQ(vmap_put_str_str(&v.m, nullptr, "a", "5", MAP_PUT_OLD_ONLY), 0);
+        EXPECT_EQ(vmap_put_str_str(&v.m, nullptr, "b", "6", MAP_PUT_KEEP), 0);
+        EXPECT_EQ(get(v, "a") + get(v, "b"), "56");
+        EXPECT_EQ(v.cnt(), 2u);
+        EXPECT_EQ(map_chk(&v.m.map, nullptr, nullptr), 0);
+        if (mod & VMAP_ODR) {
+            EXPECT_EQ(ring(v, nullptr), "ab") << "the replaced key kept its place";
+        }
+    }
+}
+
+TEST(Vmap, StoredKeyLayout)
+{
+    const size_t P = sizeof(void *);
+    VMap nst(VMAP_NST), equ(VMAP_EQU);
+    void *a, *b;
+    ASSERT_EQ(_vmap_put_str_str(&nst.m, nullptr, "ab", "x", &a, 0), 0);
+    ASSERT_EQ(_vmap_put_str_str(&equ.m, nullptr, "ab", "x", &b, 0), 0);
+    // flag, tree links, link, nest, size, "ab\0"
+    EXPECT_EQ(static_cast<uint8_t *>(a)[0], 0xF4) << "0x74 and red";
+    EXPECT_EQ(vtyp_len(a), 1 + 2 * P + P + P + 4 + 3);
+    // flag, extension, tree links, link, equal pointer, size, "ab\0"
+    EXPECT_EQ(static_cast<uint8_t *>(b)[0], 0xDC);
+    EXPECT_EQ(static_cast<uint8_t *>(b)[1], 0x20);
+    EXPECT_EQ(vtyp_len(b), 2 + 2 * P + P + P + 4 + 3);
+}
+
+TEST(Vmap, EqualChainKeepsTheOrderGiven)
+{
+    VMap v(VMAP_EQU);
+    for (const char *s : {"1", "2", "3", "4"})
+        ASSERT_EQ(vmap_put_str_str(&v.m, nullptr, "opt", s, MAP_PUT_KEEP), 0);
+    vmap_put_str_str(&v.m, nullptr, "zz", "9", 2);
+    void *n;
+    ASSERT_EQ(vmap_ref_str(&v.m, nullptr, "opt", &n), 0);
+    EXPECT_EQ(chain(n), "1,2,3,4");
+    EXPECT_EQ(get(v, "opt"), "1");
+    EXPECT_EQ(v.cnt(), 2u) << "members are not tree nodes";
+    EXPECT_EQ(vmap_del_str(&v.m, nullptr, "opt", 0), 0) << "the whole chain goes (ASan)";
+    EXPECT_EQ(v.cnt(), 1u);
+}
+
+// Rows r1 and r2 with nested integers 1 and 2; r1's 1 holds a nested 7.
+struct Rows : VMap {
+    void *r1 = nullptr, *r2 = nullptr, *c = nullptr;
+    Rows() : VMap(VMAP_NST)
+    {
+        _vmap_put_str_str(&m, nullptr, "r1", "line 1", &r1, 0);
+        _vmap_put_str_str(&m, nullptr, "r2", "line 2", &r2, 0);
+        for (int32_t k : {1, 2}) {
+            vmap_put_int_int(&m, r1, k, 10 + k, 0);
+            vmap_put_int_int(&m, r2, k, 20 + k, 0);
+        }
+        vmap_ref_int(&m, r1, 1, &c);
+        vmap_put_int_int(&m, c, 7, 77, 0);
+    }
+};
+
+TEST(Vmap, RecursiveDeletionInANestedMap)
+{
+    Rows v;
+    ASSERT_EQ(v.cnt(), 7u);
+    int32_t i = 0;
+    EXPECT_EQ(vmap_del_str(&v.m, nullptr, "r1", 0), -1) << "nested keys refuse it";
+    EXPECT_EQ(vmap_del_int(&v.m, v.r1, 1, 0), -1) << "also one level down";
+    EXPECT_EQ(v.cnt(), 7u);
+    EXPECT_EQ(vmap_get_int_int(&v.m, v.c, 7, &i), 0);
+    EXPECT_EQ(i, 77);
+    EXPECT_EQ(vmap_del_str(&v.m, nullptr, "r1", 1), 0);
+    EXPECT_EQ(v.cnt(), 3u) << "the row, its two keys and the grandchild";
+    EXPECT_EQ(vmap_get_int_int(&v.m, v.r2, 2, &i), 0);
+    EXPECT_EQ(i, 22) << "the other row keeps its keys";
+    EXPECT_EQ(vmap_del_str(&v.m, nullptr, "r1", 1), -1) << "missing";
+    EXPECT_EQ(map_chk(&v.m.map, nullptr, nullptr), 0);
+
+    Rows w;
+    EXPECT_EQ(vmap_put_str_str(&w.m, nullptr, "r1", "new", MAP_PUT_RPL), -1)
+        << "a replace would orphan the nested keys";
+    EXPECT_EQ(get(w, "r1"), "line 1");
+}
+
+int32_t refuse(void *nod, uintptr_t arg)
+{
+    ++*reinterpret_cast<int *>(arg);
+    return key_str(nod) == "no" || key_int(nod) == 7;
+}
+
+TEST(Vmap, CallbacksRefuseOrFail)
+{
+    Rows v;
+    int calls = 0;
+    uintptr_t arg = reinterpret_cast<uintptr_t>(&calls);
+    vmap_lkg_fnc_bef_del(&v.m, refuse, arg);
+    EXPECT_EQ(vmap_del_str(&v.m, nullptr, "r1", 1), -1) << "the grandchild 7 refuses";
+    EXPECT_EQ(v.cnt(), 6u) << "nested keys deleted before the refusal stay deleted";
+    EXPECT_EQ(vmap_del_str(&v.m, nullptr, "r2", 1), 0);
+    vmap_lkg_fnc_bef_del(&v.m, nullptr, 0);
+    vmap_lkg_fnc_aft_put(&v.m, refuse, arg);
+    vmap_lkg_fnc_aft_get(&v.m, refuse, arg);
+    EXPECT_EQ(vmap_put_str_str(&v.m, nullptr, "no", "x", 0), -1);
+    EXPECT_EQ(vmap_put_str_str(&v.m, nullptr, "yes", "x", 0), 0);
+    void *n;
+    EXPECT_EQ(vmap_ref_str(&v.m, nullptr, "no", &n), -1) << "stored, but aft_get refuses";
+    EXPECT_EQ(get(v, "yes"), "x");
+    EXPECT_GT(calls, 5);
+}
+
+TEST(Vmap, InsertionOrderSurvivesDeleteAndReplace)
+{
+    VMap v(VMAP_NST | VMAP_ODR);
+    void *b;
+    for (const char *k : {"c", "a", "d"})
+        vmap_put_str_str(&v.m, nullptr, k, k, 0);
+    _vmap_put_str_str(&v.m, nullptr, "b", "b", &b, 0);
+    for (const char *k : {"y", "x", "z"})
+        vmap_put_str_str(&v.m, b, k, k, 0);
+    EXPECT_EQ(ring(v, nullptr), "cadb");
+    EXPECT_EQ(ring(v, b), "yxz");
+    vmap_del_str(&v.m, nullptr, "c", 0);
+    vmap_del_str(&v.m, b, "y", 0);
+    EXPECT_EQ(ring(v, nullptr), "adb") << "head moved on";
+    EXPECT_EQ(ring(v, b), "xz") << "first child moved on";
+    EXPECT_EQ(vmap_put_str_str(&v.m, nullptr, "d", "D", MAP_PUT_RPL), 0);
+    vmap_put_str_str(&v.m, b, "x", "X", MAP_PUT_RPL);
+    vmap_put_str_str(&v.m, nullptr, "a", "A", 0);
+    EXPECT_EQ(ring(v, nullptr), "adb");
+    EXPECT_EQ(ring(v, b), "xz");
+    EXPECT_EQ(vmap_del_str(&v.m, nullptr, "b", 1), 0);
+    vmap_del_str(&v.m, nullptr, "a", 0);
+    vmap_del_str(&v.m, nullptr, "d", 0);
+    void *h = &h;
+    EXPECT_EQ(vmap_get_odr(&v.m, nullptr, &h), 0);
+    EXPECT_EQ(h, nullptr) << "the last key clears head";
+    EXPECT_EQ(vmap_get_odr(&v.m, nullptr, &h), 0);
+    VMap plain(0);
+    EXPECT_EQ(vmap_get_odr(&plain.m, nullptr, &h), -1);
+}
+
+TEST(Vmap, FailuresChangeNothing)
+{
+    VMap v(0);
+    vmap_put_str_str(&v.m, nullptr, "k", "old", 0);
+    __mem_fail_at(1);
+    EXPECT_EQ(vmap_put_str_str(&v.m, nullptr, "k", "new", 0), -1);
+    EXPECT_EQ(get(v, "k"), "old") << "the old value stays when the new one cannot be made";
+    __mem_fail_at(2);
+    EXPECT_EQ(vmap_put_str_str(&v.m, nullptr, "k2", "v", 0), -1);
+    __mem_fail_at(0);
+    EXPECT_EQ(v.cnt(), 1u);
+    EXPECT_EQ(vmap_put_str_str(&v.m, nullptr, nullptr, "v", 0), -1) << "no key text";
+    st_vtyp_prm k = {};
+    k.flg = VTYP_STR, k.dat = "k", k.ext = VTYP_X_ODR;
+    void *n;
+    EXPECT_EQ(_vmap_get(&v.m, &k, &n), -1) << "lookups take extension byte 0";
+    k.flg |= VTYP_EXT, k.ext = VTYP_X_PRM | VTYP_X_BUF;
+    st_vtyp_prm pr[2] = {k, {}};
+    EXPECT_EQ(_vmap_put(&v.m, pr, &n, 0), -1) << "a buffer-held key would move the tree links";
+}
+
+TEST(Vmap, TypedFamilyAndMerge)
+{
+    VMap v(VMAP_NST);
+    int32_t i = -1, x = 42;
+    char *s = nullptr;
+    void *p = nullptr, *n;
+    ASSERT_EQ(vmap_put_int_str(&v.m, nullptr, 5, "five", 0), 0);
+    ASSERT_EQ(vmap_put_str_int(&v.m, nullptr, "5", 55, 0), 0);
+    ASSERT_EQ(vmap_put_flt_str(&v.m, nullptr, 0.5, "half", 0), 0);
+    ASSERT_EQ(vmap_put_buf_int(&v.m, nullptr, "\0\1", 2, 12, 0), 0);
+    ASSERT_EQ(vmap_put_str_ptr(&v.m, nullptr, "p", &x, 0), 0);
+    ASSERT_EQ(vmap_put_int_nul(&v.m, nullptr, 9, 0), 0);
+    ASSERT_EQ(vmap_ref_int(&v.m, nullptr, 5, &n), 0);
+    ASSERT_EQ(vmap_put_flt_int(&v.m, n, 1.5, 15, 0), 0);
+    EXPECT_EQ(vmap_get_int_str(&v.m, nullptr, 5, &s), 0);
+    EXPECT_STREQ(s, "five");
+    EXPECT_EQ(vmap_get_flt_str(&v.m, nullptr, 0.5, &s), 0);
+    EXPECT_STREQ(s, "half");
+    EXPECT_EQ(vmap_get_buf_int(&v.m, nullptr, "\0\1", 2, &i), 0);
+    EXPECT_EQ(i, 12);
+    EXPECT_EQ(vmap_get_str_ptr(&v.m, nullptr, "p", &p), 0);
+    EXPECT_EQ(p, &x);
+    EXPECT_EQ(vmap_get_flt_int(&v.m, n, 1.5, &i), 0);
+    EXPECT_EQ(i, 15);
+    i = -1;
+    EXPECT_EQ(vmap_get_int_int(&v.m, nullptr, 5, &i), -1) << "the value is a string";
+    EXPECT_EQ(vmap_get_int_int(&v.m, nullptr, 9, &i), -1) << "no value";
+    EXPECT_EQ(vmap_get_buf_int(&v.m, nullptr, "\0\1\2", 3, &i), -1) << "another length";
+    EXPECT_EQ(i, -1);
+
+    VMap w(VMAP_NST);
+    vmap_put_str_str(&w.m, nullptr, "top", "t", 0);
+    void *top;
+    vmap_ref_str(&w.m, nullptr, "top", &top);
+    ASSERT_EQ(vmap_mrg(&w.m, top, &v.m), 0);
+    EXPECT_EQ(w.cnt(), v.cnt() + 1);
+    ASSERT_EQ(vmap_ref_int(&w.m, top, 5, &n), 0) << "top-level keys under the given nest";
+    EXPECT_EQ(vmap_get_flt_int(&w.m, n, 1.5, &i), 0) << "nested keys under their parent's copy";
+    EXPECT_EQ(vmap_get_str_ptr(&w.m, top, "p", &p), 0);
+    EXPECT_EQ(p, &x) << "a pointer value copies as the same pointer";
+    EXPECT_EQ(vmap_mrg(&w.m, nullptr, &w.m), -1);
+}
+
+// Random puts and deletes on rows with nested integers, against a model.
+TEST(Vmap, RandomNestedMapAgainstModel)
+{
+    VMap v(VMAP_NST);
+    std::map<std::string, std::pair<std::string, std::map<int32_t, int32_t>>> model;
+    std::mt19937 rnd(7);
+    for (int step = 0; step < 6000; step++) {
+        std::string key = "row" + std::to_string(rnd() % 40);
+        void *row = nullptr;
+        int32_t col = static_cast<int32_t>(rnd() % 6) - 2, val = static_cast<int32_t>(rnd());
+        bool has = vmap_ref_str(&v.m, nullptr, key.c_str(), &row) == 0;
+        ASSERT_EQ(has, model.count(key) == 1) << key;
+        switch (rnd() % 5) {
+        case 0:
+        case 1: {
+            std::string text = "text " + std::to_string(val);
+            ASSERT_EQ(vmap_put_str_str(&v.m, nullptr, key.c_str(), text.c_str(), 0), 0);
+            model[key].first = text;
+            break;
+        }
+        case 2:
+            if (has) {
+                ASSERT_EQ(vmap_put_int_int(&v.m, row, col, val, 0), 0);
+                model[key].second[col] = val;
+            }
+            break;
+        case 3:
+            ASSERT_EQ(vmap_del_str(&v.m, nullptr, key.c_str(), 1), has ? 0 : -1);
+            model.erase(key);
+            break;
+        default:
+            if (has) {
+                ASSERT_EQ(vmap_del_int(&v.m, row, col, 0), model[key].second.erase(col) ? 0 : -1);
+            }
+        }
+        if (step % 100)
+            continue;
+        uint32_t want = 0;
+        for (auto &[k, r] : model) {
+            ASSERT_EQ(get(v, k.c_str()), r.first);
+            ASSERT_EQ(vmap_ref_str(&v.m, nullptr, k.c_str(), &row), 0);
+            for (auto [c, x] : r.second) {
+                int32_t got;
+                ASSERT_EQ(vmap_get_int_int(&v.m, row, c, &got), 0);
+                ASSERT_EQ(got, x);
+            }
+            want += 1 + r.second.size();
+        }
+        ASSERT_EQ(v.cnt(), want);
+        ASSERT_EQ(map_chk(&v.m.map, nullptr, nullptr), 0);
+    }
+}
+
+} // namespace
