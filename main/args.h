@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
+struct st_vmap;
+
 // Flag bits of st_args::flg.
 enum : uint8_t {
     ARGS_SWITCH = 0x01,   // presence alone defines the option (no value)
@@ -31,4 +33,14 @@ struct st_args {
 // name, description, synopsis, one block per record and the example text
 // (exm may be none). Reads no run-time field. Always returns 0.
 int32_t help_args(FILE *fp, const char *prg, const char *dsc, const char *exm, const st_args *def,
+                  int32_t n) noexcept;
+
+// Parses argc arguments (the program name not included) against the first n
+// records of def into map, under the key node par (none: top level): every
+// option's value under its key, repeated values of a multiple option in the
+// order given, switches without value, defaults for options not given.
+// 0; -1 for an unknown option word when no positional record takes it, an
+// option that needs an inline value and has none, a missing required
+// record, or a failed map operation (whose status is kept).
+int32_t vmap_args(st_vmap *map, void *par, int32_t argc, char **argv, st_args *def,
                   int32_t n) noexcept;

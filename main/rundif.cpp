@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <iconv.h>
-#include <langinfo.h>
 
 st_args args_def[ARGS_DEF_CNT] = {
     {'/', "key", '=', "key", nullptr,
@@ -41,13 +40,6 @@ static bool is_help_switch(const char *a)
     return false;
 }
 
-// True when the locale's character set is UTF-8.
-static bool console_utf8()
-{
-    setlocale(LC_CTYPE, "");
-    return strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
-}
-
 // Converts len bytes of UTF-8 text to code page 932 and writes them to fp.
 // Returns false (having written nothing) when the conversion fails.
 static bool write_cp932(FILE *fp, const char *txt, size_t len)
@@ -71,7 +63,7 @@ static bool write_cp932(FILE *fp, const char *txt, size_t len)
 // and converted to code page 932 for a console that is not UTF-8.
 static void print_help()
 {
-    if (console_utf8()) {
+    if (cstream_console_utf8()) {
         help_args(stdout, prg_name, prg_desc, prg_example, args_def, ARGS_DEF_CNT);
         return;
     }
@@ -89,12 +81,12 @@ static void print_help()
 
 int rundif_main(int argc, char **argv)
 {
+    // The console's encoding decides how the help is printed and how the
+    // command's output is decoded.
+    setlocale(LC_CTYPE, "");
     if (argc > 1 && is_help_switch(argv[1])) {
         print_help();
         return 0;
     }
-    // Start-up and monitoring come with the argument parser; until then
-    // every other invocation ends as a failed start-up.
-    rtn_fail();
-    return (int)((uint32_t)__rtn & 0xffu);
+    return rundif_monitor(argc, argv);
 }

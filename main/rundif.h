@@ -4,11 +4,81 @@
 
 #include "main/args.h"
 
+#include "base/container/container.h"
+#include "base/stream/stream.h"
+
+#include <cstdio>
+#include <ctime>
+
 constexpr int32_t ARGS_DEF_CNT = 9; // records in args_def
+constexpr int32_t SET_LST_MAX = 64; // entries of each settings list
 
 // The tool's option table (the parser fills its run-time fields).
 extern st_args args_def[ARGS_DEF_CNT];
 
+struct st_watch {
+    int32_t col; // watched column
+    int32_t scl; // band width, at least 1
+};
+
+struct st_exclude {
+    int32_t col;     // column compared
+    const char *txt; // text that excludes the row (points into the options map)
+};
+
+// Settings of one tool run, fixed before the first run.
+struct st_settings {
+    char *cmd;                   // command line run by every cycle (owned)
+    int32_t key[SET_LST_MAX];    // key columns; none: the whole line is the key
+    int32_t key_cnt;             // entries of key
+    st_watch wtc[SET_LST_MAX];   // watched columns
+    int32_t wtc_cnt;             // entries of wtc
+    st_exclude exc[SET_LST_MAX]; // exclusions
+    int32_t exc_cnt;             // entries of exc
+    int32_t spn;                 // seconds to wait after each run, at least 1
+    int32_t sep;                 // column separator, 0..255
+    uint8_t tim;                 // prefix report lines with the run's time
+    FILE *con;                   // console channel, or none
+    FILE *fil;                   // output file, or none
+    const char *fil_path;        // output path (points into the options map), or none
+};
+
+// Rows of the current and the previous run.
+struct st_generations {
+    st_vmap map[2]; // nested variant maps
+    uint32_t idx;   // map[idx % 2] is current, map[(idx + 1) % 2] previous
+};
+
+// Reads the settings from a parsed options map (keys of args_def). 0; -1
+// when a value cannot be read or a list would hold more than 64 entries.
+// Opens no file.
+int32_t settings_read(st_vmap *opt, st_settings *set) noexcept;
+
+// Opens the output path for writing (append: for appending) and registers
+// it with the resource manager. A failed open leaves set->fil none; no error.
+void settings_open_file(st_settings *set, bool append) noexcept;
+
+// Drops the output file from the resource manager and closes it.
+void settings_close_file(st_settings *set) noexcept;
+
+// Creates both generation maps, empty.
+int32_t generations_set(st_generations *gen) noexcept;
+void generations_end(st_generations *gen) noexcept;
+
+// One run of the command: reads its output, reports "+", "*" and "-" lines
+// stamped with now, and swaps the generations. 0, or the failure that must
+// end monitoring (the end of the command's output only ends the run).
+int32_t monitor_run(st_settings *set, st_generations *gen, time_t now) noexcept;
+
+// Runs the command until a failure or a stop request: run, close the file,
+// sleep, reopen. Returns the status that ended it.
+int32_t monitor_cycle(st_settings *set, st_generations *gen) noexcept;
+
+// Start-up, monitoring and shutdown for a command line that is not a help
+// call; returns the exit status.
+int rundif_monitor(int argc, char **argv);
+
 // The whole program: help, start-up, monitoring, shutdown. Returns the
-// process exit status: 0 after the help, else the status word's low 8 bits.
+// process exit status: 0 after the help, 128 + signal after a stop from
+// outside, else the status word's low 8 bits.
 int rundif_main(int argc, char **argv);

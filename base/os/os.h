@@ -4,8 +4,10 @@
 #pragma once
 
 #include "base/diag/diag.h"
+#include "base/stream/stream.h"
 
 #include <cstdint>
+#include <cstring>
 #include <sys/types.h>
 
 // ---------------------------------------------------------------------------
@@ -112,3 +114,16 @@ int32_t _prc_acs_inf_chk_pop_exist(st_prc *prc, intptr_t a1, intptr_t a2) noexce
 // Stores the parent's end of pipe key (0 stdin, 1 stdout, 2 stderr; -1
 // when not piped) in *(int *)out. -1 for another key or no out.
 int32_t _prc_acs_inf_get_handle(st_prc *prc, intptr_t key, intptr_t out) noexcept;
+
+// ---------------------------------------------------------------------------
+// Process stream
+// ---------------------------------------------------------------------------
+
+// Slots over an st_prc handle; end ends the child and frees the record.
+extern const st_stream_fnc __stream_prc_fnc_lst;
+
+// Starts cmd (mode: PRC_* bits) and sets stm up over it, one byte per unit,
+// counted under "process" / the command's first word. Without stm the
+// object is allocated and parked in the hand-off slot. 0, or -1 when the
+// child cannot be started (nothing is left behind).
+int32_t stream_prc_set(st_stream *stm, const char *cmd, int32_t mode) noexcept;

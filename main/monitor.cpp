@@ -1,0 +1,302 @@
+// The monitor cycle: run the command, compare its rows with the previous
+// run's, report the differences, wait, and again.
+#include "main/rundif.h"
+
+#include "base/os/os.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+// One fallible library call inside its own nesting level of the resource
+// manager; on failure the keeping rule applies and the caller leaves.
+#define TOOL_TRY(call)                                                                             \
+    do {                                                                                           \
+        rscmng_nst_in(nullptr);                                                                    \
+        int32_t r_ = (call);                                                                       \
+        if (r_ != 0)                                                                               \
+            rtn_keep();                                                                            \
+        rscmng_nst_out(nullptr);                                                                   \
+        if (r_ != 0)                                                                               \
+            return __rtn;                                                                          \
+    } while (0)
+
+// A growing text: a character stream writing into a terminated string.
+struct st_text {
+    st_stream stm; // pushes append one character
+    char *txt;     // the text so far, always terminated
+};
+
+// The items of one run.
+struct st_run {
+    st_settings *set;
+    st_vmap *cur;   // rows of this run
+    st_vmap *prv;   // rows of the previous run not seen again yet
+    char pfx[32];   // time prefix, or empty
+    st_stream chr;  // characters of the command's output
+    st_vmap col;    // columns of the current line, by number
+    st_text lin;    // the current line
+    st_text cln;    // the current column; also builds the row key
+    int32_t col_no; // number of the next column to store
+    bool sep_seen;  // the last character was a separator
+};
+
+static int32_t text_new(st_text *t)
+{
+    t->txt = nullptr;
+    return cstream_vstr_set(&t->stm, &t->txt);
+}
+
+static void text_end(st_text *t)
+{
+    stream_end(&t->stm);
+    _free(&t->txt);
+    t->txt = nullptr;
+}
+
+// Starts an empty text again.
+static int32_t text_renew(st_text *t)
+{
+    text_end(t);
+    TOOL_TRY(text_new(t));
+    return rtn_ok();
+}
+
+static int32_t dec_val(const char *s)
+{
+    long long v = strtoll(s, nullptr, 10);
+    return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : (int32_t)v;
+}
+
+// Writes one report line to the console and the file. Fails only when the
+// console cannot take it (a closed standard output).
+static int32_t report(st_run *r, const char *fmt, int mark, const char *txt)
+{
+    st_settings *set = r->set;
+    bool con_ok = true;
+    if (set->con) {
+        if (mark)
+            fprintf(set->con, fmt, mark, r->pfx, txt);
+        else
+            fprintf(set->con, fmt, r->pfx, txt);
+        con_ok = fflush(set->con) == 0;
+    }
+    if (set->fil) {
+        if (mark)
+            fprintf(set->fil, fmt, mark, r->pfx, txt);
+        else
+            fprintf(set->fil, fmt, r->pfx, txt);
+        fflush(set->fil);
+    }
+    return con_ok ? rtn_ok() : rtn_fail();
+}
+
+// Text of column n of the current line, or none when the line has none.
+static const char *column(st_run *r, int32_t n)
+{
+    char *t = nullptr;
+    return vmap_get_int_str(&r->col, nullptr, n, &t) == 0 ? t : nullptr;
+}
+
+// Stores the column text under the next column number and starts a new one.
+static int32_t store_column(st_run *r)
+{
+    TOOL_TRY(vmap_put_int_str(&r->col, nullptr, r->col_no, r->cln.txt, 0));
+    r->col_no++;
+    return text_renew(&r->cln);
+}
+
+static bool excluded(st_run *r)
+{
+    for (int32_t i = 0; i < r->set->exc_cnt; i++) {
+        const char *t = column(r, r->set->exc[i].col);
+        if (t && strcmp(t, r->set->exc[i].txt) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The row key: the whole line, or the key columns each followed by the
+// separator, built in the (empty) column text.
+static const char *row_key(st_run *r)
+{
+    if (r->set->key_cnt == 0)
+        return r->lin.txt;
+    int32_t sep = r->set->sep;
+    for (int32_t i = 0; i < r->set->key_cnt; i++) {
+        const char *t = column(r, r->set->key[i]);
+        cstream_cpy_str(&r->cln.stm, t ? t : "");
+        stream_psh(&r->cln.stm, &sep);
+    }
+    return r->cln.txt;
+}
+
+// Stores the watched values under the new row and compares them with the
+// previous row's; returns the mark ('*' on a band change, else mark).
+static int32_t watch(st_run *r, void *row, void *old_row, int *mark)
+{
+    for (int32_t i = 0; i < r->set->wtc_cnt; i++) {
+        const st_watch *w = &r->set->wtc[i];
+        const char *t = column(r, w->col);
+        int32_t v = dec_val(t ? t : "");
+        TOOL_TRY(vmap_put_int_int(r->cur, row, w->col, v, 0));
+        if (!old_row || *mark)
+            continue;
+        int32_t old = 0;
+        if (vmap_get_int_int(r->prv, old_row, w->col, &old) != 0)
+            old = 0;
+        if (v / w->scl != old / w->scl)
+            *mark = '*';
+    }
+    return rtn_ok();
+}
+
+// Compares and stores a complete line.
+static int32_t compare_line(st_run *r)
+{
+    const char *key = row_key(r);
+    void *old_row = nullptr, *row = nullptr;
+    int mark = 0;
+    if (vmap_ref_str(r->prv, nullptr, key, &old_row) != 0) {
+        old_row = nullptr;
+        mark = '+';
+    }
+    TOOL_TRY(_vmap_put_str_str(r->cur, nullptr, key, r->lin.txt, &row, 0));
+    RTN_TRY(watch(r, row, old_row, &mark));
+    if (old_row)
+        TOOL_TRY(vmap_del_str(r->prv, nullptr, key, 1));
+    if (mark)
+        RTN_TRY(report(r, "%c %s%s\n", mark, r->lin.txt));
+    return rtn_ok();
+}
+
+static int32_t end_line(st_run *r)
+{
+    if (r->cln.txt[0])
+        RTN_TRY(store_column(r));
+    if (!excluded(r))
+        RTN_TRY(compare_line(r));
+    RTN_TRY(text_renew(&r->lin));
+    RTN_TRY(text_renew(&r->cln));
+    r->sep_seen = false;
+    r->col_no = 0;
+    vmap_end(&r->col);
+    TOOL_TRY(vmap_set(&r->col, 0));
+    return rtn_ok();
+}
+
+static int32_t add_char(st_run *r, int32_t c)
+{
+    stream_psh(&r->lin.stm, &c);
+    if (c != r->set->sep) {
+        r->sep_seen = false;
+        stream_psh(&r->cln.stm, &c);
+        return 0;
+    }
+    if (r->sep_seen)
+        return 0;
+    r->sep_seen = true;
+    return store_column(r);
+}
+
+// Reads the command's output to its end; 0 at the end of the output or on a
+// read error, else the failure that ends monitoring.
+static int32_t read_output(st_run *r)
+{
+    int32_t c = 0;
+    while (stream_pop(&r->chr, &c) == 0) {
+        if (c == '\n' ? end_line(r) != 0 : add_char(r, c) != 0)
+            return __rtn;
+        c = 0;
+    }
+    return os_stop_sig() ? rtn_fail() : rtn_ok();
+}
+
+// Writes "-" lines for the rows of the previous run that were not seen.
+static int32_t report_vanished(st_run *r)
+{
+    st_vmap_rng_itr itr;
+    void *row = nullptr;
+    int32_t rc = 0;
+    vmap_rng_pop_set(r->prv, nullptr, 0, &itr);
+    while (rc == 0 && vmap_rng_pop(&itr, &row, 0) == 0) {
+        char *txt = nullptr;
+        if (vtyp_ref_lnk_val(row, 0, &txt) != 0)
+            continue;
+        rc = report(r, "- %s%s\n", 0, txt);
+    }
+    vmap_rng_pop_end(&itr);
+    return rc ? rtn_fail() : rtn_ok();
+}
+
+static int32_t start_run(st_run *r)
+{
+    TOOL_TRY(stream_prc_set(nullptr, r->set->cmd, PRC_STDOUT));
+    TOOL_TRY(cstream_console_btoc_set(&r->chr, nullptr));
+    TOOL_TRY(vmap_set(&r->col, 0));
+    TOOL_TRY(text_new(&r->lin));
+    TOOL_TRY(text_new(&r->cln));
+    return rtn_ok();
+}
+
+static void end_run(st_run *r)
+{
+    text_end(&r->cln);
+    text_end(&r->lin);
+    vmap_end(&r->col);
+    stream_end(&r->chr);
+}
+
+int32_t monitor_run(st_settings *set, st_generations *gen, time_t now) noexcept
+{
+    st_run r = {};
+    r.set = set;
+    r.cur = &gen->map[gen->idx % 2];
+    r.prv = &gen->map[(gen->idx + 1) % 2];
+    if (set->tim) {
+        struct tm tm;
+        strftime(r.pfx, sizeof r.pfx, "%Y/%m/%d %H:%M:%S ", localtime_r(&now, &tm));
+    }
+    int32_t rc = start_run(&r);
+    if (rc == 0)
+        rc = read_output(&r);
+    end_run(&r);
+    if (rc != 0)
+        return rc;
+    RTN_TRY(report_vanished(&r));
+    vmap_end(r.prv);
+    TOOL_TRY(vmap_set(r.prv, 1));
+    gen->idx = (gen->idx + 1) % 2;
+    return rtn_ok();
+}
+
+int32_t generations_set(st_generations *gen) noexcept
+{
+    gen->idx = 0;
+    TOOL_TRY(vmap_set(&gen->map[0], 1));
+    TOOL_TRY(vmap_set(&gen->map[1], 1));
+    return rtn_ok();
+}
+
+void generations_end(st_generations *gen) noexcept
+{
+    vmap_end(&gen->map[0]);
+    vmap_end(&gen->map[1]);
+}
+
+int32_t monitor_cycle(st_settings *set, st_generations *gen) noexcept
+{
+    for (;;) {
+        RTN_TRY(monitor_run(set, gen, time(nullptr)));
+        settings_close_file(set);
+        // The wait is computed in 32 bits of milliseconds.
+        uint32_t ms =
+            set->spn > (int32_t)(UINT32_MAX / 1000) ? UINT32_MAX : (uint32_t)set->spn * 1000;
+        itfmng_start("system", "sleep");
+        int32_t slept = os_sleep_ms(ms);
+        itfmng_stop("system", "sleep", ms);
+        if (slept != 0)
+            return rtn_fail();
+        settings_open_file(set, true);
+    }
+}

@@ -1,0 +1,105 @@
+// Turning the parsed options into the tool's settings.
+#include "main/rundif.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+// Decimal value of a text: leading blanks, optional sign, digits; stops at
+// the first other character; no digits gives 0. Saturates at the 32-bit range.
+static int32_t dec_val(const char *s)
+{
+    long long v = strtoll(s, nullptr, 10);
+    if (v > INT32_MAX)
+        return INT32_MAX;
+    if (v < INT32_MIN)
+        return INT32_MIN;
+    return (int32_t)v;
+}
+
+// "0:1:4" gives 0, 1, 4. -1 beyond SET_LST_MAX entries.
+static int32_t read_keys(const char *txt, st_settings *set)
+{
+    for (const char *p = txt; p; p = strchr(p, ':'), p = p ? p + 1 : p) {
+        if (set->key_cnt == SET_LST_MAX)
+            return rtn_fail();
+        set->key[set->key_cnt++] = dec_val(p);
+    }
+    return rtn_ok();
+}
+
+// Calls add(value text) for every value of the multiple option key, in the
+// order given. Absent key: nothing.
+template <typename F>
+static int32_t each_value(st_vmap *opt, const char *key, F add)
+{
+    void *node = nullptr;
+    if (vmap_ref_str(opt, nullptr, key, &node) != 0)
+        return rtn_ok();
+    for (; node;) {
+        char *txt = nullptr;
+        if (vtyp_ref_lnk_val(node, 0, &txt) == 0)
+            RTN_TRY(add(txt));
+        RTN_TRY(vtyp_get_equ(node, &node));
+    }
+    return rtn_ok();
+}
+
+static int32_t add_watch(st_settings *set, const char *txt)
+{
+    const char *colon = strchr(txt, ':');
+    if (!colon)
+        return 0;
+    if (set->wtc_cnt == SET_LST_MAX)
+        return rtn_fail();
+    int32_t scl = dec_val(colon + 1);
+    set->wtc[set->wtc_cnt++] = {dec_val(txt), scl > 0 ? scl : 1};
+    return 0;
+}
+
+static int32_t add_exclude(st_settings *set, const char *txt)
+{
+    const char *colon = strchr(txt, ':');
+    if (!colon)
+        return 0;
+    if (set->exc_cnt == SET_LST_MAX)
+        return rtn_fail();
+    set->exc[set->exc_cnt++] = {dec_val(txt), colon + 1};
+    return 0;
+}
+
+int32_t settings_read(st_vmap *opt, st_settings *set) noexcept
+{
+    char *txt = nullptr;
+    if (vmap_get_str_str(opt, nullptr, "key", &txt) == 0)
+        RTN_TRY(read_keys(txt, set));
+    RTN_TRY(each_value(opt, "wtc", [set](const char *t) { return add_watch(set, t); }));
+    RTN_TRY(each_value(opt, "exc", [set](const char *t) { return add_exclude(set, t); }));
+    RTN_TRY(vmap_get_str_str(opt, nullptr, "spn", &txt));
+    set->spn = dec_val(txt) > 0 ? dec_val(txt) : 1;
+    RTN_TRY(vmap_get_str_str(opt, nullptr, "sep", &txt));
+    set->sep = (unsigned char)txt[0];
+    void *node;
+    set->tim = vmap_ref_str(opt, nullptr, "time", &node) == 0;
+    set->con = vmap_ref_str(opt, nullptr, "hide", &node) == 0 ? nullptr : stdout;
+    set->fil_path = vmap_get_str_str(opt, nullptr, "filout", &txt) == 0 ? txt : nullptr;
+    return rtn_ok();
+}
+
+void settings_open_file(st_settings *set, bool append) noexcept
+{
+    if (!set->fil_path)
+        return;
+    set->fil = (FILE *)rscmng_psh(nullptr, fopen(set->fil_path, append ? "abe" : "wbe"), 0, 0,
+                                  __FILE__, __LINE__, __func__, "fopen");
+}
+
+void settings_close_file(st_settings *set) noexcept
+{
+    if (!set->fil)
+        return;
+    rscmng_del(nullptr, set->fil, 0, __FILE__, __LINE__, __func__, "fclose");
+    fclose(set->fil);
+    set->fil = nullptr;
+}
