@@ -23,6 +23,8 @@ static int32_t stream_psh_file(void *hdl, const void *unit)
 
 static int32_t stream_rst_file(void *hdl)
 {
+    if (!hdl)
+        return rtn_fail();
     std::rewind(static_cast<FILE *>(hdl));
     return rtn_ok();
 }

@@ -23,8 +23,8 @@ struct st_rpl {
 // Fills the window from the source as far as the source goes.
 static void rpl_fill(st_rpl *r)
 {
-    int32_t c;
     while (!r->end && r->fil < r->len) {
+        int32_t c = 0;
         if (stream_pop(r->src, &c) != 0) {
             r->end = __rtn;
             break;

@@ -7,54 +7,42 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
-#include <unistd.h>
 
 namespace
 {
 
 using namespace stream_test;
 
-TEST(ByteStreams, BufferAndStaticArray)
+TEST(ByteStreams, BufferArrayAndString)
 {
     st_buf b;
     char txt[] = "abc";
     buf_ptr(buf_hdl(&b), txt, 1, 3);
     Stm s;
-    ASSERT_EQ(buf_stream_set(&s, buf_hdl(&b)), 0);
     int32_t rtn = 0;
+    ASSERT_EQ(buf_stream_set(&s, buf_hdl(&b)), 0);
     EXPECT_EQ(bytes(&s, &rtn), "abc");
     EXPECT_EQ(rtn, RTN_ERR1) << "an exhausted buffer ends with its own end status";
 
-    int32_t ary[3] = {10, 20, 30};
+    int32_t ary[3] = {10, 20, 30}, v = 7;
     Stm a;
     ASSERT_EQ(stream_stc_ary_set(&a, ary, sizeof *ary, 3), 0);
     EXPECT_EQ(units<int32_t>(&a, &rtn), (std::vector<int32_t>{10, 20, 30}));
     EXPECT_EQ(rtn, 1);
     ASSERT_EQ(stream_rst(&a), 0);
-    int32_t v = 7;
-    EXPECT_EQ(stream_psh(&a, &v), 0) << "pushes share the rewound cursor";
-    EXPECT_EQ(stream_psh(&a, &v), 0);
-    EXPECT_EQ(stream_psh(&a, &v), 0);
+    EXPECT_EQ(stream_psh(&a, &v) | stream_psh(&a, &v) | stream_psh(&a, &v), 0);
     EXPECT_EQ(stream_psh(&a, &v), RTN_ERR1) << "full";
     EXPECT_EQ(stream_psh(&a, &v), -1) << "and stopped";
     EXPECT_EQ(ary[2], 7);
+    stream_end(&a);
+    ASSERT_EQ(stream_stc_ary_set(&a, ary, 4, 0), 0);
+    EXPECT_EQ(stream_pop(&a, &v), 1) << "count 0: no more data at once";
+    EXPECT_EQ(stream_stc_ary_set(&s, nullptr, 4, 1) & stream_stc_ary_set(&s, ary, 0, 1), -1);
 
-    Stm e;
-    ASSERT_EQ(stream_stc_ary_set(&e, ary, 4, 0), 0);
-    EXPECT_EQ(stream_pop(&e, &v), 1) << "count 0: no more data at once";
-    EXPECT_EQ(stream_stc_ary_set(&e, nullptr, 4, 1), -1);
-    EXPECT_EQ(stream_stc_ary_set(&e, ary, 0, 1), -1);
-}
-
-TEST(ByteStreams, StringStreams)
-{
-    Stm s, n;
+    Stm n;
     char u;
-    ASSERT_EQ(bstream_str_set(&s, ""), 0);
-    EXPECT_EQ(stream_pop(&s, &u), 1);
     ASSERT_EQ(bstream_str_set(&n, nullptr), 0);
     EXPECT_EQ(stream_pop(&n, &u), -1) << "no string is a failure, not the end";
-
     const char *cur = "xy"; // a caller-owned cursor: no end slot
     Stm c;
     ASSERT_EQ(stream_set(&c, &cur, &str_stream_fnclst, nullptr), 0);
@@ -103,31 +91,21 @@ TEST(ByteStreams, GrowableStringAppendsAndStaysTerminated)
     EXPECT_EQ(bstream_vstr_set(&s, &mine), -1);
     __mem_fail_at(0);
     EXPECT_EQ(mine, nullptr) << "a failed set-up leaves the pointer alone";
-    EXPECT_EQ(bstream_vstr_set(&s, nullptr), -1);
 }
 
 TEST(ByteStreams, NumbersRenderTheirDecimalText)
 {
-    const std::pair<int32_t, const char *> sig[] = {{0, "0"},
-                                                    {7, "7"},
-                                                    {-45, "-45"},
-                                                    {1000000000, "1000000000"},
-                                                    {INT_MAX, "2147483647"},
-                                                    {INT_MIN, "-2147483648"},
-                                                    {-1, "-1"}};
-    for (auto [v, txt] : sig) {
+    for (int32_t v : {0, 7, -45, 1000000000, INT_MAX, INT_MIN, -1}) {
         Stm s;
-        ASSERT_EQ(bstream_int_set(&s, v), 0);
         int32_t rtn = 0;
-        EXPECT_EQ(bytes(&s, &rtn), txt);
+        ASSERT_EQ(bstream_int_set(&s, v), 0);
+        EXPECT_EQ(bytes(&s, &rtn), std::to_string(v));
         EXPECT_EQ(rtn, 1);
     }
-    const std::pair<uint32_t, const char *> uns[] = {
-        {0, "0"}, {9, "9"}, {10, "10"}, {4294967295u, "4294967295"}, {2147483648u, "2147483648"}};
-    for (auto [v, txt] : uns) {
+    for (uint32_t v : {0u, 9u, 10u, 4294967295u, 2147483648u}) {
         Stm s;
         ASSERT_EQ(bstream_uint_set(&s, v), 0);
-        EXPECT_EQ(bytes(&s), txt);
+        EXPECT_EQ(bytes(&s), std::to_string(v));
     }
 }
 
@@ -141,22 +119,20 @@ st_itfmng_rcd *file_rcd(const char *itf, const char *acs)
     return rcd;
 }
 
-TEST(ByteStreams, FilesReadToAFailureAndCloseOnlyWhenTold)
+TEST(ByteStreams, FilesAndTheConsole)
 {
     FILE *fp = tmpfile();
-    ASSERT_NE(fp, nullptr);
     Stm s;
+    int32_t rtn = 0;
     ASSERT_EQ(bstream_fil_set(&s, fp, 0), 0);
     EXPECT_EQ(s.itf_rec, file_rcd("file", "unkown"));
     for (char c : std::string("hi"))
         ASSERT_EQ(stream_psh(&s, &c), 0);
     ASSERT_EQ(stream_rst(&s), 0) << "rewinds";
-    int32_t rtn = 0;
     EXPECT_EQ(bytes(&s, &rtn), "hi");
     EXPECT_EQ(rtn, -1) << "the end of a file is a failure";
     stream_end(&s);
     EXPECT_EQ(fputc('!', fp), '!') << "still open";
-
     const int fd = fileno(fp);
     ASSERT_EQ(bstream_fil_set(&s, fp, 1), 0);
     stream_end(&s);
@@ -166,45 +142,14 @@ TEST(ByteStreams, FilesReadToAFailureAndCloseOnlyWhenTold)
     ASSERT_EQ(bstream_fil_set(&s, stderr, 0), 0);
     EXPECT_EQ(s.itf_rec, file_rcd("file", "stderr"));
     ASSERT_EQ(bstream_fil_set(&s, stdin, 0), 0);
-    EXPECT_EQ(s.itf_rec, file_rcd("file", "stdin"));
     EXPECT_EQ(std::memcmp(s.itf_rec->acs, "stdin\0", 7), 0) << "six bytes, then zeros";
-}
 
-// Puts text on standard input for the scope.
-struct StdinText {
-    int saved = dup(0);
-    explicit StdinText(const std::string &txt)
-    {
-        FILE *in = tmpfile();
-        fputs(txt.c_str(), in);
-        rewind(in);
-        dup2(fileno(in), 0);
-        fclose(in);
-        clearerr(stdin);
-    }
-    ~StdinText()
-    {
-        dup2(saved, 0);
-        close(saved);
-        clearerr(stdin);
-    }
-};
-
-TEST(ByteStreams, ConsoleReadsStdinAndWritesStdout)
-{
-    StdinText in("ok");
-    Stm s;
     ASSERT_EQ(bstream_stdio_set(&s), 0);
     EXPECT_EQ(s.itf_rec, file_rcd("stdio", "unkown"));
     EXPECT_EQ(stream_chk(&s), -1) << "its handle is empty";
-    int32_t rtn = 0;
-    EXPECT_EQ(bytes(&s, &rtn), "ok");
-    EXPECT_EQ(rtn, -1);
-
     testing::internal::CaptureStdout();
-    ASSERT_EQ(stream_rst(&s), 0);
     for (char c : std::string("out"))
-        ASSERT_EQ(stream_psh(&s, &c), 0);
+        ASSERT_EQ(stream_psh(&s, &c), 0) << "but it works";
     fflush(stdout);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "out");
 }
