@@ -143,16 +143,22 @@ static const st_stream_fnc *stream_open_lst(const st_stream *stm)
     return stm && (stm->flg & STM_OPN) ? stm->fnc_lst : nullptr;
 }
 
-int32_t stream_rst(st_stream *stm) noexcept
+// rst and fls alike: clear stopped, then run the kind's slot if it has one.
+static int32_t stream_restart(st_stream *stm, int32_t (*st_stream_fnc::*slot)(void *))
 {
     const st_stream_fnc *lst = stream_open_lst(stm);
     if (!lst)
         return rtn_fail();
     stm->flg &= ~STM_STP;
-    if (!lst->rst)
+    if (!(lst->*slot))
         return rtn_ok();
     __rtn = RTN_OK;
-    return stream_slot_rtn(lst->rst(stm->hdl));
+    return stream_slot_rtn((lst->*slot)(stm->hdl));
+}
+
+int32_t stream_rst(st_stream *stm) noexcept
+{
+    return stream_restart(stm, &st_stream_fnc::rst);
 }
 
 int32_t _stream_rst(void *stm) noexcept
@@ -162,14 +168,7 @@ int32_t _stream_rst(void *stm) noexcept
 
 int32_t stream_fls(st_stream *stm) noexcept
 {
-    const st_stream_fnc *lst = stream_open_lst(stm);
-    if (!lst)
-        return rtn_fail();
-    stm->flg &= ~STM_STP;
-    if (!lst->fls)
-        return rtn_ok();
-    __rtn = RTN_OK;
-    return stream_slot_rtn(lst->fls(stm->hdl));
+    return stream_restart(stm, &st_stream_fnc::fls);
 }
 
 int32_t stream_acs_inf(st_stream *stm, int32_t num, intptr_t a1, intptr_t a2,
