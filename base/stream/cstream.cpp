@@ -3,25 +3,16 @@
 // and the choice of the console's decoder.
 #include "base/stream/stream.h"
 
-#include <cstring>
 #include <langinfo.h>
 #include <strings.h>
 
 // Wraps the byte stream that a constructor (result made) just parked in the
-// hand-off slot. When the wrapping fails the byte stream is released.
+// hand-off slot; a failed wrapping releases it.
 static int32_t cstream_wrap(st_stream *stm, int32_t made)
 {
     if (made != 0)
         return rtn_keep();
-    if (cstream_default_btoc_set(stm, nullptr) == 0)
-        return rtn_ok();
-    rtn_keep();
-    st_stream *in = stkptr(nullptr, nullptr);
-    if (in && !in->hdl)
-        _free(&in); // the console: stream_end does nothing for an empty handle
-    else
-        stream_end(in);
-    return __rtn;
+    return cstream_default_btoc_set(stm, nullptr);
 }
 
 int32_t cstream_str_set(st_stream *stm, const char *str) noexcept

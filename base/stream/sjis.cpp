@@ -57,6 +57,14 @@ const st_stream_fnc stream_btoc_sjis = {stream_pop_btoc_sjis,
                                         nullptr,
                                         nullptr};
 
+void __cstream_src_drop(st_stream *in) noexcept
+{
+    if (in->hdl)
+        stream_end(in);
+    else if (in->flg & STM_SLF)
+        _free(&in); // the console: stream_end does nothing for an empty handle
+}
+
 int32_t cstream_default_btoc_set(st_stream *stm, st_stream *src) noexcept
 {
     st_stream *in = src ? src : stkptr(nullptr, nullptr);
@@ -64,7 +72,7 @@ int32_t cstream_default_btoc_set(st_stream *stm, st_stream *src) noexcept
         return rtn_fail();
     if (stream_set(stm, in, &stream_btoc_sjis, nullptr) != 0) {
         if (!src)
-            stkptr(in, _stream_end); // back where it was taken from
+            __cstream_src_drop(in);
         return rtn_keep();
     }
     return rtn_ok();

@@ -168,8 +168,9 @@ extern const st_stream_fnc stream_noclear_fnclst;
 
 // Shift-JIS over src, or over the stream taken from the hand-off slot when
 // src is none. Pops: 0x81-0x9F and 0xE0-0xEF lead a two-byte character; a
-// lead byte at the very end is dropped. -1 when there is no byte stream (a
-// stream taken from the slot is parked again on failure).
+// lead byte at the very end is dropped. -1 when there is no byte stream.
+// When the set-up fails, a stream taken from the slot is released (it was
+// handed over); a given src stays the caller's.
 int32_t cstream_default_btoc_set(st_stream *stm, st_stream *src) noexcept;
 
 // UTF-8 over src (or the hand-off slot, as above). Pops whole valid
@@ -183,6 +184,10 @@ bool cstream_console_utf8() noexcept;
 // The console's decoder over src: UTF-8 when cstream_console_utf8, else
 // Shift-JIS. Same arguments and results as cstream_default_btoc_set.
 int32_t cstream_console_btoc_set(st_stream *stm, st_stream *src) noexcept;
+
+// Library-internal: releases a byte stream taken from the hand-off slot
+// that a decoder could not keep (also the console's, whose handle is empty).
+void __cstream_src_drop(st_stream *in) noexcept;
 
 // Pushing a character (either decoder, and every constructor below that
 // writes) writes its bytes low byte first up to the first zero byte: 0x41

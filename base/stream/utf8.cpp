@@ -123,7 +123,7 @@ int32_t cstream_utf8_btoc_set(st_stream *stm, st_stream *src) noexcept
     const st_utf8 u = {in, 0, 0, {0, 0, 0}};
     if (__stream_set_cpy(stm, &u, sizeof u, &stream_btoc_utf8) != 0) {
         if (!src)
-            stkptr(in, _stream_end); // back where it was taken from
+            __cstream_src_drop(in);
         return rtn_keep();
     }
     return rtn_ok();

@@ -127,13 +127,26 @@ TEST(CharStreams, ConstructorsAndTheHandOffSlot)
         mine = nullptr;
     }
 
+    // A decoder that cannot be set up releases a byte stream taken from
+    // the slot, even the console's (ASan checks); a given one stays.
+    ASSERT_EQ(bstream_stdio_set(nullptr), 0);
+    __mem_fail_at(1);
+    EXPECT_EQ(cstream_utf8_btoc_set(&c, nullptr), -1);
+    EXPECT_EQ(stkptr(nullptr, nullptr), nullptr);
+    Stm in;
+    ASSERT_EQ(bstream_str_set(&in, "x"), 0);
+    __mem_fail_at(1);
+    EXPECT_EQ(cstream_utf8_btoc_set(&c, &in), -1);
+    __mem_fail_at(0);
+    EXPECT_EQ(stream_chk(&in), 0);
+
     // The console's byte stream has an empty handle, so ending does not
     // free the self-allocated byte stream: the caller has to.
     ASSERT_EQ(cstream_stdio_set(&c), 0);
-    st_stream *in = static_cast<st_stream *>(c.hdl);
+    st_stream *con = static_cast<st_stream *>(c.hdl);
     stream_end(&c);
-    EXPECT_EQ(in->flg, STM_OPN | STM_SLF | STM_CNT) << "left as it was";
-    free(in);
+    EXPECT_EQ(con->flg, STM_OPN | STM_SLF | STM_CNT) << "left as it was";
+    free(con);
 }
 
 } // namespace
