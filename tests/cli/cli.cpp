@@ -41,6 +41,14 @@ static std::vector<char *> c_vector(std::vector<std::string> &v)
 CliResult run_rundif(const std::vector<std::string> &args, const std::vector<std::string> &env,
                      int timeout_ms)
 {
+    CliOptions opt;
+    opt.env = env;
+    opt.timeout_ms = timeout_ms;
+    return run_rundif(args, opt);
+}
+
+CliResult run_rundif(const std::vector<std::string> &args, const CliOptions &opt)
+{
     CliResult r;
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
@@ -49,9 +57,11 @@ CliResult run_rundif(const std::vector<std::string> &args, const std::vector<std
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_adddup2(&fa, out[1], 1);
     posix_spawn_file_actions_adddup2(&fa, err[1], 2);
+    if (!opt.cwd.empty())
+        posix_spawn_file_actions_addchdir_np(&fa, opt.cwd.c_str());
     std::vector<std::string> argv_s = {RUNDIF_BIN};
     argv_s.insert(argv_s.end(), args.begin(), args.end());
-    std::vector<std::string> env_s = make_env(env);
+    std::vector<std::string> env_s = make_env(opt.env);
     std::vector<char *> argv_c = c_vector(argv_s), env_c = c_vector(env_s);
     pid_t pid;
     int rc = posix_spawn(&pid, RUNDIF_BIN, &fa, nullptr, argv_c.data(), env_c.data());
@@ -64,7 +74,8 @@ CliResult run_rundif(const std::vector<std::string> &args, const std::vector<std
         return r;
     }
 
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(opt.timeout_ms);
+    bool signalled = false;
     struct pollfd pf[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     std::string *dst[2] = {&r.out, &r.err};
     int open_fds = 2;
@@ -89,6 +100,11 @@ CliResult run_rundif(const std::vector<std::string> &args, const std::vector<std
                 pf[i].fd = -1;
                 open_fds--;
             }
+        }
+        if (opt.stop_sig && !signalled && r.out.find(opt.stop_at) != std::string::npos) {
+            usleep((useconds_t)opt.stop_delay_ms * 1000);
+            kill(pid, opt.stop_sig);
+            signalled = true;
         }
     }
     int ws = 0;

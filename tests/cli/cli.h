@@ -10,8 +10,19 @@ struct CliResult {
     int status = -1; // exit status, or 128 + signal for a signal death
 };
 
-// Runs rundif with args (argv[1..]) and extra environment entries
-// ("NAME=value", replacing any inherited value) and waits for it to end.
-// A run that outlives timeout_ms is killed (status 128 + SIGKILL).
+// How to run rundif beyond its arguments.
+struct CliOptions {
+    std::vector<std::string> env; // "NAME=value" entries replacing inherited ones
+    std::string cwd;              // working directory; empty: the test's own
+    std::string stop_at;          // once standard output holds this text ...
+    int stop_sig = 0;             // ... send this signal
+    int stop_delay_ms = 0;        // this long after the text showed
+    int timeout_ms = 20000;       // then SIGKILL (status 128 + 9)
+};
+
+// Runs rundif with args (argv[1..]) and waits for it to end.
+CliResult run_rundif(const std::vector<std::string> &args, const CliOptions &opt);
+
+// The same with extra environment entries only.
 CliResult run_rundif(const std::vector<std::string> &args, const std::vector<std::string> &env = {},
                      int timeout_ms = 20000);
