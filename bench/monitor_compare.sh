@@ -10,7 +10,7 @@
 # files and running comm -3.
 set -euo pipefail
 build=${1:-build-bench}
-[ -f "$build" ] && build=$(dirname "$build") # given the tool itself
+[ -d "$build" ] || build=$(dirname "$build") # given the tool itself
 bench="$build/bench_monitor"
 [ -x "$bench" ] || { echo "no $bench: build with -DRUNDIF_BENCH=ON" >&2; exit 1; }
 
