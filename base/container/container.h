@@ -620,7 +620,8 @@ int32_t vtyp_get_equ(const void *val, void **out) noexcept;
 int32_t vtyp_put_equ(void *val, void *mem) noexcept;
 
 // Library-internal: the layout of a value from its first bytes, shared by
-// the value, order and map code. Offsets are -1 for absent parts.
+// the value, order and map code; inline, as every compare decodes two.
+// Offsets are -1 for absent parts.
 struct __vtyp_lay {
     uint8_t flg, ext, trd;                // header bytes; ext and trd 0 when absent
     uint8_t nlnk;                         // links: 0, 1 or 2
@@ -629,14 +630,78 @@ struct __vtyp_lay {
     int16_t dat;                          // packed: datum offset; parameter form: -1
 };
 
-void __vtyp_lay_get(const void *val, __vtyp_lay *lay) noexcept;        // by its own bytes
-void __vtyp_lay_prm(const st_vtyp_prm *prm, __vtyp_lay *lay) noexcept; // as a parameter
+constexpr int16_t __VTYP_P = sizeof(void *); // bytes of a pointer part
+
+inline bool __vtyp_has_siz(uint8_t flg) noexcept
+{
+    uint8_t k = flg & VTYP_KND;
+    return k == VTYP_UDF || k == VTYP_STR;
+}
+
+// Offsets of the packed parts, in their fixed order, from the three bytes.
+inline void __vtyp_lay_pck(__vtyp_lay *l) noexcept
+{
+    int16_t o = 1 + ((l->flg & VTYP_EXT) ? 1 : 0) + ((l->ext & VTYP_X_TRD) ? 1 : 0);
+    auto part = [&o](bool on, int16_t w) -> int16_t {
+        int16_t at = on ? o : int16_t(-1);
+        o += on ? w : 0;
+        return at;
+    };
+    l->tre = part(l->flg & VTYP_MAP, 2 * __VTYP_P);
+    l->lnk = part(l->nlnk, int16_t(l->nlnk * __VTYP_P));
+    l->nst = part(l->flg & VTYP_NST, __VTYP_P);
+    l->odr = part(l->ext & VTYP_X_ODR, 3 * __VTYP_P);
+    l->equ = part(l->ext & VTYP_X_EQU, __VTYP_P);
+    l->siz = part(__vtyp_has_siz(l->flg), 4);
+    l->dat = o;
+}
+
+// The three bytes as they apply: ext only with VTYP_EXT, trd only with VTYP_X_TRD.
+inline void __vtyp_lay_hdr(__vtyp_lay *l, uint8_t flg, uint8_t ext, uint8_t trd) noexcept
+{
+    l->flg = flg;
+    l->ext = (flg & VTYP_EXT) ? ext : 0;
+    l->trd = (l->ext & VTYP_X_TRD) ? trd : 0;
+    l->nlnk = (flg & VTYP_LNK) ? ((l->trd & VTYP_T_LNK2) ? 2 : 1) : 0;
+}
+
+// The layout of a record read as a parameter.
+inline void __vtyp_lay_prm(const st_vtyp_prm *prm, __vtyp_lay *l) noexcept
+{
+    __vtyp_lay_hdr(l, prm->flg, prm->ext, prm->trd);
+    l->prm = true;
+    l->tre = -1;
+    l->lnk = l->nlnk ? offsetof(st_vtyp_prm, lnk) : -1;
+    l->nst = (l->flg & VTYP_NST) ? offsetof(st_vtyp_prm, nst) : -1;
+    l->odr = (l->ext & VTYP_X_ODR) ? offsetof(st_vtyp_prm, odr) : -1;
+    l->equ = (l->ext & VTYP_X_EQU) ? offsetof(st_vtyp_prm, equ) : -1;
+    l->siz = offsetof(st_vtyp_prm, siz);
+    l->dat = -1;
+}
+
+// The layout of a value by its own bytes, in either form.
+inline void __vtyp_lay_get(const void *val, __vtyp_lay *l) noexcept
+{
+    const uint8_t *b = static_cast<const uint8_t *>(val);
+    if ((b[0] & VTYP_EXT) && (b[1] & VTYP_X_PRM))
+        return __vtyp_lay_prm(static_cast<const st_vtyp_prm *>(val), l);
+    uint8_t ext = (b[0] & VTYP_EXT) ? b[1] : 0;
+    __vtyp_lay_hdr(l, b[0], ext, (ext & VTYP_X_TRD) ? b[2] : 0);
+    l->prm = false;
+    __vtyp_lay_pck(l);
+}
+
+// The datum address of a value of that layout.
+inline const void *__vtyp_dat(const void *val, const __vtyp_lay *l) noexcept
+{
+    if (!l->prm)
+        return static_cast<const char *>(val) + l->dat;
+    const st_vtyp_prm *prm = static_cast<const st_vtyp_prm *>(val);
+    return (l->flg & VTYP_KND) == VTYP_PTR ? static_cast<const void *>(&prm->dat) : prm->dat;
+}
 
 // Packs a copy of a packed value (as vtyp_set, for values without VTYP_EXT too).
 int32_t __vtyp_cpy(void **out, const void *val) noexcept;
-
-// The datum address of a value of that layout.
-const void *__vtyp_dat(const void *val, const __vtyp_lay *lay) noexcept;
 
 // Pointer part at byte ofs of a value (unaligned).
 inline void *__vtyp_ptr(const void *val, int32_t ofs) noexcept

@@ -12,71 +12,6 @@ constexpr int16_t P = sizeof(void *);
 // Layout
 // ---------------------------------------------------------------------------
 
-static bool vtyp_has_siz(uint8_t flg)
-{
-    uint8_t k = flg & VTYP_KND;
-    return k == VTYP_UDF || k == VTYP_STR;
-}
-
-// Offsets of the packed parts, in their fixed order, from the three bytes.
-static void vtyp_lay_pck(__vtyp_lay *l)
-{
-    int16_t o = 1 + ((l->flg & VTYP_EXT) ? 1 : 0) + ((l->ext & VTYP_X_TRD) ? 1 : 0);
-    auto part = [&o](bool on, int16_t w) -> int16_t {
-        int16_t at = on ? o : int16_t(-1);
-        o += on ? w : 0;
-        return at;
-    };
-    l->tre = part(l->flg & VTYP_MAP, 2 * P);
-    l->lnk = part(l->nlnk, int16_t(l->nlnk * P));
-    l->nst = part(l->flg & VTYP_NST, P);
-    l->odr = part(l->ext & VTYP_X_ODR, 3 * P);
-    l->equ = part(l->ext & VTYP_X_EQU, P);
-    l->siz = part(vtyp_has_siz(l->flg), 4);
-    l->dat = o;
-}
-
-// The three bytes as they apply: ext only with VTYP_EXT, trd only with VTYP_X_TRD.
-static void vtyp_lay_hdr(__vtyp_lay *l, uint8_t flg, uint8_t ext, uint8_t trd)
-{
-    l->flg = flg;
-    l->ext = (flg & VTYP_EXT) ? ext : 0;
-    l->trd = (l->ext & VTYP_X_TRD) ? trd : 0;
-    l->nlnk = (flg & VTYP_LNK) ? ((l->trd & VTYP_T_LNK2) ? 2 : 1) : 0;
-}
-
-void __vtyp_lay_prm(const st_vtyp_prm *prm, __vtyp_lay *l) noexcept
-{
-    vtyp_lay_hdr(l, prm->flg, prm->ext, prm->trd);
-    l->prm = true;
-    l->tre = -1;
-    l->lnk = l->nlnk ? offsetof(st_vtyp_prm, lnk) : -1;
-    l->nst = (l->flg & VTYP_NST) ? offsetof(st_vtyp_prm, nst) : -1;
-    l->odr = (l->ext & VTYP_X_ODR) ? offsetof(st_vtyp_prm, odr) : -1;
-    l->equ = (l->ext & VTYP_X_EQU) ? offsetof(st_vtyp_prm, equ) : -1;
-    l->siz = offsetof(st_vtyp_prm, siz);
-    l->dat = -1;
-}
-
-void __vtyp_lay_get(const void *val, __vtyp_lay *l) noexcept
-{
-    const uint8_t *b = static_cast<const uint8_t *>(val);
-    if ((b[0] & VTYP_EXT) && (b[1] & VTYP_X_PRM))
-        return __vtyp_lay_prm(static_cast<const st_vtyp_prm *>(val), l);
-    uint8_t ext = (b[0] & VTYP_EXT) ? b[1] : 0;
-    vtyp_lay_hdr(l, b[0], ext, (ext & VTYP_X_TRD) ? b[2] : 0);
-    l->prm = false;
-    vtyp_lay_pck(l);
-}
-
-const void *__vtyp_dat(const void *val, const __vtyp_lay *l) noexcept
-{
-    if (!l->prm)
-        return static_cast<const char *>(val) + l->dat;
-    const st_vtyp_prm *prm = static_cast<const st_vtyp_prm *>(val);
-    return (l->flg & VTYP_KND) == VTYP_PTR ? static_cast<const void *>(&prm->dat) : prm->dat;
-}
-
 static uint32_t vtyp_siz_of(const void *val, const __vtyp_lay *l)
 {
     uint32_t s = 0;
@@ -131,9 +66,9 @@ static void vtyp_hdr_new(const __vtyp_lay *s, __vtyp_lay *d)
     uint8_t flg = s->flg & ~VTYP_RED, ext = s->ext & ~VTYP_X_PRM;
     if (ext == 0)
         flg &= ~VTYP_EXT;
-    vtyp_lay_hdr(d, flg, ext, s->trd);
+    __vtyp_lay_hdr(d, flg, ext, s->trd);
     d->prm = false;
-    vtyp_lay_pck(d);
+    __vtyp_lay_pck(d);
 }
 
 // Datum bytes of the new value; false for a storage it cannot make.
