@@ -1,4 +1,6 @@
-// Containers: the intrusive ordered map with its traversals, and the buffer.
+// Containers: the intrusive ordered map with its traversals, the buffer,
+// the packed variant value with its order and equal chains, and the variant
+// map built from them with its iteration.
 //
 // The library is single-threaded by design: nothing here locks. The map's
 // rotation lock is a re-entrancy counter, not a thread lock.
@@ -767,9 +769,9 @@ int32_t vmap_lkg_fnc_aft_put(st_vmap *map, vmap_fnc fnc, uintptr_t arg) noexcept
 // Puts a parameter pair (key, value) by map_put mode (MAP_PUT_*); in an
 // equal-key map MAP_PUT_KEEP on a present key appends a member to its
 // chain. 0 and the key node (or new member) in *nod (may be none); -1 on
-// any refusal or failure, nothing changed. A key with buffer storage or a
-// third byte is refused; a replace (MAP_PUT_RPL) of a key that has nested
-// keys is refused.
+// any refusal or failure, nothing changed (but a put that aft_put fails
+// stays). A key with buffer storage or a third byte is refused, and so is
+// a replace (MAP_PUT_RPL) of a key that has nested keys.
 int32_t _vmap_put(st_vmap *map, const st_vtyp_prm *pair, void **nod, uint32_t mode) noexcept;
 
 // As _vmap_put for a key without value; -1 when key->ext is not 0.

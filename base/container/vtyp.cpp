@@ -60,13 +60,14 @@ uint32_t vtyp_len(const void *val) noexcept
 
 // Header bytes of a new value: an extension byte that is 0 or only the
 // parameter mark is dropped (and the third byte with it); a packed value
-// never carries the mark nor a colour.
+// never carries the mark, a colour or bits without a meaning.
 static void vtyp_hdr_new(const __vtyp_lay *s, __vtyp_lay *d)
 {
-    uint8_t flg = s->flg & ~VTYP_RED, ext = s->ext & ~VTYP_X_PRM;
+    uint8_t flg = s->flg & ~VTYP_RED;
+    uint8_t ext = s->ext & (VTYP_X_STG | VTYP_X_TRD | VTYP_X_ODR | VTYP_X_EQU);
     if (ext == 0)
         flg &= ~VTYP_EXT;
-    __vtyp_lay_hdr(d, flg, ext, s->trd);
+    __vtyp_lay_hdr(d, flg, ext, s->trd & VTYP_T_LNK2);
     d->prm = false;
     __vtyp_lay_pck(d);
 }
