@@ -36,13 +36,20 @@ struct keys {
     }
 };
 
-const keys &keys_for(size_t n)
+// The input set of n entries, made once per n.
+template <class T>
+const T &cached(size_t n)
 {
-    static std::map<size_t, keys> cache;
+    static std::map<size_t, T> cache;
     auto it = cache.find(n);
     if (it == cache.end())
-        it = cache.emplace(n, keys(n)).first;
+        it = cache.emplace(n, T(n)).first;
     return it->second;
+}
+
+const keys &keys_for(size_t n)
+{
+    return cached<keys>(n);
 }
 
 void BM_st_map(benchmark::State &state)
@@ -123,15 +130,6 @@ struct texts {
     }
 };
 
-const texts &texts_for(size_t n)
-{
-    static std::map<size_t, texts> cache;
-    auto it = cache.find(n);
-    if (it == cache.end())
-        it = cache.emplace(n, texts(n)).first;
-    return it->second;
-}
-
 // Heap bytes in use by the process.
 size_t heap_used()
 {
@@ -144,7 +142,7 @@ size_t heap_used()
 template <class C>
 void bench_phases(benchmark::State &state)
 {
-    const texts &t = texts_for(state.range(0));
+    const texts &t = cached<texts>(state.range(0));
     int phase = static_cast<int>(state.range(1));
     double per_entry = 0;
     for (auto _ : state) {

@@ -471,22 +471,25 @@ static const void *vtyp_dat_of(const void *val, uint8_t knd)
     return (l.ext & VTYP_X_STG) ? nullptr : __vtyp_dat(val, &l);
 }
 
-int32_t vtyp_get_int(const void *val, int32_t *out) noexcept
+// A number datum of kind knd copied out (unaligned in the value).
+template <class T>
+static int32_t vtyp_get_num(const void *val, uint8_t knd, T *out)
 {
-    const void *d = vtyp_dat_of(val, VTYP_INT);
+    const void *d = vtyp_dat_of(val, knd);
     if (!d)
         return rtn_fail();
     std::memcpy(out, d, sizeof *out);
     return rtn_ok();
 }
 
+int32_t vtyp_get_int(const void *val, int32_t *out) noexcept
+{
+    return vtyp_get_num(val, VTYP_INT, out);
+}
+
 int32_t vtyp_get_flt(const void *val, double *out) noexcept
 {
-    const void *d = vtyp_dat_of(val, VTYP_FLT);
-    if (!d)
-        return rtn_fail();
-    std::memcpy(out, d, sizeof *out);
-    return rtn_ok();
+    return vtyp_get_num(val, VTYP_FLT, out);
 }
 
 int32_t vtyp_get_str(const void *val, char **out) noexcept

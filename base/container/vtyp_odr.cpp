@@ -192,14 +192,20 @@ void vtyp_map_prt(FILE *fp, const void *val, uintptr_t) noexcept
 // Order chain
 // ---------------------------------------------------------------------------
 
-// Offset of the order block, or -1 (also for none).
-static int32_t vtyp_odr_at(const void *val)
+// Offset of a part (a member of __vtyp_lay), or -1 (also for none).
+static int32_t vtyp_part_at(const void *val, int16_t __vtyp_lay::*part)
 {
     if (!val)
         return -1;
     __vtyp_lay l;
     __vtyp_lay_get(val, &l);
-    return l.odr;
+    return l.*part;
+}
+
+// Offset of the order block, or -1.
+static int32_t vtyp_odr_at(const void *val)
+{
+    return vtyp_part_at(val, &__vtyp_lay::odr);
 }
 
 // Word w (0 next, 1 previous, 2 first child) of a value's order block.
@@ -282,11 +288,7 @@ int32_t vtyp_cut_odr(void *val) noexcept
 
 static int32_t vtyp_equ_at(const void *val)
 {
-    if (!val)
-        return -1;
-    __vtyp_lay l;
-    __vtyp_lay_get(val, &l);
-    return l.equ;
+    return vtyp_part_at(val, &__vtyp_lay::equ);
 }
 
 int32_t vtyp_get_equ(const void *val, void **out) noexcept
