@@ -353,8 +353,9 @@ void rscmng_nst_in(st_rscmng *mng) noexcept
 {
     st_rtn_save kept;
     mng = mng_or_base(mng);
+    // The level's frame is made by its first nested registration, so the
+    // many levels that register nothing cost no allocation.
     mng->lvl++;
-    frame_push(mng); // without memory the level's first registration retries
 }
 
 void rscmng_nst_out(st_rscmng *mng) noexcept

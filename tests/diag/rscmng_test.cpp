@@ -106,18 +106,17 @@ TEST(RscMng, LevelWithoutFrameKeepsTheEnclosingRegistrations)
     Mng m;
     rscmng_nst_in(m);
     reg(m, 0x1000, 4, 1);
-    __mem_fail_at(1); // the inner level's frame cannot be made
-    rscmng_nst_in(m);
+    rscmng_nst_in(m); // a level makes its frame only when something registers
     EXPECT_EQ(m.m.lvl, 12);
+    EXPECT_EQ(m.m.top->lvl, 11);
     reg(m, 0x2000, 4, 1); // makes the level's frame now
     check(m);
     rscmng_nst_out(m);
     EXPECT_EQ(find(m, 0x2000, 1), nullptr);
     EXPECT_NE(find(m, 0x1000, 1), nullptr);
 
-    __mem_fail_at(1);
     rscmng_nst_in(m);
-    __mem_fail_at(1); // and neither can the registration's
+    __mem_fail_at(1); // the registration's frame cannot be made
     reg(m, 0x3000, 4, 1);
     ASSERT_NE(find(m, 0x3000, 1), nullptr) << "registered, though on no list";
     check(m);
