@@ -509,9 +509,10 @@ inline void vtyp_prm_buf(st_vtyp_prm *prm, vtyp_buf_fn fn) noexcept
 
 // Packs a new value into *out from a parameter, or copies a packed value (a
 // record with VTYP_EXT and without VTYP_X_PRM). A record without VTYP_EXT is
-// a parameter all the same. 0; 1 for an invalid kind or storage; -1 when
-// allocation or the buffer constructor fails (nothing allocated). A packed
-// copy is standalone: no links, no equal member, an order chain of one.
+// a parameter all the same. 0; 1 for an invalid kind; -1 for a storage it
+// cannot make (a buffer without constructor) or when allocation or the
+// buffer constructor fails (nothing allocated). A packed copy is
+// standalone: no links, no equal member, an order chain of one.
 int32_t vtyp_set(void **out, const void *src) noexcept;
 
 // Makes a key value (from pair[0], given VTYP_LNK) whose link 0 points at a

@@ -9,7 +9,7 @@
 constexpr int16_t P = sizeof(void *);
 
 // ---------------------------------------------------------------------------
-// Layout
+// Size field, validator and length (the layout itself is inline in the header)
 // ---------------------------------------------------------------------------
 
 static uint32_t vtyp_siz_of(const void *val, const __vtyp_lay *l)
