@@ -29,6 +29,8 @@ int32_t vmap_end(st_vmap *map) noexcept
 
 int32_t vmap_lkg_fnc_bef_del(st_vmap *map, vmap_fnc fnc, uintptr_t arg) noexcept
 {
+    if (!map)
+        return rtn_fail();
     map->bef_del = fnc;
     map->bef_del_arg = arg;
     return rtn_ok();
@@ -36,6 +38,8 @@ int32_t vmap_lkg_fnc_bef_del(st_vmap *map, vmap_fnc fnc, uintptr_t arg) noexcept
 
 int32_t vmap_lkg_fnc_aft_get(st_vmap *map, vmap_fnc fnc, uintptr_t arg) noexcept
 {
+    if (!map)
+        return rtn_fail();
     map->aft_get = fnc;
     map->aft_get_arg = arg;
     return rtn_ok();
@@ -43,6 +47,8 @@ int32_t vmap_lkg_fnc_aft_get(st_vmap *map, vmap_fnc fnc, uintptr_t arg) noexcept
 
 int32_t vmap_lkg_fnc_aft_put(st_vmap *map, vmap_fnc fnc, uintptr_t arg) noexcept
 {
+    if (!map)
+        return rtn_fail();
     map->aft_put = fnc;
     map->aft_put_arg = arg;
     return rtn_ok();

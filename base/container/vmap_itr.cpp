@@ -113,6 +113,8 @@ int32_t vmap_rng_pop(st_vmap_rng_itr *itr, void **nod, int32_t dsc) noexcept
 
 int32_t vmap_rng_pop_end(st_vmap_rng_itr *itr) noexcept
 {
+    if (!itr)
+        return rtn_fail();
     while (itr->lvl)
         vmap_lvl_pop(itr);
     return rtn_ok();
