@@ -27,31 +27,30 @@ int32_t vmap_end(st_vmap *map) noexcept
     return rtn_ok();
 }
 
-int32_t vmap_lkg_fnc_bef_del(st_vmap *map, vmap_fnc fnc, uintptr_t arg) noexcept
+// Installs a callback and its argument in the given fields.
+static int32_t vmap_lkg(st_vmap *map, vmap_fnc st_vmap::*fld, uintptr_t st_vmap::*arg_fld,
+                        vmap_fnc fnc, uintptr_t arg)
 {
     if (!map)
         return rtn_fail();
-    map->bef_del = fnc;
-    map->bef_del_arg = arg;
+    map->*fld = fnc;
+    map->*arg_fld = arg;
     return rtn_ok();
+}
+
+int32_t vmap_lkg_fnc_bef_del(st_vmap *map, vmap_fnc fnc, uintptr_t arg) noexcept
+{
+    return vmap_lkg(map, &st_vmap::bef_del, &st_vmap::bef_del_arg, fnc, arg);
 }
 
 int32_t vmap_lkg_fnc_aft_get(st_vmap *map, vmap_fnc fnc, uintptr_t arg) noexcept
 {
-    if (!map)
-        return rtn_fail();
-    map->aft_get = fnc;
-    map->aft_get_arg = arg;
-    return rtn_ok();
+    return vmap_lkg(map, &st_vmap::aft_get, &st_vmap::aft_get_arg, fnc, arg);
 }
 
 int32_t vmap_lkg_fnc_aft_put(st_vmap *map, vmap_fnc fnc, uintptr_t arg) noexcept
 {
-    if (!map)
-        return rtn_fail();
-    map->aft_put = fnc;
-    map->aft_put_arg = arg;
-    return rtn_ok();
+    return vmap_lkg(map, &st_vmap::aft_put, &st_vmap::aft_put_arg, fnc, arg);
 }
 
 // ---------------------------------------------------------------------------
