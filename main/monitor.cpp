@@ -21,10 +21,29 @@
             return __rtn;                                                                          \
     } while (0)
 
-// A growing text: a character stream writing into a terminated string.
+// A growing text: the current line or the current column. The cycle
+// appends to it directly; its stream appends one character per push, for
+// cstream_cpy_str. An append that cannot grow the text stops the stream,
+// as a failed push stops any stream, until the text is emptied. Emptying
+// keeps the memory, so a line costs no allocation once the texts are long
+// enough.
 struct st_text {
     st_stream stm; // pushes append one character
     char *txt;     // the text so far, always terminated
+    size_t len;    // bytes before the terminator
+    size_t cap;    // bytes allocated
+};
+
+constexpr size_t TEXT_CAP0 = 16; // bytes of a new text
+
+// The columns of the current line: column n is the text at ara + ofs[n] for
+// n below cnt. Emptying keeps the memory.
+struct st_columns {
+    char *ara;       // the column texts one after another, each terminated
+    size_t len, cap; // bytes used and allocated in ara
+    size_t *ofs;     // where each column's text starts in ara
+    size_t ofs_cap;  // entries allocated in ofs
+    int32_t cnt;     // columns stored
 };
 
 // The items of one run.
@@ -34,17 +53,61 @@ struct st_run {
     st_vmap *prv;   // rows of the previous run not seen again yet
     char pfx[32];   // time prefix, or empty
     st_stream chr;  // characters of the command's output
-    st_vmap col;    // columns of the current line, by number
+    st_columns col; // columns of the current line, by number
     st_text lin;    // the current line
     st_text cln;    // the current column; also builds the row key
     int32_t col_no; // number of the next column to store
     bool sep_seen;  // the last character was a separator
 };
 
+// Appends one byte; -1 when the text cannot grow (it stays as it was).
+static int32_t text_byte(st_text *t, char b)
+{
+    if (t->len + 2 > t->cap) {
+        size_t cap = t->cap * 2 > t->len + 2 ? t->cap * 2 : t->len + 2;
+        RTN_TRY(_realloc(&t->txt, cap));
+        t->cap = cap;
+    }
+    t->txt[t->len++] = b;
+    t->txt[t->len] = '\0';
+    return 0;
+}
+
+// Appends the bytes of a character value as a character stream writes
+// them: the low byte, then each next byte until one is zero.
+static int32_t text_chr(st_text *t, int32_t chr)
+{
+    uint32_t c = static_cast<uint32_t>(chr);
+    do {
+        RTN_TRY(text_byte(t, static_cast<char>(c & 0xff)));
+        c >>= 8;
+    } while (c & 0xff);
+    return 0;
+}
+
+static int32_t text_stm_psh(void *hdl, const void *unit)
+{
+    int32_t chr;
+    std::memcpy(&chr, unit, sizeof chr);
+    return text_chr(static_cast<st_text *>(hdl), chr);
+}
+
+static const st_stream_fnc text_fnclst = {nullptr, text_stm_psh, nullptr,
+                                          nullptr, nullptr,      nullptr};
+
+// The cycle's own append: a stopped text takes nothing more.
+static void text_add(st_text *t, int32_t chr)
+{
+    if (!(t->stm.flg & STM_STP) && text_chr(t, chr) != 0)
+        t->stm.flg |= STM_STP;
+}
+
 static int32_t text_new(st_text *t)
 {
-    t->txt = nullptr;
-    return cstream_vstr_set(&t->stm, &t->txt);
+    t->len = 0;
+    t->cap = TEXT_CAP0;
+    RTN_TRY(_malloc0(&t->txt, TEXT_CAP0));
+    return stream_set(&t->stm, t, &text_fnclst, nullptr);
 }
 
 static void text_end(st_text *t)
@@ -54,12 +117,48 @@ static void text_end(st_text *t)
     t->txt = nullptr;
 }
 
-// Starts an empty text again.
-static int32_t text_renew(st_text *t)
+// Empties the text, keeping its memory; the stream takes pushes again.
+static void text_clr(st_text *t)
 {
-    text_end(t);
-    TOOL_TRY(text_new(t));
-    return rtn_ok();
+    t->len = 0;
+    t->txt[0] = '\0';
+    t->stm.flg &= ~STM_STP;
+}
+
+// Grows a block of cnt elements of siz bytes to hold at least need.
+static int32_t grow(void *slot, size_t *cnt, size_t need, size_t siz)
+{
+    if (need <= *cnt)
+        return 0;
+    size_t n = *cnt * 2 > need ? *cnt * 2 : need < 64 ? 64 : need;
+    RTN_TRY(_realloc(slot, n * siz));
+    *cnt = n;
+    return 0;
+}
+
+// Stores a copy of txt as the next column; -1 when memory runs out.
+static int32_t columns_add(st_columns *c, const char *txt)
+{
+    size_t n = std::strlen(txt) + 1;
+    RTN_TRY(grow(&c->ara, &c->cap, c->len + n, 1));
+    RTN_TRY(grow(&c->ofs, &c->ofs_cap, static_cast<size_t>(c->cnt) + 1, sizeof *c->ofs));
+    std::memcpy(c->ara + c->len, txt, n);
+    c->ofs[c->cnt++] = c->len;
+    c->len += n;
+    return 0;
+}
+
+static void columns_clr(st_columns *c)
+{
+    c->len = 0;
+    c->cnt = 0;
+}
+
+static void columns_end(st_columns *c)
+{
+    _free(&c->ara);
+    _free(&c->ofs);
+    *c = {};
 }
 
 static int32_t dec_val(const char *s)
@@ -92,18 +191,18 @@ static int32_t report(st_run *r, const char *fmt, int mark, const char *txt)
 }
 
 // Text of column n of the current line, or none when the line has none.
-static const char *column(st_run *r, int32_t n)
+static const char *column(const st_run *r, int32_t n)
 {
-    char *t = nullptr;
-    return vmap_get_int_str(&r->col, nullptr, n, &t) == 0 ? t : nullptr;
+    return n >= 0 && n < r->col.cnt ? r->col.ara + r->col.ofs[n] : nullptr;
 }
 
 // Stores the column text under the next column number and starts a new one.
 static int32_t store_column(st_run *r)
 {
-    TOOL_TRY(vmap_put_int_str(&r->col, nullptr, r->col_no, r->cln.txt, 0));
+    RTN_TRY(columns_add(&r->col, r->cln.txt));
     r->col_no++;
-    return text_renew(&r->cln);
+    text_clr(&r->cln);
+    return rtn_ok();
 }
 
 static bool excluded(st_run *r)
@@ -176,21 +275,20 @@ static int32_t end_line(st_run *r)
         RTN_TRY(store_column(r));
     if (!excluded(r))
         RTN_TRY(compare_line(r));
-    RTN_TRY(text_renew(&r->lin));
-    RTN_TRY(text_renew(&r->cln));
+    text_clr(&r->lin);
+    text_clr(&r->cln);
     r->sep_seen = false;
     r->col_no = 0;
-    vmap_end(&r->col);
-    TOOL_TRY(vmap_set(&r->col, 0));
+    columns_clr(&r->col);
     return rtn_ok();
 }
 
 static int32_t add_char(st_run *r, int32_t c)
 {
-    stream_psh(&r->lin.stm, &c);
+    text_add(&r->lin, c);
     if (c != r->set->sep) {
         r->sep_seen = false;
-        stream_psh(&r->cln.stm, &c);
+        text_add(&r->cln, c);
         return 0;
     }
     if (r->sep_seen)
@@ -233,7 +331,6 @@ static int32_t start_run(st_run *r)
 {
     TOOL_TRY(stream_prc_set(nullptr, r->set->cmd, PRC_STDOUT));
     TOOL_TRY(cstream_console_btoc_set(&r->chr, nullptr));
-    TOOL_TRY(vmap_set(&r->col, 0));
     TOOL_TRY(text_new(&r->lin));
     TOOL_TRY(text_new(&r->cln));
     return rtn_ok();
@@ -243,7 +340,7 @@ static void end_run(st_run *r)
 {
     text_end(&r->cln);
     text_end(&r->lin);
-    vmap_end(&r->col);
+    columns_end(&r->col);
     stream_end(&r->chr);
 }
 
