@@ -95,11 +95,16 @@ static int32_t text_stm_psh(void *hdl, const void *unit)
 static const st_stream_fnc text_fnclst = {nullptr, text_stm_psh, nullptr,
                                           nullptr, nullptr,      nullptr};
 
-// The cycle's own append: a stopped text takes nothing more.
-static void text_add(st_text *t, int32_t chr)
+// The cycle's own append: a stopped text takes nothing more. A one-byte
+// character that fits is stored at once, as every character of most lines.
+static inline void text_add(st_text *t, int32_t chr)
 {
-    if (!(t->stm.flg & STM_STP) && text_chr(t, chr) != 0)
+    if ((chr & ~0xff) == 0 && t->len + 2 <= t->cap && !(t->stm.flg & STM_STP)) {
+        t->txt[t->len++] = static_cast<char>(chr);
+        t->txt[t->len] = '\0';
+    } else if (!(t->stm.flg & STM_STP) && text_chr(t, chr) != 0) {
         t->stm.flg |= STM_STP;
+    }
 }
 
 static int32_t text_new(st_text *t)
