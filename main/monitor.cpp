@@ -220,6 +220,22 @@ static bool excluded(st_run *r)
     return false;
 }
 
+// Appends a column text to the row key as a character copy would. Bytes
+// below 0x80 decode to themselves in every console decoding, so an ASCII
+// text is appended byte by byte; any other goes through the decoder.
+static void key_add(st_text *t, const char *s)
+{
+    size_t n = 0;
+    while (s[n] && !(s[n] & 0x80))
+        n++;
+    if (s[n]) {
+        cstream_cpy_str(&t->stm, s);
+        return;
+    }
+    for (size_t i = 0; i < n; i++)
+        text_add(t, static_cast<uint8_t>(s[i]));
+}
+
 // The row key: the whole line, or the key columns each followed by the
 // separator, built in the (empty) column text.
 static const char *row_key(st_run *r)
@@ -229,8 +245,8 @@ static const char *row_key(st_run *r)
     int32_t sep = r->set->sep;
     for (int32_t i = 0; i < r->set->key_cnt; i++) {
         const char *t = column(r, r->set->key[i]);
-        cstream_cpy_str(&r->cln.stm, t ? t : "");
-        stream_psh(&r->cln.stm, &sep);
+        key_add(&r->cln, t ? t : "");
+        text_add(&r->cln, sep);
     }
     return r->cln.txt;
 }

@@ -95,4 +95,18 @@ TEST(MonitorRun, BinaryHugeAndEmptyOutputs)
     EXPECT_EQ(r.run("no-such-command-rundif"), -1);
 }
 
+TEST(MonitorRun, NonAsciiKeyColumnGoesThroughTheDecoder)
+{
+    Runner r; // C locale: Shift-JIS
+    r.set.key[r.set.key_cnt++] = 1;
+    // 0x81 then a zero byte is one character that writes back as 0x81 alone;
+    // as the last byte of a key column it has no trail byte and leaves the
+    // key, which then equals that of the line "b" (no column 1).
+    const std::string cmd = "printf \"a \\201\\000 x\\nb\\n\"";
+    ASSERT_EQ(r.run(cmd), 0);
+    EXPECT_EQ(r.report(), "+ a \x81 x\n+ b\n");
+    ASSERT_EQ(r.run(cmd), 0);
+    EXPECT_EQ(r.report(), "+ a \x81 x\n+ b\n+ b\n");
+}
+
 } // namespace
