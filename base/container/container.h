@@ -792,6 +792,10 @@ int32_t _vmap_get_val(st_vmap *map, const st_vtyp_prm *key, void *slot) noexcept
 // keys deleted before a refusal stay deleted.
 int32_t _vmap_del(st_vmap *map, const st_vtyp_prm *key, int32_t rcs) noexcept;
 
+// As _vmap_del for a key node of map that the caller holds (from a lookup
+// or a put), without searching for it first. -1 for none or a refusal.
+int32_t _vmap_del_nod(st_vmap *map, void *nod, int32_t rcs) noexcept;
+
 // Ordered maps: 0 and head (nod none) or the first child of nod; -1 for a
 // map that is not ordered.
 int32_t vmap_get_odr(st_vmap *map, const void *nod, void **out) noexcept;

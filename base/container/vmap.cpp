@@ -287,17 +287,50 @@ int32_t _vmap_get_val(st_vmap *map, const st_vtyp_prm *key, void *slot) noexcept
     return vtyp_ref_lnk_val(nod, 0, slot);
 }
 
-// Deletes a key node: bef_del, then its nested keys one by one (each found
-// by a fresh range search, as a deletion invalidates any walk), then the
-// node with its value and equal chain.
+constexpr int VMAP_DEL_BAT = 16; // nested keys collected per walk
+
+// Nested keys collected by one walk, in key order.
+struct vmap_cld_bat {
+    void *nod[VMAP_DEL_BAT];
+    int cnt; // keys collected
+    int max; // the walk stops at this many
+};
+
+static int32_t vmap_cld_one(void *nod, void *arg)
+{
+    vmap_cld_bat *b = static_cast<vmap_cld_bat *>(arg);
+    b->nod[b->cnt++] = nod;
+    return b->cnt == b->max;
+}
+
+// Collects up to b->max keys nested under nod; the number collected.
+static int vmap_cld_get(st_vmap *map, const void *nod, vmap_cld_bat *b)
+{
+    b->cnt = 0;
+    if (map->mod & VMAP_NST)
+        map_rng(&map->map, nod, vtyp_map_cmp_rng_nst, vmap_cld_one, b);
+    return b->cnt;
+}
+
+// Deletes a key node: bef_del, then its nested keys, then the node with its
+// value and equal chain. A deletion invalidates any walk, so the nested keys
+// are collected first, a batch per walk. Without bef_del nothing else
+// changes the map meanwhile: a batch that is not full was the last. A
+// callback may delete or add keys, so with one the walk takes a single key
+// and is repeated until it finds none.
 static int32_t vmap_del_nod(st_vmap *map, void *nod, int32_t rcs)
 {
     if (map->bef_del && map->bef_del(nod, map->bef_del_arg) != 0)
         return rtn_fail();
-    for (void *c; (c = vmap_cld_any(map, nod)) != nullptr;) {
+    vmap_cld_bat b;
+    b.max = map->bef_del ? 1 : VMAP_DEL_BAT;
+    while (vmap_cld_get(map, nod, &b) > 0) {
         if (!rcs)
             return rtn_fail();
-        RTN_TRY(vmap_del_nod(map, c, rcs));
+        for (int i = 0; i < b.cnt; i++)
+            RTN_TRY(vmap_del_nod(map, b.nod[i], rcs));
+        if (b.cnt < b.max)
+            break;
     }
     if (map->mod & VMAP_ODR)
         vmap_odr_off(map, nod);
@@ -309,6 +342,13 @@ int32_t _vmap_del(st_vmap *map, const st_vtyp_prm *key, int32_t rcs) noexcept
 {
     void *nod = (map && key) ? vmap_nod(map, key) : nullptr;
     if (!nod)
+        return rtn_fail();
+    return vmap_del_nod(map, nod, rcs);
+}
+
+int32_t _vmap_del_nod(st_vmap *map, void *nod, int32_t rcs) noexcept
+{
+    if (!map || !nod)
         return rtn_fail();
     return vmap_del_nod(map, nod, rcs);
 }

@@ -142,6 +142,31 @@ TEST(Vmap, RecursiveDeletionInANestedMapAndCallbacks)
     EXPECT_GT(calls, 3);
 }
 
+// A held key node with more nested keys than one collecting walk takes.
+TEST(Vmap, DeletionOfAHeldNodeWithManyNestedKeys)
+{
+    VMap v(VMAP_NST);
+    void *a, *b, *c;
+    ASSERT_EQ(_vmap_put_str_str(&v.m, nullptr, "a", "row a", &a, 0), 0);
+    ASSERT_EQ(_vmap_put_str_str(&v.m, nullptr, "b", "row b", &b, 0), 0);
+    for (int32_t k = 0; k < 40; k++)
+        ASSERT_EQ(vmap_put_int_int(&v.m, a, k, k, 0), 0);
+    for (int32_t k = 0; k < 3; k++)
+        ASSERT_EQ(vmap_put_int_int(&v.m, b, k, 100 + k, 0), 0);
+    ASSERT_EQ(vmap_ref_int(&v.m, a, 33, &c), 0);
+    ASSERT_EQ(vmap_put_int_int(&v.m, c, 1, 1, 0), 0);
+    EXPECT_EQ(_vmap_del_nod(&v.m, b, 0), -1) << "nested keys refuse it";
+    EXPECT_EQ(_vmap_del_nod(&v.m, nullptr, 1), -1);
+    EXPECT_EQ(v.cnt(), 46u);
+    EXPECT_EQ(_vmap_del_nod(&v.m, a, 1), 0);
+    EXPECT_EQ(v.cnt(), 4u) << "the row b and its three keys";
+    EXPECT_EQ(get(v, "a"), "<missing>");
+    int32_t got = 0;
+    EXPECT_EQ(vmap_get_int_int(&v.m, b, 2, &got), 0);
+    EXPECT_EQ(got, 102);
+    EXPECT_EQ(map_chk(&v.m.map, nullptr, nullptr), 0);
+}
+
 TEST(Vmap, InsertionOrderSurvivesDeleteAndReplace)
 {
     VMap v(VMAP_NST | VMAP_ODR);
