@@ -284,7 +284,7 @@ static int32_t compare_line(st_run *r)
     TOOL_TRY(_vmap_put_str_str(r->cur, nullptr, key, r->lin.txt, &row, 0));
     RTN_TRY(watch(r, row, old_row, &mark));
     if (old_row)
-        TOOL_TRY(vmap_del_str(r->prv, nullptr, key, 1));
+        TOOL_TRY(_vmap_del_nod(r->prv, old_row, 1));
     if (mark)
         RTN_TRY(report(r, "%c %s%s\n", mark, r->lin.txt));
     return rtn_ok();
