@@ -166,12 +166,6 @@ static void columns_end(st_columns *c)
     *c = {};
 }
 
-static int32_t dec_val(const char *s)
-{
-    long long v = strtoll(s, nullptr, 10);
-    return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : (int32_t)v;
-}
-
 // Writes one report line to the console and the file. Fails only when the
 // console cannot take it (a closed standard output).
 static int32_t report(st_run *r, const char *fmt, int mark, const char *txt)
@@ -258,7 +252,7 @@ static int32_t watch(st_run *r, void *row, void *old_row, int *mark)
     for (int32_t i = 0; i < r->set->wtc_cnt; i++) {
         const st_watch *w = &r->set->wtc[i];
         const char *t = column(r, w->col);
-        int32_t v = dec_val(t ? t : "");
+        int32_t v = settings_dec(t ? t : "");
         TOOL_TRY(vmap_put_int_int(r->cur, row, w->col, v, 0));
         if (!old_row || *mark)
             continue;

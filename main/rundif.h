@@ -49,6 +49,10 @@ struct st_generations {
     uint32_t idx;   // map[idx % 2] is current, map[(idx + 1) % 2] previous
 };
 
+// Decimal value of a text: leading blanks, optional sign, digits; stops at
+// the first other character; no digits gives 0. Saturates at the 32-bit range.
+int32_t settings_dec(const char *s) noexcept;
+
 // Reads the settings from a parsed options map (keys of args_def). 0; -1
 // when a value cannot be read or a list would hold more than 64 entries.
 // Opens no file.

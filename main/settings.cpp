@@ -6,9 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-// Decimal value of a text: leading blanks, optional sign, digits; stops at
-// the first other character; no digits gives 0. Saturates at the 32-bit range.
-static int32_t dec_val(const char *s)
+int32_t settings_dec(const char *s) noexcept
 {
     long long v = strtoll(s, nullptr, 10);
     if (v > INT32_MAX)
@@ -24,7 +22,7 @@ static int32_t read_keys(const char *txt, st_settings *set)
     for (const char *p = txt; p; p = strchr(p, ':'), p = p ? p + 1 : p) {
         if (set->key_cnt == SET_LST_MAX)
             return rtn_fail();
-        set->key[set->key_cnt++] = dec_val(p);
+        set->key[set->key_cnt++] = settings_dec(p);
     }
     return rtn_ok();
 }
@@ -53,8 +51,8 @@ static int32_t add_watch(st_settings *set, const char *txt)
         return 0;
     if (set->wtc_cnt == SET_LST_MAX)
         return rtn_fail();
-    int32_t scl = dec_val(colon + 1);
-    set->wtc[set->wtc_cnt++] = {dec_val(txt), scl > 0 ? scl : 1};
+    int32_t scl = settings_dec(colon + 1);
+    set->wtc[set->wtc_cnt++] = {settings_dec(txt), scl > 0 ? scl : 1};
     return 0;
 }
 
@@ -65,7 +63,7 @@ static int32_t add_exclude(st_settings *set, const char *txt)
         return 0;
     if (set->exc_cnt == SET_LST_MAX)
         return rtn_fail();
-    set->exc[set->exc_cnt++] = {dec_val(txt), colon + 1};
+    set->exc[set->exc_cnt++] = {settings_dec(txt), colon + 1};
     return 0;
 }
 
@@ -77,7 +75,7 @@ int32_t settings_read(st_vmap *opt, st_settings *set) noexcept
     RTN_TRY(each_value(opt, "wtc", [set](const char *t) { return add_watch(set, t); }));
     RTN_TRY(each_value(opt, "exc", [set](const char *t) { return add_exclude(set, t); }));
     RTN_TRY(vmap_get_str_str(opt, nullptr, "spn", &txt));
-    set->spn = dec_val(txt) > 0 ? dec_val(txt) : 1;
+    set->spn = settings_dec(txt) > 0 ? settings_dec(txt) : 1;
     RTN_TRY(vmap_get_str_str(opt, nullptr, "sep", &txt));
     set->sep = (unsigned char)txt[0];
     void *node;
