@@ -5,6 +5,12 @@
 // Run 1 reads `cat FILE1` into an empty previous generation (every row is
 // new); run 2 reads `cat FILE2` against it. The reports go to /dev/null
 // through the output file channel. Prints the milliseconds of each run.
+//   bench_monitor --memory FILE [RUNS]
+//
+// Runs the monitor RUNS times (200) over `cat FILE` and prints the live heap
+// (mallinfo2) after the second and after the last run, and the number of
+// resources still registered.
+//
 // Without arguments it runs as a Google Benchmark over generated data.
 #include "main/rundif.h"
 
@@ -13,6 +19,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <malloc.h>
 #include <string>
 
 namespace
@@ -86,8 +93,27 @@ BENCHMARK(BM_MonitorSecondRun)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillis
 
 } // namespace
 
+// Live heap growth over many runs of the same output.
+int memory_check(const char *file, int runs)
+{
+    Monitor m("0:1", "3:1000");
+    m.run(file);
+    m.run(file);
+    size_t before = mallinfo2().uordblks;
+    for (int i = 2; i < runs; i++)
+        m.run(file);
+    size_t after = mallinfo2().uordblks;
+    uint32_t cnt = 0;
+    rscmng_cnt(nullptr, &cnt);
+    printf("runs=%d live_after_run2=%zu live_after_last=%zu growth=%lld registered=%u\n", runs,
+           before, after, (long long)after - (long long)before, cnt);
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
+    if (argc >= 3 && strcmp(argv[1], "--memory") == 0)
+        return memory_check(argv[2], argc > 3 ? atoi(argv[3]) : 200);
     if (argc >= 3 && argv[1][0] != '-') {
         Monitor m(argc > 3 ? argv[3] : nullptr, argc > 4 ? argv[4] : nullptr);
         double t1 = m.run(argv[1]);
