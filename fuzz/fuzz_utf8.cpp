@@ -1,8 +1,7 @@
 // UTF-8: decoding any bytes and encoding the characters again gives the
 // bytes back exactly; every character of more than one byte is a valid,
 // shortest sequence of a scalar value.
-#include "base/container/container.h"
-#include "base/stream/stream.h"
+#include "fuzz/roundtrip.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -36,24 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0)
         return 0;
-    st_stream in, dec, out, enc;
-    st_buf buf;
-    stream_stc_ary_set(&in, const_cast<uint8_t *>(data), 1, static_cast<uint32_t>(size));
-    cstream_utf8_btoc_set(&dec, &in);
-    buf_var(buf_hdl(&buf), 1);
-    buf_stream_set(&out, buf_hdl(&buf));
-    cstream_utf8_btoc_set(&enc, &out);
-    int32_t ch;
-    while (stream_pop(&dec, &ch) == 0) {
-        if (static_cast<uint32_t>(ch) > 0xFF && !valid(static_cast<uint32_t>(ch)))
-            std::abort();
-        if (stream_psh(&enc, &ch) != 0)
-            std::abort();
-    }
-    if (__rtn != 1 || buf_cnt(buf_hdl(&buf)) != size ||
-        std::memcmp(buf_dat(buf_hdl(&buf)), data, size) != 0)
+    auto ok = [](int32_t ch) {
+        return static_cast<uint32_t>(ch) <= 0xFF || valid(static_cast<uint32_t>(ch));
+    };
+    const std::string want(reinterpret_cast<const char *>(data), size);
+    if (roundtrip(data, size, cstream_utf8_btoc_set, ok) != want)
         std::abort();
-    stream_end(&enc);
-    stream_end(&dec);
     return 0;
 }
