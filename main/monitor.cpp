@@ -404,11 +404,15 @@ int32_t monitor_cycle(st_settings *set, st_generations *gen) noexcept
         // The wait is computed in 32 bits of milliseconds.
         uint32_t ms =
             set->spn > (int32_t)(UINT32_MAX / 1000) ? UINT32_MAX : (uint32_t)set->spn * 1000;
+        uint64_t t0 = tick_get();
         itfmng_start("system", "sleep");
-        int32_t slept = os_sleep_ms(ms);
-        itfmng_stop("system", "sleep", ms);
-        if (slept != 0)
+        if (os_sleep_ms(ms) != 0) {
+            // Cut short by a stop: count the time actually slept.
+            uint64_t slept = tick_get() - t0;
+            itfmng_stop("system", "sleep", slept < ms ? (uint32_t)slept : ms);
             return rtn_fail();
+        }
+        itfmng_stop("system", "sleep", ms);
         settings_open_file(set, true);
     }
 }
