@@ -49,17 +49,31 @@ static bool make_pipes(st_prc *prc, int chl[3])
     return true;
 }
 
+// Starts the program with the child ends as its standard streams. A
+// SIGPIPE the caller ignores (the tool does) is reset to its default, so
+// the command behaves as it would from a shell.
 static int spawn(st_prc *prc, const char *app, char **argv, const int chl[3])
 {
     posix_spawn_file_actions_t fa;
+    posix_spawnattr_t at;
     if (posix_spawn_file_actions_init(&fa) != 0)
         return -1;
+    if (posix_spawnattr_init(&at) != 0) {
+        posix_spawn_file_actions_destroy(&fa);
+        return -1;
+    }
     for (int i = 0; i < 3; i++)
         if (chl[i] >= 0)
             posix_spawn_file_actions_adddup2(&fa, chl[i], i);
+    sigset_t def;
+    sigemptyset(&def);
+    sigaddset(&def, SIGPIPE);
+    posix_spawnattr_setsigdefault(&at, &def);
+    posix_spawnattr_setflags(&at, POSIX_SPAWN_SETSIGDEF);
     const char *prog = app ? app : argv[0];
-    int rc = strchr(prog, '/') ? posix_spawn(&prc->pid, prog, &fa, nullptr, argv, environ)
-                               : posix_spawnp(&prc->pid, prog, &fa, nullptr, argv, environ);
+    int rc = strchr(prog, '/') ? posix_spawn(&prc->pid, prog, &fa, &at, argv, environ)
+                               : posix_spawnp(&prc->pid, prog, &fa, &at, argv, environ);
+    posix_spawnattr_destroy(&at);
     posix_spawn_file_actions_destroy(&fa);
     return rc;
 }

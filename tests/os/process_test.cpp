@@ -167,6 +167,19 @@ TEST(Process, EndKillsARunningChildAndLeavesNoZombieOrDescriptor)
     EXPECT_EQ(_prc_pop(&prc, &c), -1);
 }
 
+TEST(Process, ChildGetsDefaultSigpipeEvenWhenTheCallerIgnoresIt)
+{
+    struct sigaction old, ign = {};
+    ign.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ign, &old);
+    st_prc prc = {};
+    // A shell cannot catch a signal ignored at its start: it would survive.
+    ASSERT_EQ(_prc_set(&prc, nullptr, "sh -c \"kill -PIPE $$; echo survived\"", PRC_STDOUT), 0);
+    EXPECT_EQ(drain(&prc), "");
+    EXPECT_EQ(_prc_end(&prc), 128 + SIGPIPE);
+    sigaction(SIGPIPE, &old, nullptr);
+}
+
 TEST(Process, StopRequestEndsAWaitingPop)
 {
     st_prc prc = {};
