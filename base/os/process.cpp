@@ -175,13 +175,18 @@ int32_t _prc_pop(st_prc *prc, uint8_t *out) noexcept
     if (!prc || !out || !prc->pid)
         return rtn_fail();
     for (;;) {
+        // Buffered bytes first, error output before standard output; the
+        // pipes are asked (a system call each) only when both buffers are
+        // empty, so pending error output wins at every refill.
         for (int b = ERR; b <= OUT; b++) {
-            if (fill(prc, b) > 0) {
-                st_prc_buf *bf = &prc->buf[b];
+            st_prc_buf *bf = &prc->buf[b];
+            if (bf->pos < bf->len) {
                 *out = bf->dat[bf->pos++];
                 return rtn_ok();
             }
         }
+        if (fill(prc, ERR) > 0 || fill(prc, OUT) > 0)
+            continue;
         if (os_stop_sig())
             return rtn_fail();
         if (!poll_exit(prc))
