@@ -8,19 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 
-// One fallible library call inside its own nesting level of the resource
-// manager; on failure the keeping rule applies and the caller leaves.
-#define TOOL_TRY(call)                                                                             \
-    do {                                                                                           \
-        rscmng_nst_in(nullptr);                                                                    \
-        int32_t r_ = (call);                                                                       \
-        if (r_ != 0)                                                                               \
-            rtn_keep();                                                                            \
-        rscmng_nst_out(nullptr);                                                                   \
-        if (r_ != 0)                                                                               \
-            return __rtn;                                                                          \
-    } while (0)
-
 // A growing text: the current line or the current column. The cycle
 // appends to it directly; its stream appends one character per push, for
 // cstream_cpy_str. An append that cannot grow the text stops the stream,

@@ -10,6 +10,19 @@
 #include <cstdio>
 #include <ctime>
 
+// One fallible library call inside its own nesting level of the resource
+// manager; on failure the keeping rule applies and the caller leaves.
+#define TOOL_TRY(call)                                                                             \
+    do {                                                                                           \
+        rscmng_nst_in(nullptr);                                                                    \
+        int32_t r_ = (call);                                                                       \
+        if (r_ != 0)                                                                               \
+            rtn_keep();                                                                            \
+        rscmng_nst_out(nullptr);                                                                   \
+        if (r_ != 0)                                                                               \
+            return __rtn;                                                                          \
+    } while (0)
+
 constexpr int32_t ARGS_DEF_CNT = 9; // records in args_def
 constexpr int32_t SET_LST_MAX = 64; // entries of each settings list
 

@@ -6,16 +6,6 @@
 #include <csignal>
 #include <cstring>
 
-// One fallible call of the start-up inside its own nesting level.
-static int32_t wrapped(int32_t r)
-{
-    rscmng_nst_in(nullptr);
-    if (r != 0)
-        rtn_keep();
-    rscmng_nst_out(nullptr);
-    return r != 0 ? __rtn : 0;
-}
-
 // Index of the first argument (from 1) that does not start with the prefix
 // of the table's first record; argc when there is none.
 static int command_start(int argc, char **argv)
@@ -34,11 +24,11 @@ struct st_tool {
 
 static int32_t startup(st_tool *t, int argc, char **argv)
 {
-    RTN_TRY(wrapped(vmap_set(&t->opt, 4)));
-    RTN_TRY(wrapped(vmap_args(&t->opt, nullptr, argc - 1, argv + 1, args_def, ARGS_DEF_CNT)));
+    TOOL_TRY(vmap_set(&t->opt, 4));
+    TOOL_TRY(vmap_args(&t->opt, nullptr, argc - 1, argv + 1, args_def, ARGS_DEF_CNT));
     int cs = command_start(argc, argv);
-    RTN_TRY(wrapped(arg_to_vstr(argc - cs, argv + cs, &t->set.cmd)));
-    RTN_TRY(wrapped(settings_read(&t->opt, &t->set)));
+    TOOL_TRY(arg_to_vstr(argc - cs, argv + cs, &t->set.cmd));
+    TOOL_TRY(settings_read(&t->opt, &t->set));
     settings_open_file(&t->set, false);
     RTN_TRY(generations_set(&t->gen));
     return rtn_ok();
