@@ -1,0 +1,29 @@
+// Instrumented sample of the coverage test: scanned as text and compiled
+// into the test with RUNDIF_CVR. Markers in comments do not count: _cv if
+#include "base/diag/diag.h"
+
+namespace cvr_sample
+{
+
+#define CVR_TWICE(x) ((x) * 2) /* a preprocessor line: if _cv */
+
+int classify(int n)
+{
+    _cv;
+    int r = 0;
+    if (_cv_if(n > 0)) { r = 1; } if (_cv_if(n > 10)) { r = 2; }
+    const char *s = "if (_cv) \" _cv"; /* a comment
+       over two lines: if _cv */ (void)s;
+    char q = '\''; (void)q;
+    _nc if (n == 12345) r = -1;
+    if (_cv_if(n < 0))
+        r = CVR_TWICE(r) - 1;
+    return r;
+}
+
+void never()
+{
+    _cv;
+}
+
+} // namespace cvr_sample
