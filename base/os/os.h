@@ -127,3 +127,127 @@ extern const st_stream_fnc __stream_prc_fnc_lst;
 // object is allocated and parked in the hand-off slot. 0, or -1 when the
 // child cannot be started (nothing is left behind).
 int32_t stream_prc_set(st_stream *stm, const char *cmd, int32_t mode) noexcept;
+
+// ---------------------------------------------------------------------------
+// File-system paths
+//
+// Paths are byte strings with "/" as the separator. Listings and walks give
+// entries in the order the system delivers them; nothing sorts. Every
+// operation returns the status word: 0, or -1 on failure (the system's
+// error code is not kept).
+// ---------------------------------------------------------------------------
+#include "base/container/container.h"
+
+#include <dirent.h>
+
+enum : uint8_t {   /* st_pth_inf.flg */
+    PTH_FIL = 0x1, // bit 0: a file (anything but a directory)
+    PTH_DIR = 0x2, // bit 1: a directory
+};
+
+// What _chkpth found about the first entry matching a path.
+struct st_pth_inf {
+    uint32_t siz_lo; // size in bytes, low 32 bits (0 for a directory)
+    uint32_t siz_hi; // size in bytes, high 32 bits
+    uint8_t flg;     // PTH_* bits
+};
+
+inline uint64_t pth_inf_siz(const st_pth_inf *inf) noexcept
+{
+    return uint64_t{inf->siz_hi} << 32 | inf->siz_lo;
+}
+
+enum : uint8_t {      /* st_pthlst.flg */
+    PTHLST_STA = 0x1, // bit 0: started (the directory is open)
+    PTHLST_END = 0x2, // bit 1: ended (closed again)
+    PTHLST_DIR = 0x4, // bit 2: the current entry is a directory
+};
+
+// One directory being listed. A zero-filled record is a listing that has
+// not been started; the record's fields stay valid until the next call.
+struct st_pthlst {
+    const char *name; // the current entry's name, inside ent
+    uint32_t pfx;     // walker: length of the directory's path, "/" included
+    uint8_t flg;      // PTHLST_* bits
+    dirent *ent;      // the system's record of the current entry
+    DIR *dir;         // the open enumeration; none before the start and after the end
+};
+
+enum : uint8_t {        /* st_pthlst_all.flg */
+    PTHALL_STA = 0x1,   // bit 0: started
+    PTHALL_END = 0x2,   // bit 1: ended (over, failed or released)
+    PTHALL_DIR = 0x4,   // bit 2: the entry in pth is a directory
+    PTHALL_POST = 0x8,  // bit 3: report directories after their contents
+    PTHALL_NODIR = 0x10, // bit 4: never report directories
+    PTHALL_NOFIL = 0x20, // bit 5: never report files
+};
+
+struct st_pthlst_all;
+
+// Walk filter: non-zero rejects the entry named by walk->pth (bit 2 of
+// walk->flg tells a directory); a rejected directory is not entered.
+using pthlst_flt_fn = int (*)(st_pthlst_all *walk, void *usr);
+
+// A walk over a whole tree. Zero-fill it, set flt, usr and bits 3-5 of flg,
+// then call _pthlst_all until it fails; always end with _pthlst_all_end.
+struct st_pthlst_all {
+    const char *pth;   // full path of the entry just reported, inside buf
+    st_buf lvl;        // level stack: linked stack of st_pthlst, innermost on top
+    st_buf buf;        // path buffer: growable byte array holding pth
+    pthlst_flt_fn flt; // filter, or none
+    void *usr;         // passed to flt
+    uint8_t flg;       // PTHALL_* bits
+};
+
+// Directories and renaming
+int32_t _chdir(const char *pth) noexcept;
+int32_t _mkdir(const char *pth) noexcept; // one level, mode 0777 less the umask
+int32_t _rmdir(const char *pth) noexcept; // the directory must be empty
+
+// Renames old to nw; -1 when nw exists (it is never replaced), when the file
+// system cannot promise that, or across file systems. Nothing changes then.
+int32_t _rename(const char *old, const char *nw) noexcept;
+
+// Probing. Wildcards ("*", "?", and the "[...]" classes beside them) take
+// the first match in glob's order; a path without "*" or "?" is taken as
+// written. Links are followed; a dangling link counts as a file.
+
+// Fills *inf for the first entry matching pth; -1 when nothing matches
+// (*inf unchanged).
+int32_t _chkpth(const char *pth, st_pth_inf *inf) noexcept;
+int32_t _chkfil(const char *pth) noexcept; // 0 when pth names a file, else -1
+int32_t _chkdir(const char *pth) noexcept; // 0 when pth names a directory, else -1
+
+// Listing one directory ("" lists "."). Symbolic links are never directories.
+
+// The next entry of directory pth, "." and ".." included: 0 with lst->name
+// and bit 2 set. -1 at the end of the listing and on any failure; the
+// record is then ended, except when the directory could not be opened (it
+// stays not started).
+int32_t __pthlst(const char *pth, st_pthlst *lst) noexcept;
+
+// As __pthlst, skipping the directories "." and "..".
+int32_t _pthlst(const char *pth, st_pthlst *lst) noexcept;
+
+// Closes an open listing and marks it ended; a record never started or
+// already ended is left as it is. Returns 0.
+int32_t _pthlst_end(st_pthlst *lst) noexcept;
+
+// Walking a tree
+
+// The next entry below root ("" is "."; the root itself is never reported):
+// 0 with walk->pth naming it. -1 when the walk is over or failed (the walk
+// is then ended). A directory that cannot be listed is left unentered.
+// Symbolic links are reported as files and never followed; only the root
+// may be one. Each open level holds a descriptor.
+int32_t _pthlst_all(const char *root, st_pthlst_all *walk) noexcept;
+
+// Closes every open level and releases the buffers; marks the walk ended.
+int32_t _pthlst_all_end(st_pthlst_all *walk) noexcept;
+
+// Removes everything below root and, when rmv_root is non-zero, root itself.
+// A root that is a symbolic link (written without a final "/") is not
+// entered: the link is removed with rmv_root, kept otherwise. Goes on after
+// a failure; -1 when anything could not be removed (or root cannot be
+// listed), else 0.
+int32_t _pthrmv(const char *root, int32_t rmv_root) noexcept;
