@@ -98,9 +98,10 @@ st_test_cvr_pas *pas_find(st_test_cvr *m, int32_t typ, const char *fil, int32_t 
 
 // Token delimiters, in the scanner's order; letters, digits, "_" and
 // bytes above 127 make up tokens.
-constexpr uint32_t scan_dlm[] = {' ', '\t', '!', '"', '#', '$', '%', '&',  '\'', '(', ')', '-', '=',
-                                 '^', '~',  '\\', '|', '@', '`', '[', '{', ']',  '}', ':', '*', ';',
-                                 '+', ',',  '<', '.', '>', '/', '?', '\r', '\n', '\t', 0};
+constexpr uint32_t scan_dlm[] = {' ', '\t', '!', '"',  '#',  '$',  '%', '&', '\'', '(',
+                                 ')', '-',  '=', '^',  '~',  '\\', '|', '@', '`',  '[',
+                                 '{', ']',  '}', ':',  '*',  ';',  '+', ',', '<',  '.',
+                                 '>', '/',  '?', '\r', '\n', '\t', 0};
 
 constexpr size_t TOK_CMP = 15; // bytes of a token that are compared
 
@@ -255,8 +256,8 @@ uint32_t scan_dlm_act(st_cvr_scan &sc, const st_cvr_tok &tok, uint32_t d, uint32
 
 int32_t scan_run(st_cvr_scan &sc)
 {
-    static st_test_cvr_pas pt_tok = {{TEST_CVR_ABT, __FILE__, __LINE__, "test_cvr_rd"}, 0, 0,
-                                     nullptr, nullptr, 0};
+    static st_test_cvr_pas pt_tok = {
+        {TEST_CVR_ABT, __FILE__, __LINE__, "test_cvr_rd"}, 0, 0, nullptr, nullptr, 0};
     st_cvr_tok tok;
     st_stream dst;
     stream_set(&dst, &tok, &tok_fnclst, nullptr);
@@ -281,8 +282,8 @@ int32_t scan_run(st_cvr_scan &sc)
 // Test files
 // ---------------------------------------------------------------------------
 
-FILE *test_fp;    // the file of _test_fopen
-char *test_txt;   // the text of _test_fget
+FILE *test_fp;  // the file of _test_fopen
+char *test_txt; // the text of _test_fget
 
 // Reads the rest of fp into one block that doubles as it fills. None when
 // out of memory.
@@ -325,8 +326,8 @@ int32_t test_cvr_pas(st_test_cvr *mng, st_test_cvr_pas *pt) noexcept
     return 0;
 }
 
-int32_t _test_cvr_pas(st_test_cvr *mng, int32_t typ, const char *fil, int32_t lin,
-                      const char *fnc, const char *abt) noexcept
+int32_t _test_cvr_pas(st_test_cvr *mng, int32_t typ, const char *fil, int32_t lin, const char *fnc,
+                      const char *abt) noexcept
 {
     if (__dbg)
         return 0;
@@ -367,10 +368,10 @@ int32_t test_cvr_psh(st_test_cvr *mng, int32_t typ) noexcept
 
 int32_t test_cvr_rd(st_test_cvr *mng, const char *path) noexcept
 {
-    static st_test_cvr_pas pt_in = {{TEST_CVR_ABT, __FILE__, __LINE__, "test_cvr_rd"}, 0, 0,
-                                    nullptr, nullptr, 0};
-    static st_test_cvr_pas pt_out = {{TEST_CVR_ABT, __FILE__, __LINE__, "test_cvr_rd"}, 0, 0,
-                                     nullptr, nullptr, 0};
+    static st_test_cvr_pas pt_in = {
+        {TEST_CVR_ABT, __FILE__, __LINE__, "test_cvr_rd"}, 0, 0, nullptr, nullptr, 0};
+    static st_test_cvr_pas pt_out = {
+        {TEST_CVR_ABT, __FILE__, __LINE__, "test_cvr_rd"}, 0, 0, nullptr, nullptr, 0};
     st_dbg_busy busy;
     st_test_cvr *m = rec(mng);
     test_cvr_pas(m, &pt_in);
