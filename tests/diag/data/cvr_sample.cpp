@@ -1,7 +1,7 @@
-// Instrumented sample of the coverage test: scanned as text and compiled
-// into the test with RUNDIF_CVR. Markers in comments do not count: _cv if
+// Coverage test sample, scanned and built with RUNDIF_CVR: keep its lines.
+// Markers in comments do not count: _cv if
+// clang-format off
 #include "base/diag/diag.h"
-
 namespace cvr_sample
 {
 
