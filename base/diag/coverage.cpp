@@ -4,7 +4,7 @@
 #include "base/stream/stream.h"
 #include "base/text/text.h"
 
-#include <cstdlib>
+#include <cstddef>
 #include <cstring>
 
 st_test_cvr __test_cvr_base;
@@ -49,6 +49,9 @@ const char *txt_put(char **dst, const char *s)
     *dst += n;
     return out;
 }
+
+static_assert(offsetof(st_test_cvr_exp, pos) == 0 && offsetof(st_test_cvr_pas, pos) == 0,
+              "both records start with their source position");
 
 // A zero-filled record of siz bytes followed by copies of the position's
 // texts, which the returned position then names. None when out of memory.
