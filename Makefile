@@ -5,7 +5,7 @@ CMAKE     ?= cmake
 RUN_ARGS  ?= /time /span=2 /key=0:1 ps -e -o comm=,pid=
 FUZZ_SECS ?= 60
 
-.PHONY: all run test bench fuzz format clean
+.PHONY: all run test odr bench fuzz format clean
 
 all:
 	$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=Release -DRUNDIF_TESTS=OFF
@@ -20,6 +20,12 @@ test:
 	$(CMAKE) -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DRUNDIF_SANITIZE=ON
 	$(CMAKE) --build build-asan -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
+
+# Links everything with LTO and -Wodr, which fails when one name has two
+# definitions in one program (a record in two files, say).
+odr:
+	$(CMAKE) -S . -B build-lto -DCMAKE_BUILD_TYPE=Release -DRUNDIF_LTO=ON
+	$(CMAKE) --build build-lto -j $(JOBS)
 
 bench:
 	$(CMAKE) -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DRUNDIF_TESTS=OFF -DRUNDIF_BENCH=ON
@@ -38,4 +44,4 @@ format:
 	git ls-files --cached --others --exclude-standard '*.cpp' '*.h' | xargs -r clang-format -i
 
 clean:
-	rm -rf build build-asan build-bench build-fuzz
+	rm -rf build build-asan build-bench build-fuzz build-lto

@@ -4,9 +4,12 @@
 
 #include "base/os/os.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+
+namespace {
 
 // A growing text: the current line or the current column. The cycle
 // appends to it directly; its stream appends one character per push, for
@@ -46,6 +49,8 @@ struct st_run {
     int32_t col_no; // number of the next column to store
     bool sep_seen;  // the last character was a separator
 };
+
+} // namespace
 
 // Appends one byte; -1 when the text cannot grow (it stays as it was).
 static int32_t text_byte(st_text *t, char b)
@@ -153,25 +158,26 @@ static void columns_end(st_columns *c)
     *c = {};
 }
 
-// Writes one report line to the console and the file. Fails only when the
-// console cannot take it (a closed standard output).
+// Writes one report line to fp and flushes it; false when fp did not take it.
+static bool put_line(FILE *fp, const char *fmt, int mark, const char *pfx, const char *txt)
+{
+    int n = mark ? fprintf(fp, fmt, mark, pfx, txt) : fprintf(fp, fmt, pfx, txt);
+    return fflush(fp) == 0 && n >= 0;
+}
+
+// Writes one report line to the console and the file. Fails when a stop
+// was requested or the console cannot take the line (a closed standard
+// output); a file that cannot take it is told about and left.
 static int32_t report(st_run *r, const char *fmt, int mark, const char *txt)
 {
     st_settings *set = r->set;
-    bool con_ok = true;
-    if (set->con) {
-        if (mark)
-            fprintf(set->con, fmt, mark, r->pfx, txt);
-        else
-            fprintf(set->con, fmt, r->pfx, txt);
-        con_ok = fflush(set->con) == 0;
-    }
+    if (os_stop_sig())
+        return rtn_fail();
+    bool con_ok = !set->con || put_line(set->con, fmt, mark, r->pfx, txt);
     if (set->fil) {
-        if (mark)
-            fprintf(set->fil, fmt, mark, r->pfx, txt);
-        else
-            fprintf(set->fil, fmt, r->pfx, txt);
-        fflush(set->fil);
+        bool ok = put_line(set->fil, fmt, mark, r->pfx, txt);
+        settings_file_result(set, ok, errno);
+        clearerr(set->fil);
     }
     return con_ok ? rtn_ok() : rtn_fail();
 }
@@ -364,7 +370,7 @@ int32_t monitor_run(st_settings *set, st_generations *gen, time_t now) noexcept
         return rc;
     RTN_TRY(report_vanished(&r));
     vmap_end(r.prv);
-    TOOL_TRY(vmap_set(r.prv, 1));
+    TOOL_TRY(vmap_set(r.prv, VMAP_NST));
     gen->idx = (gen->idx + 1) % 2;
     return rtn_ok();
 }
@@ -372,8 +378,8 @@ int32_t monitor_run(st_settings *set, st_generations *gen, time_t now) noexcept
 int32_t generations_set(st_generations *gen) noexcept
 {
     gen->idx = 0;
-    TOOL_TRY(vmap_set(&gen->map[0], 1));
-    TOOL_TRY(vmap_set(&gen->map[1], 1));
+    TOOL_TRY(vmap_set(&gen->map[0], VMAP_NST));
+    TOOL_TRY(vmap_set(&gen->map[1], VMAP_NST));
     return rtn_ok();
 }
 

@@ -3,9 +3,11 @@
 
 #include "base/diag/diag.h"
 
+#include <cerrno>
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <iconv.h>
 
 st_args args_def[ARGS_DEF_CNT] = {
@@ -79,8 +81,18 @@ static void print_help()
     free(buf);
 }
 
+// Opens /dev/null on each of the standard descriptors that is closed, so
+// that no file the tool opens later lands on one of them.
+static void fill_std_fds()
+{
+    for (int fd = 0; fd <= 2; fd++)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF && open("/dev/null", O_RDWR) < 0)
+            return;
+}
+
 int rundif_main(int argc, char **argv)
 {
+    fill_std_fds();
     // The console's encoding decides how the help is printed and how the
     // command's output is decoded.
     setlocale(LC_CTYPE, "");

@@ -49,11 +49,12 @@ struct st_settings {
     st_exclude exc[SET_LST_MAX]; // exclusions
     int32_t exc_cnt;             // entries of exc
     int32_t spn;                 // seconds to wait after each run, at least 1
-    int32_t sep;                 // column separator, 0..255
+    int32_t sep;                 // column separator as the console decodes it; 0: none
     uint8_t tim;                 // prefix report lines with the run's time
     FILE *con;                   // console channel, or none
     FILE *fil;                   // output file, or none
     const char *fil_path;        // output path (points into the options map), or none
+    uint8_t fil_bad;             // the file's last open, write or close failed (told once)
 };
 
 // Rows of the current and the previous run.
@@ -77,6 +78,11 @@ void settings_open_file(st_settings *set, bool append) noexcept;
 
 // Drops the output file from the resource manager and closes it.
 void settings_close_file(st_settings *set) noexcept;
+
+// Notes whether the output file took the last open, write or close (err:
+// its errno when not): one line on standard error when the file starts to
+// fail, one when it works again.
+void settings_file_result(st_settings *set, bool ok, int err) noexcept;
 
 // Creates both generation maps, empty.
 int32_t generations_set(st_generations *gen) noexcept;

@@ -2,6 +2,7 @@
 #include "main/rundif.h"
 
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -67,6 +68,23 @@ static int32_t add_exclude(st_settings *set, const char *txt)
     return 0;
 }
 
+// The first character of txt as the console decodes the command's output,
+// so that a multi-byte separator compares with the decoded characters; 0
+// for the empty text.
+static int32_t first_char(const char *txt, int32_t *out)
+{
+    st_stream bytes = {}, chars = {};
+    int32_t c = 0;
+    RTN_TRY(bstream_str_set(&bytes, txt));
+    if (cstream_console_btoc_set(&chars, &bytes) != 0) {
+        stream_end(&bytes);
+        return rtn_keep();
+    }
+    *out = stream_pop(&chars, &c) == 0 ? c : 0;
+    stream_end(&chars);
+    return rtn_ok();
+}
+
 int32_t settings_read(st_vmap *opt, st_settings *set) noexcept
 {
     char *txt = nullptr;
@@ -77,12 +95,24 @@ int32_t settings_read(st_vmap *opt, st_settings *set) noexcept
     RTN_TRY(vmap_get_str_str(opt, nullptr, "spn", &txt));
     set->spn = settings_dec(txt) > 0 ? settings_dec(txt) : 1;
     RTN_TRY(vmap_get_str_str(opt, nullptr, "sep", &txt));
-    set->sep = (unsigned char)txt[0];
+    RTN_TRY(first_char(txt, &set->sep));
     void *node;
     set->tim = vmap_ref_str(opt, nullptr, "time", &node) == 0;
     set->con = vmap_ref_str(opt, nullptr, "hide", &node) == 0 ? nullptr : stdout;
     set->fil_path = vmap_get_str_str(opt, nullptr, "filout", &txt) == 0 ? txt : nullptr;
     return rtn_ok();
+}
+
+// The output file's trouble is told once on standard error when it starts
+// (an open, a write or a close failed; err is its errno) and once when a
+// line reaches the file again, never once per line.
+void settings_file_result(st_settings *set, bool ok, int err) noexcept
+{
+    if (ok && set->fil_bad)
+        fprintf(stderr, "rundif: writing %s again\n", set->fil_path);
+    else if (!ok && !set->fil_bad)
+        fprintf(stderr, "rundif: cannot write %s: %s\n", set->fil_path, strerror(err));
+    set->fil_bad = !ok;
 }
 
 void settings_open_file(st_settings *set, bool append) noexcept
@@ -91,6 +121,8 @@ void settings_open_file(st_settings *set, bool append) noexcept
         return;
     set->fil = (FILE *)rscmng_psh(nullptr, fopen(set->fil_path, append ? "abe" : "wbe"), 0, 0,
                                   __FILE__, __LINE__, __func__, "fopen");
+    if (!set->fil)
+        settings_file_result(set, false, errno);
 }
 
 void settings_close_file(st_settings *set) noexcept
@@ -98,6 +130,7 @@ void settings_close_file(st_settings *set) noexcept
     if (!set->fil)
         return;
     rscmng_del(nullptr, set->fil, 0, __FILE__, __LINE__, __func__, "fclose");
-    fclose(set->fil);
+    if (fclose(set->fil) != 0)
+        settings_file_result(set, false, errno);
     set->fil = nullptr;
 }

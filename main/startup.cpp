@@ -16,15 +16,20 @@ static int command_start(int argc, char **argv)
     return i;
 }
 
+namespace {
+
+// Everything the tool owns between start-up and shutdown.
 struct st_tool {
     st_vmap opt;        // parsed options (equal keys)
     st_settings set;    // settings read from them
     st_generations gen; // rows of the last two runs
 };
 
+} // namespace
+
 static int32_t startup(st_tool *t, int argc, char **argv)
 {
-    TOOL_TRY(vmap_set(&t->opt, 4));
+    TOOL_TRY(vmap_set(&t->opt, VMAP_EQU));
     TOOL_TRY(vmap_args(&t->opt, nullptr, argc - 1, argv + 1, args_def, ARGS_DEF_CNT));
     int cs = command_start(argc, argv);
     TOOL_TRY(arg_to_vstr(argc - cs, argv + cs, &t->set.cmd));

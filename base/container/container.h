@@ -26,6 +26,27 @@
 // is negative when key sorts before the node, 0 when equal, positive after.
 // A range compare returns 0 for a node inside the range, negative for a node
 // above it and positive for a node below it.
+//
+// Balance. Always: the keys are ordered and each node is in the tree once.
+// - Puts and searches (lock off) on a map that had no delete since it was
+//   last empty keep it red-black but for the red pairs that colour flips
+//   leave: every path from the root to an empty link holds the same number
+//   of black nodes, and no path holds three red nodes in a row; so the
+//   height is at most 3*log2(n+1) for n nodes (in practice the searches
+//   keep it within 2*log2(n+1)). A search lifts the red pairs on its path by rotation
+//   and may leave new ones below by a flip; neither changes the black count
+//   of a path (blackening a red root adds one to every path). The root is
+//   black after a search; a put into an empty map leaves a red root.
+// - While the lock is held, puts still keep black counts equal, but a new
+//   red node may hang under a red one; unlocked searches lift such runs
+//   where they pass.
+// - A delete never rotates and never makes a node deeper, so it never makes
+//   the tree taller. It does not keep black counts: unlinking a black node
+//   takes one black from its paths, and the recolouring on the way up (the
+//   first red node turns black, its children red) makes up for it only in
+//   simple cases. Searches repair red pairs, not black counts, so after a
+//   delete only order holds until the map is emptied; puts and deletes
+//   interleaved let the height drift to several times log2(n+1).
 // ---------------------------------------------------------------------------
 
 using map_cmp_fn = int32_t (*)(const void *key, const void *nod_key, uintptr_t prm);
@@ -142,8 +163,8 @@ int32_t map_get(st_map *map, const void *key, void **out) noexcept;
 int32_t map_put(st_map *map, const void *src, void **out, uint32_t mode) noexcept;
 
 // 0 when the node with an equal key was unlinked and released; 1 when there
-// is none (nothing changed). Never rotates; no node may be deleted while an
-// iterator is open.
+// is none (nothing changed). Never rotates (see Balance above); no node may
+// be deleted while an iterator is open.
 int32_t map_del(st_map *map, const void *key) noexcept;
 
 // Adds one to the rotation lock (on non-zero) or subtracts one. Returns 0.
@@ -774,6 +795,13 @@ int32_t vmap_lkg_fnc_aft_put(st_vmap *map, vmap_fnc fnc, uintptr_t arg) noexcept
 // stays). A key with buffer storage or a third byte is refused, and so is
 // a replace (MAP_PUT_RPL) of a key that has nested keys.
 int32_t _vmap_put(st_vmap *map, const st_vtyp_prm *pair, void **nod, uint32_t mode) noexcept;
+
+// Equal-key maps: links a new member made from the pair (whose key equals
+// mem's) right after mem, a key node or member of an equal chain, without
+// walking the chain: appending many values costs one step each. 0 and the
+// member in *out (may be none); -1 for another map mode or a failed
+// allocation, nothing changed (a member that aft_put refuses stays).
+int32_t _vmap_put_equ(st_vmap *map, void *mem, const st_vtyp_prm *pair, void **out) noexcept;
 
 // As _vmap_put for a key without value; -1 when key->ext is not 0.
 int32_t _vmap_put_no_val(st_vmap *map, const st_vtyp_prm *key, void **nod, uint32_t mode) noexcept;

@@ -214,6 +214,24 @@ static int32_t vmap_equ_add(void *nod, const st_vtyp_prm *pr, void **mem)
     return rtn_ok();
 }
 
+int32_t _vmap_put_equ(st_vmap *map, void *mem, const st_vtyp_prm *pair, void **out) noexcept
+{
+    void *nxt = nullptr, *nw = nullptr;
+    if (!map || !mem || !pair || !(map->mod & VMAP_EQU) || vtyp_get_equ(mem, &nxt) != 0)
+        return rtn_fail();
+    st_vtyp_prm pr[2] = {pair[0], pair[1]};
+    if (!vmap_mrk_pair(map, pr))
+        return rtn_fail();
+    RTN_TRY(_vtyp_set_pr(&nw, pr));
+    vtyp_put_equ(nw, nxt);
+    vtyp_put_equ(mem, nw);
+    if (out)
+        *out = nw;
+    if (map->aft_put && map->aft_put(nw, map->aft_put_arg) != 0)
+        return rtn_fail();
+    return rtn_ok();
+}
+
 // The put on a pair copy that may be marked in place.
 static int32_t vmap_put(st_vmap *map, st_vtyp_prm *pr, void **out, uint32_t mode)
 {

@@ -1,4 +1,5 @@
-// Operating-system endpoints: child processes with pipes.
+// Operating-system endpoints: child processes with pipes, TCP and UDP
+// sockets, serial devices.
 //
 // The library is single-threaded by design; nothing here locks.
 #pragma once
@@ -8,6 +9,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <sys/socket.h>
 #include <sys/types.h>
 
 // ---------------------------------------------------------------------------
@@ -75,7 +77,9 @@ struct st_prc {
     st_prc_buf buf[2]; // read-ahead: [0] standard error, [1] standard output
 };
 
-// Starts the child. cmd is the command line; without cmd, app is used as
+// Starts the child, as the leader of a process group of its own (a command
+// that reads the terminal is then stopped by the system: give it another
+// standard input). cmd is the command line; without cmd, app is used as
 // the command line. With both, app names the program to run and cmd gives
 // the arguments. Only the mode's pipes are created (close-on-exec); the
 // other standard streams are the caller's own. The program is looked up
@@ -96,9 +100,11 @@ int32_t _prc_psh(st_prc *prc, const uint8_t *in) noexcept;
 // Flushes the child's input pipe: 0, or -1 when the input is not piped.
 int32_t _prc_fls(st_prc *prc) noexcept;
 
-// Ends the child: waits up to 100 ms (PRC_WAIT: without limit), kills it if
-// still running and reaps it, closes every pipe. Returns the exit code (0
-// for a child it had to kill), not a status word. Safe to call twice.
+// Ends the child: waits up to 100 ms for it to exit (PRC_WAIT: without
+// limit; after a stop request: not at all); if it still runs, ends its
+// whole process group (SIGTERM, then SIGKILL after 100 ms) and reaps it.
+// Closes every pipe. Returns the exit code (0 for a child it had to end),
+// not a status word. Safe to call twice.
 int32_t _prc_end(st_prc *prc) noexcept;
 
 // Numbered access information: stores the entry's description in *dsc when
@@ -173,11 +179,11 @@ struct st_pthlst {
     DIR *dir;         // the open enumeration; none before the start and after the end
 };
 
-enum : uint8_t {        /* st_pthlst_all.flg */
-    PTHALL_STA = 0x1,   // bit 0: started
-    PTHALL_END = 0x2,   // bit 1: ended (over, failed or released)
-    PTHALL_DIR = 0x4,   // bit 2: the entry in pth is a directory
-    PTHALL_POST = 0x8,  // bit 3: report directories after their contents
+enum : uint8_t {         /* st_pthlst_all.flg */
+    PTHALL_STA = 0x1,    // bit 0: started
+    PTHALL_END = 0x2,    // bit 1: ended (over, failed or released)
+    PTHALL_DIR = 0x4,    // bit 2: the entry in pth is a directory
+    PTHALL_POST = 0x8,   // bit 3: report directories after their contents
     PTHALL_NODIR = 0x10, // bit 4: never report directories
     PTHALL_NOFIL = 0x20, // bit 5: never report files
 };
@@ -251,3 +257,262 @@ int32_t _pthlst_all_end(st_pthlst_all *walk) noexcept;
 // a failure; -1 when anything could not be removed (or root cannot be
 // listed), else 0.
 int32_t _pthrmv(const char *root, int32_t rmv_root) noexcept;
+
+// ---------------------------------------------------------------------------
+// Sockets: start-up and addresses
+//
+// IPv4 and IPv6 over BSD sockets. Every socket is close-on-exec and sends
+// never raise SIGPIPE. A blocking call interrupted by a signal is resumed
+// unless a stop was requested (os_stop_sig), which fails it.
+// ---------------------------------------------------------------------------
+
+enum : uint8_t {         /* _sck_flg */
+    SCK_STARTED = 0x1, // _sck_ini has run and _sck_end has not (nothing to start on Linux)
+    SCK_HOOKED = 0x2,  // _sck_end is registered to run at exit
+};
+extern uint8_t _sck_flg; // SCK_* bits, process-wide
+
+constexpr uint32_t SCK_BUF_DEF = 256;        // area size taken for a buffer size of 0
+constexpr uint32_t SCK_BUF_MAX = 0x7fffffff; // largest buffer size accepted
+
+// Marks the sockets started; the first call also registers _sck_end with
+// atexit. Once started, further calls do nothing. 0.
+int32_t _sck_ini() noexcept;
+
+// Clears SCK_STARTED; the next _sck_ini starts again (without a new hook).
+void _sck_end() noexcept;
+
+struct addrinfo;
+
+// Library-internal: the addresses of host and port for sockets of type typ
+// (SOCK_STREAM, SOCK_DGRAM) in resolution order, in *out (free it with
+// freeaddrinfo). A host may be a name or an IPv4 or IPv6 literal; none is
+// the any-address. 0; -1 for a port outside 0-65535 or an unknown host.
+int32_t __sck_adr(const char *host, int32_t port, int typ, addrinfo **out) noexcept;
+
+// Library-internal: a close-on-exec socket for the address ai; -1 on failure.
+int __sck_opn(const addrinfo *ai) noexcept;
+
+// Library-internal: sends the *cnt bytes at dat to the socket's peer (dst
+// none) or to dst, retrying partial sends and waiting while a non-blocking
+// socket is full. 0 with *cnt = 0; -1 when a send fails, with the unsent
+// bytes moved to the front of dat and counted in *cnt.
+int32_t __sck_snd(int sck, uint8_t *dat, uint32_t *cnt, const sockaddr *dst,
+                  socklen_t dst_len) noexcept;
+
+// Library-internal: true when a call's result r is an interruption by a
+// signal and no stop is requested, so the caller repeats the call.
+bool __os_again(long r) noexcept;
+
+// ---------------------------------------------------------------------------
+// TCP connection and server
+// ---------------------------------------------------------------------------
+
+// A connected TCP socket with a receive area and a send area. Zero-filled
+// or ended it is closed; _tcp_con_set and _tcp_srv_pop open it.
+struct st_tcp_con {
+    int sck;              // the connected socket; -1 none
+    sockaddr_storage pee; // peer address (filled by accept; zero for a client)
+    socklen_t pee_len;    // length of pee (0 for a client)
+    uint8_t *buf;         // receive area, then send area, siz bytes each; none when closed
+    uint32_t siz;         // bytes per area
+    int32_t rcv_cnt;      // bytes in the receive area from the last receive
+    uint32_t rd_pos;      // next byte of the receive area to deliver
+    uint32_t snd_cnt;     // bytes waiting in the send area
+    uint8_t nbk;          // access operation 1 made the socket non-blocking
+};
+
+// A listening TCP socket.
+struct st_tcp_srv {
+    int sck;      // the listening socket; -1 none
+    uint32_t siz; // buffer size of each accepted connection
+};
+
+// Connects to host (a name or an address literal; required) and port, with
+// the system's own connect time-out, trying the resolved addresses in order.
+// siz bytes per area (SCK_BUF_DEF for 0). 0; -1 when nothing could be
+// connected (con is left closed).
+int32_t _tcp_con_set(st_tcp_con *con, const char *host, int32_t port, uint32_t siz) noexcept;
+
+// Closes the socket and frees the areas; safe on a closed record. 0.
+int32_t _tcp_con_end(st_tcp_con *con) noexcept;
+
+// One received byte. Waits for data unless access operation 1 made the
+// socket non-blocking. 1 when the peer has closed, on a receive error, or
+// (non-blocking) when nothing is pending; -1 for a closed record.
+int32_t _tcp_con_pop(st_tcp_con *con, uint8_t *out) noexcept;
+
+// Appends one byte to the send area, flushing a full area first. 0; -1 when
+// that flush fails (the byte is not stored).
+int32_t _tcp_con_psh(st_tcp_con *con, const uint8_t *in) noexcept;
+
+// Sends the whole send area. 0; -1 when a send fails, the unsent bytes kept.
+int32_t _tcp_con_fls(st_tcp_con *con) noexcept;
+
+// Numbered access information as _prc_acs_inf, with the same descriptions:
+//   0 _tcp_con_acs_inf_chk_pop_exist, 1 _tcp_con_acs_inf_get_handle.
+int32_t _tcp_con_acs_inf(st_tcp_con *con, int32_t num, intptr_t a1, intptr_t a2,
+                         const char **dsc) noexcept;
+
+// 0 when undelivered bytes are in the receive area or the socket is
+// readable (data, the peer's close or an error); -1 when nothing is pending.
+int32_t _tcp_con_acs_inf_chk_pop_exist(st_tcp_con *con, intptr_t a1, intptr_t a2) noexcept;
+
+// Stores the socket in *(int *)out for the caller to poll for input, and
+// makes it non-blocking: a later pop with nothing pending gives 1. -1
+// without out or for a closed record.
+int32_t _tcp_con_acs_inf_get_handle(st_tcp_con *con, intptr_t a1, intptr_t out) noexcept;
+
+// Binds to host (none: the any-address) and port and listens with the
+// system's backlog; the address is reusable at once after a restart. siz is
+// the buffer size of accepted connections (SCK_BUF_DEF for 0). 0; -1 when
+// no address could be bound (srv->sck is -1).
+int32_t _tcp_srv_set(st_tcp_srv *srv, const char *host, int32_t port, uint32_t siz) noexcept;
+
+// Accepts one connection into con (overwritten), with the peer's address.
+// Waits for a client. 0; -1 when the accept or the allocation fails (con
+// is left closed).
+int32_t _tcp_srv_pop(st_tcp_srv *srv, st_tcp_con *con) noexcept;
+
+// Closes the listening socket (once). 0.
+int32_t _tcp_srv_end(st_tcp_srv *srv) noexcept;
+
+// ---------------------------------------------------------------------------
+// TCP streams
+// ---------------------------------------------------------------------------
+
+// Slots over an st_tcp_con handle (no rst); end closes it and frees it.
+extern const st_stream_fnc __stream_tcp_con_fnc_lst;
+
+// Slots over an st_tcp_srv handle: pop accepts a connection and sets the
+// stream object at unit up over it; no psh; end closes and frees it.
+extern const st_stream_fnc __stream_tcp_srv_fnc_lst;
+
+// A connection stream to host and port (as _tcp_con_set), one byte per
+// unit, counted under "tcp client" / "host:port". Without stm the object is
+// parked in the hand-off slot. 0; -1 (or the allocator's status) when the
+// connection fails, no stream set up.
+int32_t stream_tcp_con_set(st_stream *stm, const char *host, int32_t port, uint32_t siz) noexcept;
+
+// A server stream (as _tcp_srv_set), counted under "tcp server" /
+// "host:port" ("*:port" without host). Each pop into an empty stream object
+// accepts one connection and sets that object up as a connection stream
+// counted under "tcp server-connection" with an empty access name.
+int32_t stream_tcp_srv_set(st_stream *stm, const char *host, int32_t port, uint32_t siz) noexcept;
+
+// ---------------------------------------------------------------------------
+// UDP endpoint
+// ---------------------------------------------------------------------------
+
+// A bound datagram socket with a fixed destination.
+struct st_udp_con {
+    int sck;              // the datagram socket; -1 none
+    sockaddr_storage loc; // the bound address; then the sender of the last datagram
+    socklen_t loc_len;    // length of loc
+    sockaddr_storage rem; // destination of every send
+    socklen_t rem_len;    // length of rem
+    uint8_t *buf;         // receive area, then send area, siz bytes each; none when closed
+    uint32_t siz;         // bytes per area; a longer datagram is cut to siz
+    int32_t rcv_cnt;      // bytes of the last datagram
+    uint32_t rd_pos;      // next byte to deliver
+    uint32_t snd_cnt;     // bytes waiting to be sent
+};
+
+// Binds to local host (none: any) and port, and sends to remote host (none:
+// any) and port, taking the first local address for which the remote host
+// has an address of the same family. 0; -1 when that fails (logged with
+// errno in the memory log; con is left closed).
+int32_t _udp_con_set(st_udp_con *con, const char *lhost, int32_t lport, const char *rhost,
+                     int32_t rport, uint32_t siz) noexcept;
+
+// Closes the socket and frees the areas; safe on a closed record. 0.
+int32_t _udp_con_end(st_udp_con *con) noexcept;
+
+// One byte of the current datagram; the next datagram is received (waiting
+// for it) only after the last byte of this one. 1 for an empty datagram or
+// a receive error; -1 for a closed record.
+int32_t _udp_con_pop(st_udp_con *con, uint8_t *out) noexcept;
+
+// Appends one byte, sending a full area as one datagram first. 0; -1 when
+// that send fails (the byte is not stored).
+int32_t _udp_con_psh(st_udp_con *con, const uint8_t *in) noexcept;
+
+// Sends the send area as one datagram. 0; -1 when the send fails, the bytes kept.
+int32_t _udp_con_fls(st_udp_con *con) noexcept;
+
+// ---------------------------------------------------------------------------
+// Serial device
+//
+// A tty opened read-write without becoming the controlling terminal, made
+// raw (no echo, no line editing, no character translation, each read waits
+// for at least one byte), with speed and framing from the settings word.
+// ---------------------------------------------------------------------------
+
+enum : uint32_t {           /* st_dev_con::set, the settings word */
+    DEV_DAT = 0x0000000f,   // half the data bits (3: 6 bits, 4: 8 bits); 0 means 8
+    DEV_PAR = 0x00000030,   // parity field: 0 none
+    DEV_PAR_ODD = 0x00000010, // odd parity, checked on input
+    DEV_PAR_EVN = 0x00000020, // even parity, checked on input
+    DEV_STP = 0x00000300,   // stop-bit field: 0 one
+    DEV_STP_15 = 0x00000100, // one and a half stop bits (refused: a tty cannot)
+    DEV_STP_2 = 0x00000200, // two stop bits
+    DEV_OVL = 0x00010000,   // overlapped: access operation 1 hands out the port
+};
+
+// A serial port with a receive area and a send area.
+struct st_dev_con {
+    int prt;          // the opened port; -1 none
+    uint8_t *buf;     // receive area, then send area, siz bytes each; none when closed
+    uint32_t siz;     // bytes per area
+    uint32_t rcv_cnt; // bytes in the receive area from the last read
+    uint32_t rd_pos;  // next byte of the receive area to deliver
+    uint32_t snd_cnt; // bytes waiting in the send area
+    uint32_t set;     // the settings word (DEV_* bits)
+};
+
+struct termios;
+
+// Library-internal: makes *tio raw and applies baud (a standard rate) and
+// the settings word. 0; -1 for a rate or a word the tty cannot express
+// (parity 3, one and a half or 3 stop bits, data bits other than 6 or 8).
+int32_t __dev_con_tio(termios *tio, uint32_t baud, uint32_t set) noexcept;
+
+// Opens the tty named prt (as given), configures it and allocates siz bytes
+// per area (SCK_BUF_DEF for 0). 0; -1 when it cannot be opened, is no tty
+// or refuses the settings (nothing is left open).
+int32_t _dev_con_set(st_dev_con *dev, const char *prt, uint32_t baud, uint32_t set,
+                     uint32_t siz) noexcept;
+
+// One byte: reads what the input queue holds (at least one byte, waiting
+// for it; at most siz). 1 when the read gives nothing; -1 on a read error.
+int32_t _dev_con_pop(st_dev_con *dev, uint8_t *out) noexcept;
+
+// Appends one byte, writing a full area first. 0; -1 when that write fails.
+int32_t _dev_con_psh(st_dev_con *dev, const uint8_t *in) noexcept;
+
+// Writes the whole send area. 0; -1 on failure, the unwritten bytes kept.
+int32_t _dev_con_fls(st_dev_con *dev) noexcept;
+
+// Closes the port and frees the areas; safe on a closed record. 0.
+int32_t _dev_con_end(st_dev_con *dev) noexcept;
+
+// Numbered access information as _prc_acs_inf, with the same descriptions:
+//   0 _dev_con_acs_inf_chk_pop_exist, 1 _dev_con_acs_inf_get_handle.
+int32_t _dev_con_acs_inf(st_dev_con *dev, int32_t num, intptr_t a1, intptr_t a2,
+                         const char **dsc) noexcept;
+
+// 0 when undelivered bytes are in the receive area or the input queue; else -1.
+int32_t _dev_con_acs_inf_chk_pop_exist(st_dev_con *dev, intptr_t a1, intptr_t a2) noexcept;
+
+// Overlapped mode only: stores the port in *(int *)out for the caller to
+// poll for input. -1 without DEV_OVL or out.
+int32_t _dev_con_acs_inf_get_handle(st_dev_con *dev, intptr_t a1, intptr_t out) noexcept;
+
+// Slots over an st_dev_con handle (no rst); end closes it and frees it.
+extern const st_stream_fnc __stream_dev_con_fnc_lst;
+
+// A device stream (as _dev_con_set), one byte per unit, counted under
+// "device connection" / the port name. Without stm the object is parked in
+// the hand-off slot. 0; -1 (or the allocator's status), no stream set up.
+int32_t stream_dev_con_set(st_stream *stm, const char *prt, uint32_t baud, uint32_t set,
+                           uint32_t siz) noexcept;

@@ -49,9 +49,10 @@ static bool make_pipes(st_prc *prc, int chl[3])
     return true;
 }
 
-// Starts the program with the child ends as its standard streams. A
-// SIGPIPE the caller ignores (the tool does) is reset to its default, so
-// the command behaves as it would from a shell.
+// Starts the program with the child ends as its standard streams, as the
+// leader of a new process group. A SIGPIPE the caller ignores (the tool
+// does) is reset to its default, so the command behaves as it would from
+// a shell.
 static int spawn(st_prc *prc, const char *app, char **argv, const int chl[3])
 {
     posix_spawn_file_actions_t fa;
@@ -69,7 +70,10 @@ static int spawn(st_prc *prc, const char *app, char **argv, const int chl[3])
     sigemptyset(&def);
     sigaddset(&def, SIGPIPE);
     posix_spawnattr_setsigdefault(&at, &def);
-    posix_spawnattr_setflags(&at, POSIX_SPAWN_SETSIGDEF);
+    // A process group of its own, so that ending the command ends whatever
+    // it started too (a shell pipeline, a sleeping grandchild).
+    posix_spawnattr_setpgroup(&at, 0);
+    posix_spawnattr_setflags(&at, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
     const char *prog = app ? app : argv[0];
     int rc = strchr(prog, '/') ? posix_spawn(&prc->pid, prog, &fa, &at, argv, environ)
                                : posix_spawnp(&prc->pid, prog, &fa, &at, argv, environ);
@@ -185,10 +189,12 @@ int32_t _prc_pop(st_prc *prc, uint8_t *out) noexcept
                 return rtn_ok();
             }
         }
-        if (fill(prc, ERR) > 0 || fill(prc, OUT) > 0)
-            continue;
+        // A stop is looked at before every refill, so a command that floods
+        // its output cannot hold it up.
         if (os_stop_sig())
             return rtn_fail();
+        if (fill(prc, ERR) > 0 || fill(prc, OUT) > 0)
+            continue;
         if (!poll_exit(prc))
             return rtn_fail();
         if (prc->reaped) {
@@ -255,15 +261,33 @@ static bool wait_exit(st_prc *prc, int ms)
     return prc->reaped;
 }
 
+// Ends the child's whole process group: SIGTERM (with SIGCONT, so a
+// stopped member hears it), SIGKILL to what is left after the grace
+// period, then reaps the child.
+static void end_group(st_prc *prc)
+{
+    kill(-prc->pid, SIGTERM);
+    kill(-prc->pid, SIGCONT);
+    for (int t = 0; t < END_WAIT_MS; t++) {
+        if (poll_exit(prc) && prc->reaped && kill(-prc->pid, 0) != 0)
+            break; // the child is reaped and its group is empty
+        struct timespec ts = {0, 1000000L};
+        nanosleep(&ts, nullptr);
+    }
+    kill(-prc->pid, SIGKILL);
+    if (!prc->reaped)
+        wait_exit(prc, -1);
+    prc->code = 0;
+}
+
 int32_t _prc_end(st_prc *prc) noexcept
 {
     if (!prc || prc->pid <= 0)
         return prc ? prc->code : 0; // never started, or ended already
-    if (!prc->reaped && !wait_exit(prc, (prc->mode & PRC_WAIT) ? -1 : END_WAIT_MS)) {
-        kill(prc->pid, SIGKILL);
-        wait_exit(prc, -1);
-        prc->code = 0;
-    }
+    // A stop from outside does not wait for the child to end by itself.
+    int ms = (prc->mode & PRC_WAIT) ? -1 : os_stop_sig() ? 0 : END_WAIT_MS;
+    if (!prc->reaped && !wait_exit(prc, ms))
+        end_group(prc);
     for (int &fd : prc->par)
         close_fd(&fd);
     prc->pid = 0;

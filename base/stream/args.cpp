@@ -12,6 +12,8 @@
 
 #include <cstring>
 
+namespace {
+
 // The stream's handle.
 struct st_args {
     st_stream ary; // the argument array: one string pointer per unit
@@ -31,6 +33,8 @@ enum : uint8_t {    /* st_args.flg */
     ARG_PND = 0x10, // pnd holds a character read ahead
     ARG_EOA = 0x20, // the current argument is exhausted
 };
+
+} // namespace
 
 // Opens the next argument. 1 after the last one; a failure to set up its
 // streams is passed on.

@@ -1,5 +1,6 @@
 #include "tests/cli/cli.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -57,6 +58,9 @@ CliResult run_rundif(const std::vector<std::string> &args, const CliOptions &opt
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_adddup2(&fa, out[1], 1);
     posix_spawn_file_actions_adddup2(&fa, err[1], 2);
+    for (int fd = 0; fd <= 2; fd++)
+        if (opt.closed_fds & (1 << fd))
+            posix_spawn_file_actions_addclose(&fa, fd);
     if (!opt.cwd.empty())
         posix_spawn_file_actions_addchdir_np(&fa, opt.cwd.c_str());
     std::vector<std::string> argv_s = {RUNDIF_BIN};
@@ -79,6 +83,11 @@ CliResult run_rundif(const std::vector<std::string> &args, const CliOptions &opt
     struct pollfd pf[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     std::string *dst[2] = {&r.out, &r.err};
     int open_fds = 2;
+    if (opt.out_gone) {
+        close(out[0]);
+        pf[0].fd = -1;
+        open_fds = 1;
+    }
     while (open_fds > 0) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
@@ -86,7 +95,8 @@ CliResult run_rundif(const std::vector<std::string> &args, const CliOptions &opt
             kill(pid, SIGKILL);
             deadline = std::chrono::steady_clock::now() + std::chrono::hours(1);
         }
-        if (poll(pf, 2, (int)std::max<long>(left.count(), 1)) < 0 && errno != EINTR)
+        // Short polls, so a stop that waits for no output is sent in time.
+        if (poll(pf, 2, (int)std::clamp<long>(left.count(), 1, 50)) < 0 && errno != EINTR)
             break;
         for (int i = 0; i < 2; i++) {
             if (pf[i].fd < 0 || !(pf[i].revents & (POLLIN | POLLHUP | POLLERR)))
