@@ -4,27 +4,11 @@
 
 #include <algorithm>
 #include <cinttypes>
-#include <cmath>
 #include <random>
 #include <string>
 
 namespace
 {
-
-// Equal black counts on every root-to-leaf path; -1 when they differ.
-int black_height(const st_map *m, const void *n)
-{
-    if (!n)
-        return 1;
-    int a = black_height(m, map_nod_lnk(m, n, 0));
-    int b = black_height(m, map_nod_lnk(m, n, 1));
-    return (a < 0 || a != b) ? -1 : a + !map_nod_red(m, n);
-}
-
-int log2_ceil(size_t n)
-{
-    return static_cast<int>(std::ceil(std::log2(static_cast<double>(n) + 1)));
-}
 
 // Second word of a 16-byte record: its payload.
 uint64_t payload(const void *nod)
@@ -94,7 +78,7 @@ TEST(Map, PutModesAndResults)
     EXPECT_TRUE(map_nod_lnk(&m.m, out, 0) == l0 && map_nod_lnk(&m.m, out, 1) == l1 &&
                 map_nod_red(&m.m, out) == red)
         << "the new node takes the old links and colour";
-    EXPECT_TRUE(tree_ok(&m.m, {1, 2, 5, 8, 9}, 5));
+    EXPECT_TRUE(tree_ok(&m.m, {1, 2, 5, 8, 9}, true));
 
     st_map_fnc bad = {st_map_cmp, cpy_fails, mak_fails, st_map_del, nullptr};
     m.m.fnclst = &bad;
@@ -105,43 +89,58 @@ TEST(Map, PutModesAndResults)
     EXPECT_EQ(m.put(2), -1) << "a list without overwrite refuses";
     m.m.fnclst = &st_map_fnclst;
     EXPECT_EQ(m.del(7), 1) << "deleting a missing key changes nothing";
-    EXPECT_TRUE(tree_ok(&m.m, {1, 2, 5, 8, 9}, 5)) << "failures leave the tree as it was";
+    EXPECT_TRUE(tree_ok(&m.m, {1, 2, 5, 8, 9}, true)) << "failures leave the tree as it was";
     for (uint64_t k : {5, 1, 9, 2, 8})
         EXPECT_EQ(m.del(k), 0);
     EXPECT_EQ(m.m.root, nullptr) << "deleting the only node empties the map";
 }
 
-// Builds a map from keys in the given order, then deletes and re-inserts
-// at random, checking against a std::set model after every change (every
-// step-th change for big runs).
-void balance_run(std::vector<uint64_t> keys, uint64_t seed, size_t step)
+// Puts the keys in the given order with repairing lookups between them and
+// checks the red-black shape; then deletes and puts at random, checking
+// order and that no delete makes the tree taller. Checks follow every
+// change (every step-th one in big runs).
+void balance_run(const std::vector<uint64_t> &keys, uint64_t seed, size_t step)
 {
     U64Map m;
     std::set<uint64_t> model;
+    std::mt19937_64 rnd(seed);
+    void *n;
     for (size_t i = 0; i < keys.size(); i++) {
         ASSERT_EQ(m.put(keys[i]), 0);
         model.insert(keys[i]);
+        if (i % 3 == 0) {
+            ASSERT_EQ(m.get(keys[rnd() % (i + 1)], &n), 0);
+        }
         if (i % step == 0) {
-            ASSERT_TRUE(tree_ok(&m.m, model, 2 * log2_ceil(model.size()) + 1));
+            ASSERT_TRUE(tree_ok(&m.m, model, true)) << "after " << i + 1 << " puts";
         }
     }
-    ASSERT_GT(black_height(&m.m, m.m.root), 0) << "rotations keep black heights equal";
-    std::mt19937_64 rnd(seed);
+    ASSERT_TRUE(tree_ok(&m.m, model, true));
     uint64_t span = 2 * keys.size();
     for (size_t i = 0; i < 2 * keys.size(); i++) {
         uint64_t k = rnd() % span;
+        bool chk = i % step == 0;
+        int h = chk ? height(&m.m) : 0;
         if (rnd() % 3) {
             ASSERT_EQ(m.del(k), model.erase(k) ? 0 : 1);
+            if (chk) {
+                ASSERT_LE(height(&m.m), h) << "a delete never makes the tree taller";
+            }
         } else {
             ASSERT_EQ(m.put(k, MAP_PUT_KEEP), model.insert(k).second ? 0 : 1);
         }
-        if (i % step == 0) {
-            ASSERT_TRUE(tree_ok(&m.m, model, 3 * log2_ceil(model.size())));
+        if (chk) {
+            ASSERT_TRUE(tree_ok(&m.m, model, false));
         }
     }
-    ASSERT_TRUE(tree_ok(&m.m, model, 3 * log2_ceil(model.size())));
-    for (uint64_t k : std::vector<uint64_t>(model.begin(), model.end()))
-        ASSERT_EQ(m.del(k), 0);
+    std::vector<uint64_t> left(model.begin(), model.end());
+    for (size_t i = 0; i < left.size(); i++) {
+        int h = i % step == 0 ? height(&m.m) : 0;
+        ASSERT_EQ(m.del(left[i]), 0);
+        if (h) {
+            ASSERT_LE(height(&m.m), h);
+        }
+    }
     EXPECT_EQ(m.m.root, nullptr);
 }
 
@@ -188,6 +187,21 @@ TEST(Map, LockKeepsLookupsFromReshaping)
         ASSERT_EQ(m.get(k, &n), 0);
     EXPECT_NE(printed(&m.m, MAP_PRT_TREE | MAP_PRT_HDR), before)
         << "unlocked, the same lookups repair the pending red pairs";
+
+    map_rtt_lck(&m.m, 1);
+    for (uint64_t k = 200; k < 300; k++)
+        m.put(k);
+    shape s = shape_of(&m.m, m.m.root);
+    EXPECT_FALSE(s.uneven) << "locked puts keep black counts equal";
+    EXPECT_TRUE(s.red3) << "but hang red nodes under red ones";
+    map_rtt_lck(&m.m, 0);
+    std::set<uint64_t> model;
+    for (uint64_t k = 0; k < 300; k++)
+        model.insert(k);
+    for (int pass = 0; pass < 3; pass++)
+        for (uint64_t k = 200; k < 300; k++)
+            m.get(k, &n);
+    EXPECT_TRUE(tree_ok(&m.m, model, true)) << "unlocked lookups lift the red runs";
 }
 
 // A packed node as the variant map uses: a 1-byte key, links at odd

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <set>
 #include <vector>
@@ -55,15 +56,37 @@ inline void keys_of(const st_map *m, const void *n, std::vector<uint64_t> &out)
     keys_of(m, map_nod_lnk(m, n, 1), out);
 }
 
-inline int height(const st_map *m, const void *n)
+// Height, black count and red run of the subtree at n; uneven when two paths
+// hold different black counts, red3 when three red nodes lie in a row.
+struct shape {
+    int h = 0, blacks = 0, reds = 0; // reds: the red run that starts at n
+    bool uneven = false, red3 = false;
+};
+
+inline shape shape_of(const st_map *m, const void *n)
 {
     if (!n)
-        return 0;
-    return 1 + std::max(height(m, map_nod_lnk(m, n, 0)), height(m, map_nod_lnk(m, n, 1)));
+        return {};
+    shape a = shape_of(m, map_nod_lnk(m, n, 0)), b = shape_of(m, map_nod_lnk(m, n, 1));
+    bool red = map_nod_red(m, n);
+    shape s;
+    s.h = 1 + std::max(a.h, b.h);
+    s.blacks = a.blacks + !red;
+    s.reds = red ? 1 + std::max(a.reds, b.reds) : 0;
+    s.uneven = a.uneven || b.uneven || a.blacks != b.blacks;
+    s.red3 = a.red3 || b.red3 || s.reds > 2;
+    return s;
 }
 
-// Order (map_chk and the walk against the model) and a height bound.
-inline ::testing::AssertionResult tree_ok(st_map *m, const std::set<uint64_t> &model, int max_h)
+inline int height(const st_map *m)
+{
+    return shape_of(m, m->root).h;
+}
+
+// Order (map_chk and the walk against the model). With rb (no delete since
+// the map was empty, puts unlocked) also the red-black shape the map keeps:
+// equal black counts, no three reds in a row, height within 2*log2(n+1).
+inline ::testing::AssertionResult tree_ok(st_map *m, const std::set<uint64_t> &model, bool rb)
 {
     if (map_chk(m, nullptr, nullptr) != 0)
         return ::testing::AssertionFailure() << "map_chk found an unordered pair";
@@ -71,8 +94,10 @@ inline ::testing::AssertionResult tree_ok(st_map *m, const std::set<uint64_t> &m
     keys_of(m, m->root, keys);
     if (!std::equal(keys.begin(), keys.end(), model.begin(), model.end()))
         return ::testing::AssertionFailure() << "in-order keys differ from the model";
-    int h = height(m, m->root);
-    if (h > max_h)
-        return ::testing::AssertionFailure() << "height " << h << " above " << max_h;
+    shape s = shape_of(m, m->root);
+    if (rb && (s.uneven || s.red3))
+        return ::testing::AssertionFailure() << "black counts differ or three reds in a row";
+    if (rb && s.h > 2 * std::log2(static_cast<double>(model.size()) + 1))
+        return ::testing::AssertionFailure() << "height " << s.h << " for " << model.size();
     return ::testing::AssertionSuccess();
 }
