@@ -53,6 +53,11 @@ TEST(Coverage, ScannerFindsMarkersOutsideCommentsStringsAndNoCoverage)
     EXPECT_EQ(scan("/*/ _cv */ _cv\n/**/_cv"), "1:0 2:0");
     Rec r;
     EXPECT_EQ(test_cvr_rd(&r.m, "/nonexistent/x.cpp"), -1);
+    ASSERT_EQ(r.rd("a b\n"), 0); // the scanner's own points: entry, each token, end
+    std::string own;
+    for (const st_test_cvr_pas *p = r.m.pas; p; p = p->nxt)
+        own += std::string(p->pos.fnc) + ":" + std::to_string(p->cnt) + " ";
+    EXPECT_EQ(own, "test_cvr_rd:1 test_cvr_rd:3 test_cvr_rd:2 ");
 }
 
 TEST(Coverage, PassPointsPairByFileNamePartLineAndType)
