@@ -68,3 +68,193 @@ const char *fil_nam(const char *path) noexcept;
 // 1 when a and b are equal with ASCII letters folded to upper case, else 0
 // (also when either is none).
 int32_t strsml(const char *a, const char *b) noexcept;
+
+// ---------------------------------------------------------------------------
+// Regular expressions and the matching engine
+//
+// A pattern, read from a character stream, compiles into a term list (one
+// st_trm per element, linked through nxt, ended by a node with TRM_END).
+// The engine runs a term list over a text one character at a time with a
+// list of live attempts (threads), so every character is read once.
+//
+// The language: a literal character; "\" escapes the next character ("\n"
+// line end, "\t" tab, "\r" carriage return, any other stands for itself);
+// "." any character but the line end; "[...]" a class of members and
+// ranges "a-z", negated by a leading "^" ("\]" and "\-" are members);
+// "^" line start; "$" line end (not part of the match); "|" alternation;
+// "(" ... ")" one level of group with alternatives; quantifiers after one
+// character, "." or class: "*" (0 or more), "+" (1 or more), "?" (0 or 1),
+// "{n}", "{n,}", "{n,m}". Braces never let the atom be skipped: "a{0,2}"
+// needs one "a".
+//
+// Refused at compile time (-1, nothing kept): a quantifier with no atom
+// right before it ("*a", "a|*", "^+", "a**", "(?a)"); a count of exactly
+// zero ("{0}", "{}"); a number above 4294967295; a "(" inside a group, a
+// ")" without "(" and a "(" never closed; an empty class, a class or range
+// that is not closed, a "-" with no member before it or after a range. A
+// "|" after a group at the top level has its ordinary meaning. A
+// quantifier right after ")" compiles, but a search whose thread reaches
+// it fails with -1 (every thread freed): groups do not repeat.
+//
+// The library is single-threaded by design; a matcher record and its term
+// list belong to one user at a time.
+// ---------------------------------------------------------------------------
+
+enum : uint8_t {            /* st_trm.flg */
+    TRM_RNG = 0x01,         // range start: class member, or a count's lower bound
+    TRM_RNG_END = 0x02,     // range end: class member, or a count's upper bound
+    TRM_NOT = 0x04,         // negated check (class with "^", and ".")
+    TRM_CHK = 0x08,         // check start: first node of a character, "." or class
+    TRM_CHK_END = 0x10,     // check end: last node of that check
+    TRM_CNT = 0x20,         // count node (val: exact count or a bound)
+    TRM_END = 0x40,         // end of pattern
+    TRM_JMP = 0x80,         // printed, never set
+};
+
+enum : uint8_t {            /* st_trm.grp */
+    TRM_OPN = 0x01,         // group open: fork point (val: next alternative's open node)
+    TRM_CLS = 0x02,         // group close: jump (val: the node after the group)
+    TRM_CNT0 = 0x04,        // the atom starting here may occur zero times
+    TRM_LIN_TOP = 0x08,     // "^": passes at line start only
+    TRM_LIN_END = 0x10,     // "$": passes before a line end or at the end of the text
+};
+
+constexpr uint32_t TRM_INF = 0xFFFFFFFFu; // count bound: no upper bound
+
+// Term node, allocated one by one.
+struct st_trm {
+    st_trm *nxt;   // next node in compile order; none after the end node
+    uintptr_t val; // character, count bound, or a node pointer (TRM_OPN, TRM_CLS)
+    uint8_t flg;   // TRM_RNG .. TRM_JMP
+    uint8_t grp;   // TRM_OPN .. TRM_LIN_END
+};
+static_assert(std::is_standard_layout_v<st_trm>);
+
+enum : uint32_t {           /* st_txt_mtc.opt */
+    MTC_DEF = 0x01,         // set by default; no effect
+    MTC_LNG = 0x02,         // longest: keep searching after a match
+    MTC_ANC = 0x04,         // anchored: the match must start at position 0
+    MTC_ONE = 0x08,         // start no new attempts (one token at a time)
+    MTC_OWN = 0x10,         // the record owns its term list: its end frees it
+};
+constexpr uint32_t MTC_OPT_DEF = MTC_DEF | MTC_LNG; // options when none are given
+
+enum : uint8_t {            /* st_txt_mtc.stt */
+    MTC_STT_ANC = 0x01,     // anchored (copied from MTC_ANC by txt_mtc)
+    MTC_STT_MTC = 0x02,     // a match is recorded in mtc_top / mtc_end
+    MTC_STT_LIN = 0x08,     // at line start: the previous character was a line end,
+                            // or txt_mtc has fed nothing yet
+};
+
+// A live attempt.
+struct st_txt_mtc_thr {
+    st_txt_mtc_thr *nxt; // next thread in its list
+    const st_trm *nod;   // the node the thread is at
+    uint32_t cnt;        // repetitions of the current atom (kept at the lower bound
+                         // once an unbounded count has passed it)
+    uint32_t top;        // position where the attempt started
+    uint8_t spl;         // the zero-occurrence split at nod is done for this character
+};
+
+// Seen-state slot of a step: one per (node, count) put into the next list.
+struct st_txt_mtc_ent {
+    const st_trm *nod;   // the node
+    uint32_t cnt;        // the count
+    uint32_t gen;        // the step that filled the slot
+    st_txt_mtc_thr *thr; // the thread kept for that state
+};
+
+// Matcher record, owned by its user; set up by txt_mtc_chk_set (or zeroed
+// and filled by regexp_chk), ended by txt_mtc_chk_end. The fields after
+// stt are the engine's own: a warm search allocates nothing.
+struct st_txt_mtc {
+    st_trm *trm;          // head of the term list
+    st_txt_mtc_thr *thr;  // live threads, in visiting order
+    uint32_t opt;         // MTC_* options
+    uint32_t mtc_top;     // start of the recorded match (character position)
+    uint32_t mtc_end;     // end of the recorded match, exclusive
+    uint32_t pos;         // position of the next character (characters fed)
+    uint8_t stt;          // MTC_STT_* bits
+    st_txt_mtc_thr *fre;  // dead threads kept for reuse
+    uint64_t thr_alc;     // threads allocated so far (live or kept)
+    st_txt_mtc_ent *tbl;  // seen states of the step (open addressing), or none
+    uint32_t tbl_msk;     // slots - 1 (a power of two minus one)
+    uint32_t tbl_gen;     // the current step's mark in tbl
+    uint32_t tbl_num;     // slots filled in this step
+    const st_trm *fst_trm; // the list fst was made for, or none
+    uint32_t fst[8];      // characters 0..255 that can start a match (bit set)
+    uint8_t fst_flg;      // MTC_FST_* bits
+};
+static_assert(std::is_standard_layout_v<st_txt_mtc>);
+
+enum : uint8_t {            /* st_txt_mtc.fst_flg */
+    MTC_FST_USE = 0x01,     // fst is exact enough to skip characters with no thread live
+    MTC_FST_BIG = 0x02,     // a character above 255 may start a match
+};
+
+// -- compiling --
+
+// Compiles the whole pattern stream into a term list stored in mtc->trm.
+// 0; the status of the first pop for an empty pattern (1); -1 for a refused
+// or malformed pattern or a failed allocation; a failing pop's status. On
+// failure every node made is freed and mtc->trm is unchanged.
+int32_t regexp_trm(st_txt_mtc *mtc, st_stream *pat) noexcept;
+
+// With *chr a backslash, pops the escaped character into *chr ("r" 13,
+// "t" 9, "n" 10, any other itself). 0; 1 when that pop fails.
+int32_t __regexp_escape(st_stream *pat, uint32_t *chr) noexcept;
+
+// Sets mtc->opt to *opt (MTC_OPT_DEF without opt) plus MTC_OWN and compiles
+// with regexp_trm. On failure the record is ended (txt_mtc_chk_end) and the
+// compile's status returned.
+int32_t regexp_chk(st_txt_mtc *mtc, st_stream *pat, const uint32_t *opt) noexcept;
+
+// Compiles pat and searches txt (a record of its own, ended before return).
+// 0 with rng[0] = match start and rng[1] = end (exclusive, in characters);
+// 0x80000001 when there is no match; the compile's failure; -1 when the
+// search fails (an anchored search without a match). rng is only written
+// on a match. Neither stream is ended.
+int32_t regexp(st_stream *txt, st_stream *pat, uint32_t *rng, const uint32_t *opt) noexcept;
+
+// regexp over two zero-terminated Shift-JIS strings.
+int32_t strregexp(const char *txt, const char *pat, uint32_t *rng, const uint32_t *opt) noexcept;
+
+// Debug print, one line per node: "[%08X]" address, "[v:%c/%10d/%08X]" val
+// (a blank for 0, the byte 0xFF above 127; a val above 32 bits prints in
+// full), then the flag bits "Flg[rng:%d%d not:%d chk:%d%d cnt:%d end:%d
+// jmp:%d grp:%d%d cnt0:%d line:%d%d " and a line end. 0; -1 without fp.
+int32_t txt_mtc_trm_prt(const st_trm *lst, FILE *fp) noexcept;
+
+// Frees every node of the list (none: nothing).
+void txt_mtc_trm_end(st_trm *lst) noexcept;
+
+// -- matching --
+
+// Zeroes the record (which must be fresh or ended), sets opt to *opt
+// (MTC_OPT_DEF without opt) and the term list. 0; -1 without a record.
+int32_t txt_mtc_chk_set(st_txt_mtc *mtc, st_trm *trm, const uint32_t *opt) noexcept;
+
+// Drops every live thread, clears the match, mtc_top, mtc_end and MTC_ONE;
+// pos is unchanged. 0; -1 without a record.
+int32_t txt_mtc_chk_rst(st_txt_mtc *mtc) noexcept;
+
+// Resets, frees the engine's memory and, with MTC_OWN, the term list, and
+// zeroes the record. 0; -1 without a record.
+int32_t txt_mtc_chk_end(st_txt_mtc *mtc) noexcept;
+
+// Frees every thread of a list.
+void __txt_mtc_chk_end(st_txt_mtc_thr *lst) noexcept;
+
+// One step with the character chr; chr 0 is the end-of-text step, which
+// finishes the live threads without a character and does not advance pos.
+// A new attempt starts at pos unless MTC_ONE is set. 0; -1 on a malformed
+// term list, a failed allocation, or an anchored search left with no
+// thread and no match (all threads are dropped on failure).
+int32_t txt_mtc_wrd(st_txt_mtc *mtc, uint32_t chr) noexcept;
+
+// Searches txt from its current position (a failing pop or a character 0
+// ends the text). With MTC_LNG the match is the leftmost one and the
+// longest from there; without it the search stops at the first match
+// completed. 0 with the match in mtc_top / mtc_end; 0x80000001 when the
+// text ends without one; -1 when a step fails.
+int32_t txt_mtc(st_txt_mtc *mtc, st_stream *txt) noexcept;
