@@ -1,0 +1,292 @@
+// Regular expressions and the matching engine: compiled forms and links,
+// searches under each option, refused patterns, failures that must leave
+// nothing behind, stepping by hand, and a cross-check against the
+// backtracking reference on random patterns and texts.
+#include "tests/text/regexp_ref.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+
+namespace
+{
+
+using Found = std::tuple<int32_t, uint32_t, uint32_t>; // status, start, end
+
+Found find(const char *pat, const char *txt, uint32_t opt = MTC_OPT_DEF)
+{
+    uint32_t r[2] = {99, 99};
+    const int32_t st = strregexp(txt, pat, r, &opt);
+    return {st, r[0], r[1]};
+}
+
+// The compiled list, one token per node: "(" open and ")" close with the
+// index their val points to, "E" end, "^" "$", "{n" counts, else the
+// character; then flag marks: < range start, > range end, ! not,
+// [ check start, ] check end, 0 cnt0.
+std::string shape(const char *pat)
+{
+    st_txt_mtc m = {};
+    st_stream p = {};
+    cstream_str_set(&p, pat);
+    const int32_t st = regexp_trm(&m, &p);
+    stream_end(&p);
+    if (st != 0)
+        return "refused " + std::to_string(st);
+    std::vector<uintptr_t> v;
+    for (const st_trm *n = m.trm; n; n = n->nxt)
+        v.push_back(reinterpret_cast<uintptr_t>(n));
+    std::string s;
+    for (uintptr_t a : v) {
+        const st_trm *n = reinterpret_cast<const st_trm *>(a);
+        auto idx = [&] { return std::to_string(std::find(v.begin(), v.end(), n->val) - v.begin()); };
+        s += s.empty() ? "" : " ";
+        if (n->grp & (TRM_OPN | TRM_CLS))
+            s += (n->grp & TRM_OPN ? "(" : ")") + (n->val ? idx() : "");
+        else if (n->grp & (TRM_LIN_TOP | TRM_LIN_END))
+            s += n->grp & TRM_LIN_TOP ? "^" : "$";
+        else if (n->flg & (TRM_END | TRM_CNT))
+            s += n->flg & TRM_END ? "E" : "{" + (n->val == TRM_INF ? "inf" : std::to_string(n->val));
+        else
+            s += n->val == '\n' ? std::string("\\n") : std::string(1, char(n->val));
+        for (auto [bit, mark] : {std::pair{TRM_RNG, '<'}, {TRM_RNG_END, '>'}, {TRM_NOT, '!'},
+                                 {TRM_CHK, '['}, {TRM_CHK_END, ']'}})
+            if (n->flg & bit)
+                s += mark;
+        if (n->grp & TRM_CNT0)
+            s += '0';
+    }
+    txt_mtc_trm_end(m.trm);
+    return s;
+}
+
+TEST(Regexp, CompiledFormsAndLinks)
+{
+    EXPECT_EQ(shape("a|b"), "(3 a[] )5 ( b[] E");
+    EXPECT_EQ(shape("a|b|c"), "(3 a[] )8 (6 b[] )8 ( c[] E") << "every top-level close jumps to the end";
+    EXPECT_EQ(shape("x(a|bc)y*"), "( x[] (5 a[] )9 ( b[] c[] )9 y[]0 {0< {inf> E");
+    EXPECT_EQ(shape("(a)|b"), "(5 ( a[] )4 )7 ( b[] E") << "a group then an alternative: ordinary meaning";
+    EXPECT_EQ(shape("(a)(b)"), "( ( a[] )4 ( b[] )7 E");
+    EXPECT_EQ(shape("[^a-c\\]]+"), "( a<![ c>![ ]![] {1< {inf> E");
+    EXPECT_EQ(shape(".?^$\\n\\.\\d"), "( \\n![]0 {0< {1> ^ $ \\n[] .[] d[] E");
+    EXPECT_EQ(shape("a{2}b{ 2 ,}c{1, 3 }"), "( a[] {2 b[] {2< {inf> c[] {1< {3> E");
+    EXPECT_EQ(shape("(ab)*"), "( ( a[] b[]0 )5 {0< {inf> E") << "a quantifier after a group compiles";
+}
+
+TEST(Regexp, DebugPrintFormat)
+{
+    st_txt_mtc m = {};
+    st_stream p = {};
+    cstream_str_set(&p, "a*");
+    ASSERT_EQ(regexp_trm(&m, &p), 0);
+    stream_end(&p);
+    char *buf = nullptr;
+    size_t len = 0;
+    FILE *fp = open_memstream(&buf, &len);
+    EXPECT_EQ(txt_mtc_trm_prt(m.trm, fp), 0);
+    std::fclose(fp);
+    std::string out(buf, len), cut;
+    std::free(buf);
+    for (size_t i = 0; i < out.size(); i = out.find('\n', i) + 1) // drop each "[address]"
+        cut += out.substr(out.find(']', i) + 1, out.find('\n', i) - out.find(']', i));
+    const char *tail = " cnt:0 end:0 jmp:0 grp:";
+    EXPECT_EQ(cut, std::string("[v: /         0/00000000]Flg[rng:00 not:0 chk:00") + tail +
+                       "10 cnt0:0 line:00 \n[v:a/        97/00000061]Flg[rng:00 not:0 chk:11" + tail +
+                       "00 cnt0:1 line:00 \n[v: /         0/00000000]Flg[rng:10 not:0 chk:00"
+                       " cnt:1 end:0 jmp:0 grp:00 cnt0:0 line:00 \n[v:\xFF/        -1/FFFFFFFF]"
+                       "Flg[rng:01 not:0 chk:00 cnt:1 end:0 jmp:0 grp:00 cnt0:0 line:00 \n"
+                       "[v: /         0/00000000]Flg[rng:00 not:0 chk:00 cnt:0 end:1 jmp:0 grp:"
+                       "00 cnt0:0 line:00 \n");
+    EXPECT_EQ(txt_mtc_trm_prt(m.trm, nullptr), -1);
+    txt_mtc_trm_end(m.trm);
+}
+
+TEST(Regexp, Searches)
+{
+    const uint32_t clr = MTC_DEF, anc = MTC_OPT_DEF | MTC_ANC;
+    const struct {
+        const char *pat, *txt;
+        uint32_t opt;
+        Found want;
+    } cases[] = {
+        {"a|b", "xb", MTC_OPT_DEF, {0, 1, 2}},
+        {"ab|cd", "abx", MTC_OPT_DEF, {0, 0, 2}},
+        {"[a-c]+", "zzabcaz", MTC_OPT_DEF, {0, 2, 6}},
+        {"a.c", "a\nc", MTC_OPT_DEF, {RTN_ERR1, 99, 99}},
+        {"x$", "ax\n", MTC_OPT_DEF, {0, 1, 2}},
+        {"a\\nb|\\.|\\d", "xa\nb", MTC_OPT_DEF, {0, 1, 4}},
+        {"\\.\\d", "a.d", MTC_OPT_DEF, {0, 1, 3}},
+        {"a{0,2}", "baaa", MTC_OPT_DEF, {0, 1, 3}}, // braces never skip the atom
+        {"ab*", "abbb", clr, {0, 0, 1}},            // the skipping attempt ends first
+        {"ab*", "abbbc", MTC_OPT_DEF, {0, 0, 4}},
+        {"ab*", "ac", MTC_OPT_DEF, {0, 0, 1}},
+        {"x*", "a", MTC_OPT_DEF, {0, 0, 0}},
+        {"x*", "", MTC_OPT_DEF, {RTN_ERR1, 99, 99}}, // attempts start at characters only
+        {"a|ab", "abc", MTC_OPT_DEF, {0, 0, 2}},
+        {"b", "ab", anc, {RTN_ERR, 99, 99}},
+        {"a", "ab", anc, {0, 0, 1}}, // a match, though no thread is left
+        {"^b|c$", "ab\nb", MTC_OPT_DEF, {0, 3, 4}},
+        {"[^a-c]|\\n", "abcd", MTC_OPT_DEF, {0, 3, 4}},
+        {"[a\\-]+", "x-a-", MTC_OPT_DEF, {0, 1, 4}},
+        {"x{2,5}y", "xxxxxxy", MTC_OPT_DEF, {0, 1, 7}},
+        {"a{2}", "aaa", MTC_OPT_DEF, {0, 0, 2}},
+        {"x(a|bc)y", "xay xbcy", MTC_OPT_DEF, {0, 0, 3}},
+        {"\x82\xA0+|[^a]", "a\x82\xA0\x82\xA0", MTC_OPT_DEF, {0, 1, 3}}, // characters, not bytes
+        // Matches that end only at the end of the text, after another match.
+        {"x|xy$", "xy", MTC_OPT_DEF, {0, 0, 2}},
+        {"a(b|)", "a", MTC_OPT_DEF, {0, 0, 1}},
+        {"a\\n^", "a\n", MTC_OPT_DEF, {0, 0, 2}},
+        // Without MTC_LNG: a finished alternative counts at its last character,
+        // and among attempts ending in one step the newest is visited first.
+        {"xa|b", "xab", clr, {0, 0, 2}},
+        {"b|ab", "ab", clr, {0, 1, 2}},
+        // A thread that reaches the count after a group fails the search.
+        {"(ab)+", "abx", MTC_OPT_DEF, {RTN_ERR, 99, 99}},
+        {"(ab)+|y", "xy", MTC_OPT_DEF, {0, 1, 2}},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(find(c.pat, c.txt, c.opt), c.want) << c.pat << " in " << c.txt;
+}
+
+TEST(Regexp, RefusedPatterns)
+{
+    uint32_t r[2] = {7, 7};
+    EXPECT_EQ(strregexp("x", "", r, nullptr), 1) << "an empty pattern: the pop's nothing-more";
+    for (const char *p : {"*a", "+", "?a", "{2}", "a|*b", "^+", "$?", "a**", "(*a)", "a{0}", "a{}",
+                          "a{ }", "a{4294967296}", "((a))", "a)", "(a", "[]", "[^]", "[-a]", "[a-]",
+                          "[a-b-c]", "[ab", "a{2", "a{2,x}", "a{x}", "a{1,2", "a\\", "[a\\"})
+        EXPECT_EQ(strregexp("a", p, r, nullptr), RTN_ERR) << p;
+    EXPECT_EQ(find("a{4294967295}", "a"), Found(RTN_ERR1, 99, 99)) << "the largest count compiles";
+    EXPECT_EQ(r[0], 7u) << "the result pair is left alone";
+
+    st_txt_mtc m = {};
+    st_stream p = {};
+    cstream_str_set(&p, "[z");
+    EXPECT_EQ(regexp_chk(&m, &p, nullptr), RTN_ERR);
+    EXPECT_TRUE(m.trm == nullptr && m.opt == 0) << "a failed compile ends the record";
+    stream_end(&p);
+}
+
+// A pattern stream that gives the characters of txt, then fails with
+// 0x80000001 (not "nothing more").
+int32_t broken_pop(void *hdl, void *unit)
+{
+    const char **cur = static_cast<const char **>(hdl);
+    if (!**cur)
+        return rtn_fail1();
+    const int32_t c = static_cast<unsigned char>(*(*cur)++);
+    std::memcpy(unit, &c, sizeof c);
+    return rtn_ok();
+}
+
+TEST(Matcher, FailuresLeaveNothingBehind)
+{
+    // A pop failing inside a class, a count, an escape or between atoms
+    // gives its own status; nothing is stored (ASan finds any node left).
+    static const st_stream_fnc broken = {broken_pop, nullptr, nullptr, nullptr, nullptr, nullptr};
+    for (const char *txt : {"[ab", "a{1,", "a\\", "ab|(c", "("}) {
+        st_txt_mtc m = {};
+        st_stream p = {&txt, &broken, STM_OPN, 0, nullptr};
+        EXPECT_EQ(regexp_trm(&m, &p), RTN_ERR1) << txt;
+        EXPECT_EQ(m.trm, nullptr);
+    }
+    // Every allocation failing in turn: a clean failure or the right answer.
+    const Found want = find("(a|b)c|[a-z]+b|x*y", "xaaabzz");
+    int n = 1;
+    for (Found got; n < 200; n++) {
+        __mem_fail_at(n);
+        got = find("(a|b)c|[a-z]+b|x*y", "xaaabzz");
+        __mem_fail_at(0);
+        if (std::get<0>(got) == 0)
+            break;
+        EXPECT_EQ(std::get<0>(got), RTN_ERR) << "allocation " << n;
+    }
+    EXPECT_EQ(find("(a|b)c|[a-z]+b|x*y", "xaaabzz"), want);
+    EXPECT_GT(n, 5) << "the search did allocate";
+}
+
+TEST(Matcher, SteppingByHand)
+{
+    st_txt_mtc m = {};
+    st_stream p = {}, t = {};
+    cstream_str_set(&p, "ab+");
+    ASSERT_EQ(regexp_chk(&m, &p, nullptr), 0);
+    stream_end(&p);
+    for (char c : std::string("xab")) // one attempt per character
+        ASSERT_EQ(txt_mtc_wrd(&m, c), 0);
+    EXPECT_TRUE(m.thr && (m.stt & MTC_STT_MTC) && m.mtc_top == 1 && m.mtc_end == 3);
+    EXPECT_EQ(txt_mtc_wrd(&m, 'b'), 0);
+    EXPECT_EQ(m.mtc_end, 4u) << "longer from the same start";
+    EXPECT_EQ(txt_mtc_wrd(&m, 'c'), 0);
+    EXPECT_TRUE(!m.thr && m.mtc_end == 4 && m.pos == 5);
+
+    m.opt |= MTC_ONE; // no new attempt: nothing can start
+    EXPECT_EQ(txt_mtc_chk_rst(&m), 0);
+    EXPECT_TRUE(!(m.stt & MTC_STT_MTC) && m.mtc_end == 0 && !(m.opt & MTC_ONE) && m.pos == 5);
+    m.opt |= MTC_ONE;
+    EXPECT_EQ(txt_mtc_wrd(&m, 'a'), 0);
+    EXPECT_EQ(m.thr, nullptr);
+
+    // Once warm a search allocates nothing: with every allocation failing
+    // it still finds the same match.
+    txt_mtc_chk_rst(&m);
+    for (int round = 0; round < 2; round++) {
+        m.pos = 0;
+        cstream_str_set(&t, "zzabbbz abz");
+        if (round)
+            __mem_fail_at(1);
+        EXPECT_EQ(txt_mtc(&m, &t), 0);
+        __mem_fail_at(0);
+        EXPECT_TRUE(m.mtc_top == 2 && m.mtc_end == 6 && !m.thr) << round;
+        stream_end(&t);
+        txt_mtc_chk_rst(&m);
+    }
+    EXPECT_EQ(txt_mtc_chk_end(&m), 0);
+    EXPECT_EQ(m.trm, nullptr);
+}
+
+// Random patterns: half from a small grammar (so most compile), half raw
+// characters of the language (so the refusals get exercised).
+std::string random_pattern(std::mt19937 &r, bool grp = false)
+{
+    static const char *atoms[] = {"a", "b", ".", "[ab]", "[^a]", "[a-b]", "\\n", "[b-c\\n]", "c"};
+    static const char *quants[] = {"*", "+", "?", "{2}", "{1,3}", "{0,1}", "{2,}", "{,2}", "{3}"};
+    std::string s;
+    for (int i = 0, n = 1 + r() % 5; i < n; i++) {
+        const unsigned k = r() % 20;
+        if (k < 12)
+            s += std::string(atoms[r() % 9]) + (r() % 2 ? quants[r() % 9] : "");
+        else if (k < 14 && !grp)
+            s += "(" + random_pattern(r, true) + ")";
+        else
+            s += "|^$|"[k % 4];
+    }
+    return s;
+}
+
+TEST(Regexp, CrossCheckWithReference)
+{
+    std::mt19937 r(13);
+    int compared = 0, faults = 0;
+    for (int i = 0; i < 6000; i++) {
+        std::string p = random_pattern(r), t;
+        if (i % 2)
+            for (p.clear(); p.size() < 1 + r() % 8;)
+                p += "ab.[]^-$*+?{}|()\\,1"[r() % 19];
+        for (unsigned n = r() % 14; t.size() < n;)
+            t += "aab\nc"[r() % 5];
+        for (uint32_t opt : {MTC_OPT_DEF, uint32_t{MTC_DEF}, MTC_OPT_DEF | MTC_ANC}) {
+            bool cmp;
+            const std::string d = regexp_ref::check({p.begin(), p.end()}, {t.begin(), t.end()}, opt, &cmp);
+            if (!d.empty() && faults++ < 10)
+                ADD_FAILURE() << d;
+            compared += cmp && d.empty();
+        }
+    }
+    EXPECT_EQ(faults, 0);
+    EXPECT_GT(compared, 12000);
+}
+
+} // namespace
