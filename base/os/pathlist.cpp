@@ -15,7 +15,10 @@
 namespace
 {
 
-enum class step { ent, end }; // outcome of one listing step
+enum class step {
+    ent,
+    end
+}; // outcome of one listing step
 
 // Opens directory name relative to descriptor at (AT_FDCWD: the working
 // directory) as a close-on-exec stream; none on failure.
@@ -56,7 +59,8 @@ step lst_step(int at, const char *name, st_pthlst *lst, int oflg)
         return step::end;
     lst->ent = ent;
     lst->name = ent->d_name;
-    lst->flg = static_cast<uint8_t>(ent_is_dir(lst->dir, ent) ? lst->flg | PTHLST_DIR : lst->flg & ~PTHLST_DIR);
+    lst->flg = static_cast<uint8_t>(ent_is_dir(lst->dir, ent) ? lst->flg | PTHLST_DIR
+                                                              : lst->flg & ~PTHLST_DIR);
     return step::ent;
 }
 
@@ -117,7 +121,11 @@ int32_t _pthlst_end(st_pthlst *lst) noexcept
 namespace
 {
 
-enum class act { report, next, over }; // what the walk does after one step
+enum class act {
+    report,
+    next,
+    over
+}; // what the walk does after one step
 
 void *lvl_hdl(st_pthlst_all *wlk)
 {
@@ -144,7 +152,8 @@ bool pth_put(st_pthlst_all *wlk, uint32_t off, const char *txt)
 {
     size_t n = std::strlen(txt);
     void *p;
-    if (off + n + 1 > UINT32_MAX || buf_ref(pth_hdl(wlk), 0, static_cast<uint32_t>(off + n + 1), &p) != 0)
+    if (off + n + 1 > UINT32_MAX ||
+        buf_ref(pth_hdl(wlk), 0, static_cast<uint32_t>(off + n + 1), &p) != 0)
         return false;
     std::memcpy(static_cast<char *>(p) + off, txt, n + 1);
     wlk->pth = static_cast<const char *>(p);

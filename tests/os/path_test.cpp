@@ -4,11 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <fcntl.h>
-#include <set>
 #include <string>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -18,120 +15,96 @@ namespace
 
 using Strs = std::vector<std::string>;
 
-// Each test works in a fresh temporary directory, removed afterwards.
+// Each test runs in a fresh temporary directory, removed afterwards.
 struct Path : ::testing::Test {
-    std::string tmp;
-    void SetUp() override
+    char tmp[32] = "/tmp/rundif-path-XXXXXX";
+    int home = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); // the working directory before
+    void SetUp() override { ASSERT_TRUE(mkdtemp(tmp) && _chdir(tmp) == 0); }
+    void TearDown() override
     {
-        char t[] = "/tmp/rundif-path-XXXXXX";
-        ASSERT_NE(mkdtemp(t), nullptr);
-        tmp = t;
-    }
-    void TearDown() override { ASSERT_EQ(std::system(("rm -rf " + tmp).c_str()), 0); }
-    // Creates tmp/rel: a directory when rel ends with "/", else a file.
-    std::string mk(const std::string &rel, const std::string &data = "")
-    {
-        std::string p = tmp + "/" + rel;
-        if (rel.back() == '/')
-            EXPECT_EQ(_mkdir(p.c_str()), 0) << p;
-        else
-            EXPECT_TRUE(std::system(("printf '" + data + "' > " + p).c_str()) == 0);
-        return rel.back() == '/' ? p.substr(0, p.size() - 1) : p;
+        ASSERT_TRUE(fchdir(home) == 0 && close(home) == 0);
+        ASSERT_EQ(system(("rm -rf " + std::string(tmp)).c_str()), 0);
     }
 };
 
-// Every entry a walk reports, a directory with a final "/".
-Strs walk(const std::string &root, uint8_t flg, pthlst_flt_fn flt = nullptr, void *usr = nullptr)
+// Creates each entry: a directory when it ends with "/", else a file of siz bytes.
+void mk(const Strs &rels, off_t siz = 0)
 {
-    st_pthlst_all w = {};
-    w.flg = flg;
-    w.flt = flt;
-    w.usr = usr;
+    for (auto &r : rels)
+        if (r.back() == '/' ? _mkdir(r.c_str())
+                            : close(creat(r.c_str(), 0666)) || truncate(r.c_str(), siz))
+            ADD_FAILURE() << r;
+}
+
+// Everything a walk reports, in its order; a directory with a final "/".
+Strs walk(const char *root, uint8_t flg, pthlst_flt_fn flt = nullptr, void *usr = nullptr)
+{
+    st_pthlst_all w = {nullptr, {}, {}, flt, usr, flg};
     Strs v;
-    while (_pthlst_all(root.c_str(), &w) == 0)
+    while (_pthlst_all(root, &w) == 0)
         v.push_back(std::string(w.pth) + ((w.flg & PTHALL_DIR) ? "/" : ""));
-    EXPECT_TRUE(w.flg & PTHALL_END);
-    EXPECT_NE(_pthlst_all(root.c_str(), &w), 0) << "an ended walk stays ended";
-    EXPECT_EQ(_pthlst_all_end(&w), 0);
+    EXPECT_NE(_pthlst_all(root, &w), 0) << "an ended walk stays ended";
+    _pthlst_all_end(&w);
     return v;
 }
 
-Strs listing(const char *pth, int32_t (*fn)(const char *, st_pthlst *))
+Strs sorted(Strs v)
+{
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+// A whole listing, sorted; a directory with a final "/".
+Strs list(const char *pth, int32_t (*fn)(const char *, st_pthlst *) = _pthlst)
 {
     st_pthlst l = {};
     Strs v;
     while (fn(pth, &l) == 0)
         v.push_back(std::string(l.name) + ((l.flg & PTHLST_DIR) ? "/" : ""));
-    EXPECT_EQ(l.flg & (PTHLST_STA | PTHLST_END), PTHLST_STA | PTHLST_END);
-    EXPECT_EQ(l.dir, nullptr);
-    EXPECT_NE(fn(pth, &l), 0) << "an ended listing stays ended";
-    std::sort(v.begin(), v.end());
-    return v;
+    EXPECT_TRUE(fn(pth, &l) != 0 && (l.flg & PTHLST_END) && !l.dir) << "an ended listing is closed";
+    return sorted(v);
 }
 
-TEST_F(Path, ProbeTellsFilesFromDirectories)
+TEST_F(Path, ProbeListRename)
 {
-    std::string f = mk("a.txt", "hello"), d = mk("d/");
+    mk({"b/", "c/", "a.txt"}, (5LL << 32) + 7);
     st_pth_inf inf = {};
-    EXPECT_EQ(_chkpth(f.c_str(), &inf), 0);
-    EXPECT_EQ(pth_inf_siz(&inf), 5u);
-    EXPECT_EQ(inf.flg, PTH_FIL);
-    EXPECT_EQ(_chkpth((tmp + "/*.t?t").c_str(), &inf), 0);
-    EXPECT_EQ(inf.flg, PTH_FIL) << "wildcards find a.txt";
-    EXPECT_NE(_chkpth((tmp + "/*.none").c_str(), &inf), 0);
-    EXPECT_EQ(inf.flg, PTH_FIL) << "unchanged when nothing matches";
-    ASSERT_EQ(truncate(f.c_str(), (5LL << 30) + 7), 0); // sparse: 5 GiB + 7
-    EXPECT_EQ(_chkpth(f.c_str(), &inf), 0);
-    EXPECT_EQ(inf.siz_hi, 1u);
-    EXPECT_EQ(pth_inf_siz(&inf), (5ULL << 30) + 7);
-    EXPECT_EQ(_chkfil(f.c_str()), 0);
-    EXPECT_NE(_chkdir(f.c_str()), 0);
-    EXPECT_EQ(_chkdir(d.c_str()), 0);
-    EXPECT_NE(_chkfil(d.c_str()), 0);
-    EXPECT_NE(_chkfil((tmp + "/none").c_str()), 0);
-    EXPECT_NE(_chkdir((tmp + "/none").c_str()), 0);
-}
-
-TEST_F(Path, ListingStatesAndDotEntries)
-{
-    mk("a");
-    mk("b/");
-    EXPECT_EQ(listing(tmp.c_str(), __pthlst), (Strs{"../", "./", "a", "b/"}));
-    EXPECT_EQ(listing(tmp.c_str(), _pthlst), (Strs{"a", "b/"}));
-    char cwd[4096];
-    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    ASSERT_EQ(_chdir(tmp.c_str()), 0);
-    Strs here = listing("", _pthlst);
-    ASSERT_EQ(_chdir(cwd), 0);
-    EXPECT_EQ(here, (Strs{"a", "b/"})) << "an empty path lists the working directory";
+    ASSERT_EQ(_chkpth("*.t?t", &inf), 0);
+    EXPECT_EQ(inf.flg | inf.siz_hi << 8, PTH_FIL | 5u << 8);
+    EXPECT_EQ(pth_inf_siz(&inf), (5ULL << 32) + 7);
+    EXPECT_EQ(_chkfil("a.txt") | _chkdir("b"), 0);
+    EXPECT_TRUE(_chkdir("a.txt") && _chkfil("b") && _chkfil("none") && _chkdir("none") &&
+                _chkpth("*.no", &inf));
+    EXPECT_EQ(list(tmp, __pthlst), (Strs{"../", "./", "a.txt", "b/", "c/"}));
+    EXPECT_EQ(list(""), (Strs{"a.txt", "b/", "c/"})) << "an empty path lists the working directory";
     st_pthlst l = {};
-    EXPECT_EQ(_pthlst_end(&l), 0);
-    EXPECT_NE(__pthlst((tmp + "/none").c_str(), &l), 0);
-    EXPECT_EQ(l.flg, 0) << "a listing that could not start stays not started";
+    EXPECT_TRUE(__pthlst("none", &l) && l.flg == 0)
+        << "a listing that could not start stays not started";
+    EXPECT_TRUE(_mkdir("b") && _rmdir("none") && _chdir("none"));
+    // Renaming never replaces a file or an empty directory.
+    EXPECT_EQ(_rename("a.txt", "x"), 0);
+    mk({"a.txt"}, 1);
+    EXPECT_TRUE(_rename("a.txt", "x") && _rename("b", "c"));
+    EXPECT_EQ(list("."), (Strs{"a.txt", "b/", "c/", "x"}));
+    EXPECT_TRUE(_chkpth("x", &inf) == 0 && pth_inf_siz(&inf) == (5ULL << 32) + 7);
 }
 
 TEST_F(Path, WalkEveryFlagCombination)
 {
-    for (auto r : {"d/", "d/e/", "f", "d/g", "d/e/h"})
-        mk(r);
     const Strs all = {"d/", "d/e/", "d/e/h", "d/g", "f"};
-    for (const std::string &root : {tmp, tmp + "/"})
+    mk(all);
+    for (const char *root : {"", "./"})
         for (uint8_t flg = 0; flg < 64; flg += PTHALL_POST) {
             Strs got = walk(root, flg), want;
             for (auto &e : all)
                 if (!(flg & (e.back() == '/' ? PTHALL_NODIR : PTHALL_NOFIL)))
-                    want.push_back(e);
-            for (size_t i = 0; i < got.size(); i++) { // a directory before or after its contents
-                ASSERT_EQ(got[i].find("//"), std::string::npos) << got[i];
-                for (size_t j = 0; j < got.size(); j++) {
+                    want.push_back("./" + e);
+            for (size_t i = 0; i < got.size(); i++) // a directory before or after its contents
+                for (size_t j = 0; j < got.size(); j++)
                     if (got[i].back() == '/' && j != i && got[j].rfind(got[i], 0) == 0) {
                         EXPECT_EQ(i < j, !(flg & PTHALL_POST)) << got[i] << " and " << got[j];
                     }
-                }
-                got[i].erase(0, tmp.size() + 1);
-            }
-            std::sort(got.begin(), got.end());
-            EXPECT_EQ(got, want) << "flags " << int(flg);
+            EXPECT_EQ(sorted(got), want) << "flags " << int(flg) << ", root " << root;
         }
 }
 
@@ -143,100 +116,52 @@ struct Flt {
 int flt(st_pthlst_all *w, void *usr)
 {
     auto *f = static_cast<Flt *>(usr);
-    auto fp = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-    f->lo = std::min(f->lo, fp);
-    f->hi = std::max(f->hi, fp);
+    f->lo = std::min(f->lo, reinterpret_cast<uintptr_t>(__builtin_frame_address(0)));
+    f->hi = std::max(f->hi, reinterpret_cast<uintptr_t>(__builtin_frame_address(0)));
     return std::string(w->pth).find(f->rej) != std::string::npos;
 }
 
-TEST_F(Path, FilterSkipsRejectedDirectoryAndDeepTreesKeepTheStackFlat)
+TEST_F(Path, FilterAndDeepTreesKeepTheStackFlat)
 {
-    for (auto r : {"d/", "d/e/", "f", "d/g", "x/", "x/d/"})
-        mk(r);
+    mk({"d/", "d/e/", "d/g", "x/", "x/d/", "f"});
     Flt f{"/d"};
-    Strs got = walk(tmp, PTHALL_POST, flt, &f);
-    std::sort(got.begin(), got.end());
-    EXPECT_EQ(got, (Strs{tmp + "/f", tmp + "/x/"}));
-    // 1000 levels (a path far beyond PATH_MAX) and a level of 2000 rejected files.
-    rlimit rl;
-    getrlimit(RLIMIT_NOFILE, &rl);
-    rl.rlim_cur = std::max<rlim_t>(rl.rlim_cur, std::min<rlim_t>(rl.rlim_max, 1200));
-    if (setrlimit(RLIMIT_NOFILE, &rl) != 0 || rl.rlim_cur < 1100)
-        GTEST_SKIP() << "needs 1100 descriptors";
-    int fd = open(tmp.c_str(), O_RDONLY);
-    for (int i = 0; i < 1000; i++) {
-        ASSERT_EQ(mkdirat(fd, "level", 0777), 0);
-        int sub = openat(fd, "level", O_RDONLY);
-        close(fd);
-        fd = sub;
-    }
+    EXPECT_EQ(sorted(walk(".", PTHALL_POST, flt, &f)), (Strs{"./f", "./x/"}))
+        << "a rejected directory is not entered";
+    for (int i = 0; i < 1000; i++) // 1000 levels, far beyond PATH_MAX, then 2000 rejected files
+        ASSERT_TRUE(_mkdir("level") == 0 && _chdir("level") == 0);
     for (int i = 0; i < 2000; i++)
-        close(openat(fd, ("skip" + std::to_string(i)).c_str(), O_CREAT | O_WRONLY, 0666));
-    close(fd);
+        mk({"skip" + std::to_string(i)});
     Flt deep{"/skip"};
-    got = walk(tmp + "/level", PTHALL_POST, flt, &deep);
+    ASSERT_EQ(_chdir(tmp), 0);
+    Strs got = walk("level", PTHALL_POST, flt, &deep);
     ASSERT_EQ(got.size(), 999u);
-    EXPECT_GT(got.front().size(), 5900u);
-    EXPECT_LT(deep.hi - deep.lo, 256u) << "filter frames spread over " << deep.hi - deep.lo << " bytes";
-    EXPECT_EQ(_pthrmv((tmp + "/level").c_str(), 1), 0);
-    EXPECT_NE(_chkdir((tmp + "/level").c_str()), 0);
+    EXPECT_EQ(got.front().size(), 6u * 1000); // "level/" 1000 times
+    EXPECT_LT(deep.hi - deep.lo, 256u)
+        << "filter frames spread over " << deep.hi - deep.lo << " bytes";
+    EXPECT_EQ(_pthrmv("level", 1), 0);
+    EXPECT_EQ(list("."), (Strs{"d/", "f", "x/"}));
 }
 
-TEST_F(Path, RemoveKeepsOrDropsTheRootAndNeverFollowsLinks)
+TEST_F(Path, RemoveNeverFollowsLinksNorReportsLeftoversAsRemoved)
 {
-    std::string r = mk("r/"), keep = mk("keep/"), kept = mk("keep/x", "data");
-    for (auto e : {"r/d/", "r/d/e/", "r/d/e/h", "r/f"})
-        mk(e);
-    ASSERT_EQ(symlink(keep.c_str(), (r + "/d/ln").c_str()), 0);
-    ASSERT_EQ(symlink(kept.c_str(), (r + "/lf").c_str()), 0);
-    ASSERT_EQ(symlink(keep.c_str(), (tmp + "/rootln").c_str()), 0);
-    Strs got = walk(r, 0);
-    EXPECT_EQ(std::count(got.begin(), got.end(), r + "/d/ln"), 1) << "a link is a file";
-    EXPECT_EQ(got.size(), 6u) << "nothing below the link";
-    EXPECT_EQ(_pthrmv((tmp + "/rootln").c_str(), 0), 0);
-    EXPECT_EQ(_chkfil((tmp + "/rootln/x").c_str()), 0) << "a root link is not entered";
-    EXPECT_EQ(_pthrmv(r.c_str(), 0), 0);
-    EXPECT_EQ(listing(r.c_str(), _pthlst), Strs{});
-    EXPECT_EQ(_chkfil(kept.c_str()), 0);
-    mk("r/f");
-    EXPECT_EQ(_pthrmv(r.c_str(), 1), 0);
-    EXPECT_NE(_chkdir(r.c_str()), 0);
-    EXPECT_EQ(_pthrmv((tmp + "/rootln").c_str(), 1), 0);
-    EXPECT_EQ(listing(keep.c_str(), _pthlst), Strs{"x"}) << "only the link went";
-    EXPECT_NE(_pthrmv(r.c_str(), 0), 0) << "a missing root cannot be emptied";
-}
-
-TEST_F(Path, UnreadableDirectoryIsNotEnteredAndItsRemovalFails)
-{
+    mk({"keep/", "r/", "r/d/", "r/d/e/", "r/d/e/h", "keep/x"});
+    ASSERT_EQ(symlink("../../keep", "r/d/ln") | symlink("../keep/x", "r/lf"), 0);
+    ASSERT_EQ(symlink("keep", "rootln"), 0);
+    EXPECT_EQ(sorted(walk("r", 0)), (Strs{"r/d/", "r/d/e/", "r/d/e/h", "r/d/ln", "r/lf"}));
+    EXPECT_EQ(_pthrmv("rootln", 0) | _pthrmv("r", 0), 0);
+    EXPECT_EQ(list("r"), Strs{});
+    mk({"r/f"});
+    EXPECT_EQ(_pthrmv("r", 1) | _pthrmv("rootln", 1), 0);
+    EXPECT_EQ(list("."), Strs{"keep/"});
+    EXPECT_EQ(list("keep"), Strs{"x"}) << "nothing behind a link went";
+    EXPECT_NE(_pthrmv("r", 0), 0) << "a missing root cannot be emptied";
     if (geteuid() == 0)
         GTEST_SKIP() << "root reads every directory";
-    std::string u = mk("r/"), d = mk("r/u/"), f = mk("r/u/f");
-    ASSERT_EQ(chmod(d.c_str(), 0), 0);
-    EXPECT_EQ(walk(u, 0), Strs{d + "/"});
-    EXPECT_NE(_pthrmv(u.c_str(), 1), 0);
-    EXPECT_NE(_pthrmv(d.c_str(), 0), 0) << "an unreadable root is not reported empty";
-    ASSERT_EQ(chmod(d.c_str(), 0700), 0);
-    EXPECT_EQ(_chkfil(f.c_str()), 0);
-}
-
-TEST_F(Path, RenameNeverReplacesAndDirectoryCallsReportFailures)
-{
-    std::string a = mk("a", "A"), b = tmp + "/b", d = mk("d/"), e = mk("e/");
-    EXPECT_EQ(_rename(a.c_str(), b.c_str()), 0);
-    mk("a", "AA");
-    EXPECT_NE(_rename(a.c_str(), b.c_str()), 0);
-    EXPECT_NE(_rename(d.c_str(), e.c_str()), 0) << "an empty directory is not replaced either";
-    st_pth_inf inf = {};
-    EXPECT_EQ(_chkpth(a.c_str(), &inf), 0);
-    EXPECT_EQ(pth_inf_siz(&inf), 2u) << "the new a stays";
-    EXPECT_EQ(_chkpth(b.c_str(), &inf), 0);
-    EXPECT_EQ(pth_inf_siz(&inf), 1u) << "the old a, now b, stays";
-    EXPECT_EQ(_chkdir(d.c_str()) | _chkdir(e.c_str()), 0);
-    EXPECT_NE(_mkdir(d.c_str()), 0);
-    mk("d/x");
-    EXPECT_NE(_rmdir(d.c_str()), 0);
-    EXPECT_EQ(_rmdir(e.c_str()), 0);
-    EXPECT_NE(_chdir(e.c_str()), 0);
+    mk({"r/", "r/u/", "r/u/f"}); // an unreadable directory is not entered and stays
+    ASSERT_EQ(chmod("r/u", 0), 0);
+    EXPECT_EQ(walk("r", 0), Strs{"r/u/"});
+    EXPECT_TRUE(_pthrmv("r", 1) && _pthrmv("r/u", 0)) << "an unreadable root is not reported empty";
+    EXPECT_TRUE(chmod("r/u", 0700) == 0 && _chkfil("r/u/f") == 0);
 }
 
 } // namespace
