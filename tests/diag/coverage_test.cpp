@@ -14,9 +14,7 @@ struct Rec : diag_test::TempDir { // a recorder and a directory of sources
     ~Rec() { test_cvr_clr_all(&m, 0); }
     int32_t rd(const std::string &text)
     {
-        FILE *fp = fopen(file("src.cpp").c_str(), "wb");
-        fwrite(text.data(), 1, text.size(), fp);
-        fclose(fp);
+        std::ofstream(file("src.cpp"), std::ios::binary) << text;
         return test_cvr_rd(&m, file("src.cpp").c_str());
     }
 };
