@@ -68,13 +68,14 @@ struct st_prc_buf {
 
 // A child process. Zero-fill, then _prc_set; end with _prc_end.
 struct st_prc {
-    int par[3];        // parent ends: stdin write, stdout read, stderr read; -1 none
-    pid_t pid;         // the child; 0 none
-    int32_t mode;      // PRC_* bits
-    int32_t code;      // exit code once reaped
-    uint8_t reaped;    // the child has been waited for
-    uint8_t last_look; // the pipes were looked at once more after the exit
-    st_prc_buf buf[2]; // read-ahead: [0] standard error, [1] standard output
+    int par[3];         // parent ends: stdin write, stdout read, stderr read; -1 none
+    pid_t pid;          // the child; 0 none
+    int32_t mode;       // PRC_* bits
+    int32_t code;       // exit code once reaped
+    uint8_t reaped;     // the child has been waited for
+    uint8_t last_look;  // the pipes were looked at once more after the exit
+    st_itfmng_rcd *rcd; // refills and waits of pops add their time here, or none
+    st_prc_buf buf[2];  // read-ahead: [0] standard error, [1] standard output
 };
 
 // Starts the child, as the leader of a process group of its own (a command
@@ -92,6 +93,12 @@ int32_t _prc_set(st_prc *prc, const char *app, const char *cmd, int32_t mode) no
 // 1 once the child has exited and both pipes are empty; -1 when the
 // child's state cannot be read.
 int32_t _prc_pop(st_prc *prc, uint8_t *out) noexcept;
+
+// Up to max bytes of the child's output into out, in the order of single
+// pops, refilling and waiting as _prc_pop does. 0 with *got >= 1 as soon as
+// one byte is there; 1 or -1 with *got = 0 as _prc_pop; -1 for no out or
+// got or max 0.
+int32_t _prc_pop_blk(st_prc *prc, uint8_t *out, uint32_t max, uint32_t *got) noexcept;
 
 // Writes one byte to the child's input: 0, or -1 unless exactly one byte
 // was written (always -1 when the input is not piped).
@@ -129,7 +136,9 @@ int32_t _prc_acs_inf_get_handle(st_prc *prc, intptr_t key, intptr_t out) noexcep
 extern const st_stream_fnc __stream_prc_fnc_lst;
 
 // Starts cmd (mode: PRC_* bits) and sets stm up over it, one byte per unit,
-// counted under "process" / the command's first word. Without stm the
+// with a block slot, counted under "process" / the command's first word:
+// one access of size 1 per byte; the access time is the time spent reading
+// and waiting for the pipes (no clock reading per byte). Without stm the
 // object is allocated and parked in the hand-off slot. 0, or -1 when the
 // child cannot be started (nothing is left behind).
 int32_t stream_prc_set(st_stream *stm, const char *cmd, int32_t mode) noexcept;

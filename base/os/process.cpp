@@ -1,6 +1,7 @@
 // Child processes with pipes, over posix_spawn.
 #include "base/os/os.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -174,39 +175,70 @@ static void wait_step(st_prc *prc)
     itfmng_stop("system", "sleep", POLL_MS);
 }
 
-int32_t _prc_pop(st_prc *prc, uint8_t *out) noexcept
+// Moves up to max buffered bytes to out, error output before standard
+// output, as single pops would take them. Returns the bytes moved.
+static uint32_t take(st_prc *prc, uint8_t *out, uint32_t max)
 {
-    if (!prc || !out || !prc->pid)
+    uint32_t n = 0;
+    for (int b = ERR; b <= OUT && n < max; b++) {
+        st_prc_buf *bf = &prc->buf[b];
+        uint32_t k = std::min<uint32_t>(max - n, bf->len - bf->pos);
+        memcpy(out + n, bf->dat + bf->pos, k);
+        bf->pos += k;
+        n += k;
+    }
+    return n;
+}
+
+// One refill step once both buffers are empty: read the pipes, else see
+// whether the child has exited, else wait one poll step. 0 to look at the
+// buffers again; 1 at the end of the output; -1 when the child's state
+// cannot be read. Its time goes to prc->rcd.
+static int32_t refill(st_prc *prc)
+{
+    st_simple_timer t = {0, 0, 0};
+    if (prc->rcd)
+        simple_timer_start(&t);
+    int32_t r = 0;
+    if (fill(prc, ERR) > 0 || fill(prc, OUT) > 0)
+        r = 0;
+    else if (!poll_exit(prc))
+        r = rtn_fail();
+    else if (prc->reaped && prc->last_look)
+        r = rtn_none();
+    else if (prc->reaped)
+        prc->last_look = 1; // output written just before the exit may have
+                            // arrived after the pipes were last found empty
+    else
+        wait_step(prc);
+    if (prc->rcd)
+        prc->rcd->tim.tot += simple_timer_stop(&t);
+    return r;
+}
+
+int32_t _prc_pop_blk(st_prc *prc, uint8_t *out, uint32_t max, uint32_t *got) noexcept
+{
+    if (got)
+        *got = 0;
+    if (!prc || !out || !got || max == 0 || !prc->pid)
         return rtn_fail();
-    for (;;) {
-        // Buffered bytes first, error output before standard output; the
-        // pipes are asked (a system call each) only when both buffers are
-        // empty, so pending error output wins at every refill.
-        for (int b = ERR; b <= OUT; b++) {
-            st_prc_buf *bf = &prc->buf[b];
-            if (bf->pos < bf->len) {
-                *out = bf->dat[bf->pos++];
-                return rtn_ok();
-            }
-        }
+    // The pipes are asked (a system call each) only when both buffers are
+    // empty, so pending error output wins at every refill.
+    while ((*got = take(prc, out, max)) == 0) {
         // A stop is looked at before every refill, so a command that floods
         // its output cannot hold it up.
         if (os_stop_sig())
             return rtn_fail();
-        if (fill(prc, ERR) > 0 || fill(prc, OUT) > 0)
-            continue;
-        if (!poll_exit(prc))
-            return rtn_fail();
-        if (prc->reaped) {
-            // Output written just before the exit may have arrived after the
-            // pipes were last found empty: look once more before ending.
-            if (prc->last_look)
-                return rtn_none();
-            prc->last_look = 1;
-            continue;
-        }
-        wait_step(prc);
+        if (refill(prc) != 0)
+            return __rtn;
     }
+    return rtn_ok();
+}
+
+int32_t _prc_pop(st_prc *prc, uint8_t *out) noexcept
+{
+    uint32_t got;
+    return _prc_pop_blk(prc, out, 1, &got);
 }
 
 int32_t _prc_psh(st_prc *prc, const uint8_t *in) noexcept

@@ -25,6 +25,17 @@ int32_t stream_set(st_stream *stm, void *hdl, const st_stream_fnc *lst, st_itfmn
     return rtn_ok();
 }
 
+int32_t stream_set_blk(st_stream *stm, void *hdl, const st_stream_fnc_blk *lst,
+                       st_itfmng_rcd *rcd, uint8_t flg) noexcept
+{
+    if (!lst)
+        return rtn_fail();
+    RTN_TRY(stream_set(stm, hdl, &lst->fnc, rcd));
+    st_stream *obj = stm ? stm : __stkptr.stm; // a new object waits in the slot
+    obj->flg |= STM_BLK | (flg & STM_SLT);
+    return rtn_ok();
+}
+
 // The record to account a pop or push in, or none.
 static st_itfmng_rcd *stream_rcd(const st_stream *stm)
 {
@@ -37,31 +48,120 @@ static bool stream_ready(const st_stream *stm)
     return stm && stm->fnc_lst && (stm->flg & (STM_OPN | STM_STP)) == STM_OPN;
 }
 
-// Closes the accounting of one access, unless it ended in a real error.
-static void stream_count(const st_stream *stm, st_itfmng_rcd *rcd)
+// Starts the clock of one call, unless nothing is counted or the kind
+// times its own pops (pop: the call is a pop).
+static void stream_clock(const st_stream *stm, st_simple_timer *t, bool pop)
 {
-    if (rcd && !rtn_is_err(__rtn)) {
-        simple_timer_stop(&rcd->tim);
-        rcd->siz += stm->acs_unt;
-    }
+    *t = {0, 0, 0};
+    if (stream_rcd(stm) && !(pop && (stm->flg & STM_SLT)))
+        simple_timer_start(t);
+}
+
+// Accounts n accesses of one call, whose clock is t (not started: no time
+// is added), as n single accesses: count n, size n units.
+static void stream_count(const st_stream *stm, st_simple_timer *t, uint64_t n)
+{
+    st_itfmng_rcd *rcd = stream_rcd(stm);
+    const uint64_t ms = t->stt ? simple_timer_stop(t) : 0;
+    if (!rcd || n == 0)
+        return;
+    rcd->tim.tot += ms;
+    rcd->tim.cnt += n;
+    rcd->siz += n * stm->acs_unt;
+}
+
+// The accesses a call made: the units it handed out, and its end unless
+// that was a real error (status: the call's final word).
+static uint64_t stream_acs(uint32_t units, bool ended, int32_t status)
+{
+    return units + (ended && !rtn_is_err(status) ? 1 : 0);
+}
+
+// Keeps the end a block pop met after handing out units (see STM_PND).
+static void stream_keep_end(st_stream *stm, int32_t status)
+{
+    stm->flg |= STM_STP;
+    if (status == RTN_NONE)
+        stm->flg |= STM_PND;
+    else if (status == RTN_ERR1)
+        stm->flg |= STM_PNE;
+    else
+        stm->flg |= STM_PND | STM_PNE;
+}
+
+// Reports and drops the pending end; the stream stays stopped.
+static int32_t stream_take_end(st_stream *stm)
+{
+    const uint8_t f = stm->flg & (STM_PND | STM_PNE);
+    stm->flg &= ~(STM_PND | STM_PNE);
+    return __rtn = f == STM_PND ? RTN_NONE : f == STM_PNE ? RTN_ERR1 : RTN_ERR;
+}
+
+static bool stream_pending(const st_stream *stm)
+{
+    return stm && (stm->flg & (STM_PND | STM_PNE));
 }
 
 int32_t stream_pop(st_stream *stm, void *unit) noexcept
 {
+    if (stream_pending(stm))
+        return stream_take_end(stm);
     if (!stream_ready(stm) || !stm->fnc_lst->pop)
         return rtn_fail();
-    st_itfmng_rcd *rcd = stream_rcd(stm);
-    if (rcd)
-        simple_timer_start(&rcd->tim);
+    st_simple_timer t;
+    stream_clock(stm, &t, true);
     __rtn = RTN_OK; // so that a kind that fails silently is told apart
-    if (stm->fnc_lst->pop(stm->hdl, unit) == 0) {
+    const bool ok = stm->fnc_lst->pop(stm->hdl, unit) == 0;
+    if (ok) {
         __rtn = RTN_OK;
     } else {
         stm->flg |= STM_STP;
         if (__rtn == RTN_OK)
             __rtn = RTN_NONE;
     }
-    stream_count(stm, rcd);
+    stream_count(stm, &t, stream_acs(ok, !ok, __rtn));
+    return __rtn;
+}
+
+// One call of the kind's block slot, or of its single pop when it has none.
+static int32_t stream_call_blk(st_stream *stm, void *units, uint32_t max, uint32_t *got)
+{
+    if (stm->flg & STM_BLK) {
+        const auto *lst = reinterpret_cast<const st_stream_fnc_blk *>(stm->fnc_lst);
+        if (lst->pop_blk)
+            return lst->pop_blk(stm->hdl, units, max, got);
+    }
+    const int32_t r = stm->fnc_lst->pop(stm->hdl, units);
+    *got = r == 0;
+    return r;
+}
+
+int32_t stream_pop_blk(st_stream *stm, void *units, uint32_t max, uint32_t *got) noexcept
+{
+    if (got)
+        *got = 0;
+    if (!units || !got || max == 0)
+        return rtn_fail();
+    if (stream_pending(stm))
+        return stream_take_end(stm);
+    if (!stream_ready(stm) || !stm->fnc_lst->pop)
+        return rtn_fail();
+    st_simple_timer t;
+    stream_clock(stm, &t, true);
+    __rtn = RTN_OK;
+    const bool ok = stream_call_blk(stm, units, max, got) == 0 && *got > 0;
+    if (ok) {
+        __rtn = RTN_OK;
+    } else {
+        stm->flg |= STM_STP;
+        if (__rtn == RTN_OK)
+            __rtn = RTN_NONE;
+    }
+    stream_count(stm, &t, stream_acs(*got, !ok, __rtn));
+    if (!ok && *got > 0) {
+        stream_keep_end(stm, __rtn);
+        return rtn_ok();
+    }
     return __rtn;
 }
 
@@ -69,16 +169,16 @@ int32_t stream_psh(st_stream *stm, const void *unit) noexcept
 {
     if (!stream_ready(stm) || !stm->fnc_lst->psh)
         return rtn_fail();
-    st_itfmng_rcd *rcd = stream_rcd(stm);
-    if (rcd)
-        simple_timer_start(&rcd->tim);
-    if (stm->fnc_lst->psh(stm->hdl, unit) == 0) {
+    st_simple_timer t;
+    stream_clock(stm, &t, false);
+    const bool ok = stm->fnc_lst->psh(stm->hdl, unit) == 0;
+    if (ok) {
         __rtn = RTN_OK;
     } else {
         stm->flg |= STM_STP;
         __rtn = RTN_ERR1;
     }
-    stream_count(stm, rcd);
+    stream_count(stm, &t, stream_acs(ok, !ok, __rtn));
     return __rtn;
 }
 
@@ -91,7 +191,7 @@ int32_t stream_end(st_stream *stm) noexcept
         stm->fnc_lst->end(stm->hdl);
     if ((stm->flg & STM_CNT) && stm->itf_rec)
         simple_timer_stop(&stm->itf_rec->lif);
-    stm->flg &= ~(STM_CNT | STM_OPN | STM_STP);
+    stm->flg &= ~(STM_CNT | STM_OPN | STM_STP | STM_PND | STM_PNE);
     stm->hdl = nullptr;
     if (stm->flg & STM_SLF) {
         stm->flg &= ~STM_SLF;
@@ -149,7 +249,7 @@ static int32_t stream_restart(st_stream *stm, int32_t (*st_stream_fnc::*slot)(vo
     const st_stream_fnc *lst = stream_open_lst(stm);
     if (!lst)
         return rtn_fail();
-    stm->flg &= ~STM_STP;
+    stm->flg &= ~(STM_STP | STM_PND | STM_PNE);
     if (!(lst->*slot))
         return rtn_ok();
     __rtn = RTN_OK;

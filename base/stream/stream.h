@@ -2,7 +2,8 @@
 // over memory, values and files, character streams (Shift-JIS and UTF-8
 // decoding, argument joining, replacing, chaining) and conversions.
 //
-// A stream moves one unit at a time; the unit is fixed by the kind: a byte
+// A stream moves one unit at a time (a kind with a block slot also hands
+// out runs of them); the unit is fixed by the kind: a byte
 // for byte streams, a 32-bit character for character streams, a stream
 // object for the chain's pushes. A character packs its bytes low byte
 // first: a one-byte character is its byte value (10 is the line feed, 0 the
@@ -34,11 +35,34 @@ struct st_stream_fnc {
                        const char **dsc); // numbered access information: 0 or a failure
 };
 
+// A kind that can hand out many units in one call extends its list with a
+// block slot; its streams carry STM_BLK, and fnc_lst then points at the fnc
+// member of this record.
+struct st_stream_fnc_blk {
+    st_stream_fnc fnc; // the six slots, as for any kind
+    int32_t (*pop_blk)(void *hdl, void *units, uint32_t max,
+                       uint32_t *got); // 1..max units out: 0 with *got >= 1; else a
+                                       // status, *got units handed out before it
+};
+static_assert(std::is_standard_layout_v<st_stream_fnc_blk>);
+
+// Pending end (STM_PND, STM_PNE): a block pop that met an end after it had
+// units hands the units out and keeps the end for the next pop:
+//   neither           nothing pending
+//   STM_PND           1 (no more data)
+//   STM_PND | STM_PNE -1 (and any failure word other than 0x80000001)
+//   STM_PNE           0x80000001
+// The stream is stopped meanwhile; rst, fls and end drop what is pending.
 enum : uint8_t {    /* st_stream.flg */
     STM_OPN = 0x01, // open: set by stream_set, cleared by stream_end
     STM_STP = 0x02, // stopped: a pop or push of the kind failed; cleared by rst, fls and end
     STM_SLF = 0x04, // self-allocated: stream_set allocated the object, stream_end frees it
     STM_CNT = 0x08, // counted: itf_rec is attached and accounts every pop and push
+    STM_BLK = 0x10, // fnc_lst is the fnc member of an st_stream_fnc_blk
+    STM_SLT = 0x20, // self-timed pops: the kind adds their time to itf_rec; the framework
+                    // counts them without reading the clock
+    STM_PND = 0x40, // pending end, see above
+    STM_PNE = 0x80, // pending end is a failure, see above
 };
 
 // The stream object. A zero-filled object is a valid, closed stream.
@@ -62,10 +86,24 @@ static_assert(std::is_standard_layout_v<st_stream>);
 int32_t stream_set(st_stream *stm, void *hdl, const st_stream_fnc *lst,
                    st_itfmng_rcd *rcd) noexcept;
 
+// As stream_set over lst->fnc with STM_BLK and the extra bits flg (STM_SLT)
+// set on the object, also on one parked in the hand-off slot.
+int32_t stream_set_blk(st_stream *stm, void *hdl, const st_stream_fnc_blk *lst,
+                       st_itfmng_rcd *rcd, uint8_t flg) noexcept;
+
 // One unit out of the stream into unit. 0; 1 for no more data; a failure
 // passed on from the kind. -1 without calling the kind when the stream is
 // missing, closed or stopped. Any non-zero result of the kind stops it.
 int32_t stream_pop(st_stream *stm, void *unit) noexcept;
+
+// Up to max units (the kind's unit: a byte, a 32-bit character) into units.
+// 0 with *got >= 1 as soon as one unit is there (it never waits to fill
+// max); 1 with *got = 0 at the end of data; failures as stream_pop. Units
+// met before an end are handed out first and the end comes with the next
+// pop (single or block). A kind without a block slot gives one unit per
+// call. Accounted as the same units popped one by one, with one clock
+// reading per call. -1 for max 0 or no units or got (*got = 0 when given).
+int32_t stream_pop_blk(st_stream *stm, void *units, uint32_t max, uint32_t *got) noexcept;
 
 // One unit in. 0; a failure of the kind stops the stream and gives the push
 // failure value 0x80000001; -1 as stream_pop for a missing, closed or
