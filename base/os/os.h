@@ -416,7 +416,7 @@ int32_t stream_tcp_srv_set(st_stream *stm, const char *host, int32_t port, uint3
 // A bound datagram socket with a fixed destination.
 struct st_udp_con {
     int sck;              // the datagram socket; -1 none
-    sockaddr_storage loc; // the bound address; then the sender of the last datagram
+    sockaddr_storage loc; // the address bound (port 0: the one taken); then the last sender
     socklen_t loc_len;    // length of loc
     sockaddr_storage rem; // destination of every send
     socklen_t rem_len;    // length of rem

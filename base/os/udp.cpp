@@ -33,9 +33,9 @@ int bind_pair(st_udp_con *con, const addrinfo *loc, const addrinfo *rem)
         int sck = dst ? __sck_opn(loc) : -1;
         if (sck < 0)
             continue;
-        if (bind(sck, loc->ai_addr, loc->ai_addrlen) == 0) {
-            memcpy(&con->loc, loc->ai_addr, loc->ai_addrlen);
-            con->loc_len = loc->ai_addrlen;
+        con->loc_len = sizeof con->loc; // the address bound, with the port taken
+        if (bind(sck, loc->ai_addr, loc->ai_addrlen) == 0 &&
+            getsockname(sck, reinterpret_cast<sockaddr *>(&con->loc), &con->loc_len) == 0) {
             memcpy(&con->rem, dst->ai_addr, dst->ai_addrlen);
             con->rem_len = dst->ai_addrlen;
             return sck;

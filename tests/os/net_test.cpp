@@ -1,0 +1,249 @@
+// TCP and UDP endpoints and streams over loopback, with raw sockets as peers.
+#include "base/os/os.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+namespace
+{
+
+// Bounds every blocking call on fd to five seconds, so no test can hang.
+int bound(int fd)
+{
+    timeval tv = {5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    return fd;
+}
+
+int port_of(int fd) // the port sits at the same place for IPv4 and IPv6
+{
+    sockaddr_storage a = {};
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+    return ntohs(reinterpret_cast<sockaddr_in *>(&a)->sin_port);
+}
+
+// A raw socket of type typ on 127.0.0.1: bound to a free port (port < 0,
+// listening when lsn is set) or connected to port.
+int raw(int typ, int port, bool lsn = false)
+{
+    int fd = bound(socket(AF_INET, typ | SOCK_CLOEXEC, 0));
+    sockaddr_in a = {AF_INET, htons(port < 0 ? 0 : port), {htonl(INADDR_LOOPBACK)}, {}};
+    auto *sa = reinterpret_cast<sockaddr *>(&a);
+    EXPECT_EQ(port < 0 ? bind(fd, sa, sizeof a) : connect(fd, sa, sizeof a), 0);
+    EXPECT_EQ(lsn ? listen(fd, 8) : 0, 0);
+    return fd;
+}
+
+// Up to n bytes from fd, until n arrived or a receive times out or ends.
+std::string take(int fd, size_t n)
+{
+    std::string s(n, '\0');
+    size_t got = 0;
+    for (ssize_t r; got < n && (r = recv(fd, &s[got], n - got, 0)) > 0;)
+        got += r;
+    return s.substr(0, got);
+}
+
+std::string pop_n(st_stream *s, size_t n)
+{
+    std::string r;
+    for (uint8_t c; r.size() < n && stream_pop(s, &c) == 0;)
+        r += char(c);
+    return r;
+}
+
+void push(st_stream *s, const std::string &d)
+{
+    for (char c : d)
+        ASSERT_EQ(stream_psh(s, &c), 0);
+}
+
+std::string itf_name(const st_stream &s)
+{
+    const char *nam = nullptr;
+    itf_get_nam(s.itf_rec->itf, &nam);
+    return std::string(nam ? nam : "") + "/" + std::string(s.itf_rec->acs);
+}
+
+TEST(Tcp, ClientAreasTransfersFailedSendAndPeerClose)
+{
+    _sck_end();
+    int lsn = raw(SOCK_STREAM, -1, true), port = port_of(lsn);
+    st_stream s;
+    ASSERT_EQ(stream_tcp_con_set(&s, "127.0.0.1", port, 0), 0);
+    EXPECT_EQ(_sck_flg, SCK_STARTED | SCK_HOOKED); // started again, hooked once
+    auto *con = static_cast<st_tcp_con *>(s.hdl);
+    bound(con->sck);
+    EXPECT_EQ(con->siz, 256u);
+    EXPECT_EQ(itf_name(s), "tcp client/127.0.0.1:" + std::to_string(port));
+    int peer = bound(accept(lsn, nullptr, nullptr));
+
+    // The 257th byte sends the full area of 256 at once; the last one waits.
+    std::string d;
+    for (int i = 0; i < 257; i++)
+        d += char(i * 7);
+    push(&s, d);
+    EXPECT_EQ(take(peer, 256), d.substr(0, 256));
+    char one;
+    EXPECT_EQ(recv(peer, &one, 1, MSG_DONTWAIT), -1);
+    EXPECT_EQ(stream_fls(&s), 0);
+    EXPECT_EQ(take(peer, 1), d.substr(256));
+
+    // Megabytes both ways arrive byte-exact.
+    d.assign(3 << 20, '\0');
+    uint32_t x = 12345;
+    for (char &c : d)
+        c = char((x = x * 1103515245 + 12345) >> 16);
+    std::string got;
+    std::thread rd([&] { got = take(peer, d.size()); });
+    push(&s, d);
+    EXPECT_EQ(stream_fls(&s), 0);
+    rd.join();
+    EXPECT_TRUE(got == d);
+    std::thread wr([&] { send(peer, d.data(), d.size(), MSG_NOSIGNAL); });
+    EXPECT_TRUE(pop_n(&s, d.size()) == d);
+    wr.join();
+
+    // The peer resets the connection: a flush fails and keeps its bytes
+    // (no SIGPIPE), and a pop reports the end.
+    linger lg = {1, 0};
+    setsockopt(peer, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
+    close(peer);
+    pollfd pf = {con->sck, POLLIN, 0};
+    ASSERT_EQ(poll(&pf, 1, 5000), 1);
+    push(&s, "xyz");
+    EXPECT_EQ(stream_fls(&s), -1);
+    EXPECT_EQ(con->snd_cnt, 3u);
+    EXPECT_EQ(pop_n(&s, 1), "");
+    EXPECT_EQ(__rtn, 1);
+    stream_end(&s);
+    close(lsn);
+}
+
+TEST(Tcp, ClientFailuresLeaveNothingBehindAndNamesResolve)
+{
+    int idle = raw(SOCK_STREAM, -1), port = port_of(idle); // bound, not listening
+    int fd = dup(0); // the lowest free descriptor: the same when nothing leaked
+    close(fd);
+    st_stream s = {};
+    EXPECT_EQ(stream_tcp_con_set(&s, "127.0.0.1", port, 0), -1);
+    EXPECT_EQ(s.hdl, nullptr);
+    EXPECT_EQ(stream_tcp_con_set(nullptr, "127.0.0.1", port, 0), -1);
+    EXPECT_EQ(stkptr(nullptr, nullptr), nullptr);
+    EXPECT_EQ(stream_tcp_con_set(&s, "127.0.0.1", 65536, 0), -1);
+    EXPECT_EQ(stream_tcp_con_set(&s, nullptr, port, 0), -1);
+    EXPECT_EQ(dup(0), fd);
+    close(fd);
+    close(idle);
+
+    // A name, and an address that exists only as IPv6.
+    st_tcp_srv srv;
+    st_tcp_con cli, acc;
+    for (const char *host : {"localhost", "::1"}) {
+        ASSERT_EQ(_tcp_srv_set(&srv, host, 0, 0), 0) << host;
+        EXPECT_EQ(_tcp_con_set(&cli, host, port_of(srv.sck), 16), 0) << host;
+        EXPECT_EQ(_tcp_srv_pop(&srv, &acc), 0) << host;
+        EXPECT_EQ(acc.pee.ss_family, host[0] == ':' ? AF_INET6 : AF_INET);
+        for (st_tcp_con *c : {&cli, &acc})
+            _tcp_con_end(c);
+        _tcp_srv_end(&srv);
+    }
+}
+
+TEST(Tcp, ServerStreamAcceptsOneCountedConnectionPerPop)
+{
+    st_stream srv, a, b;
+    ASSERT_EQ(stream_tcp_srv_set(&srv, "127.0.0.1", 0, 8), 0);
+    int port = port_of(bound(static_cast<st_tcp_srv *>(srv.hdl)->sck));
+    // The server listens from its set-up: both clients connect before a pop.
+    int c1 = raw(SOCK_STREAM, port), c2 = raw(SOCK_STREAM, port);
+    ASSERT_EQ(stream_pop(&srv, &a), 0);
+    ASSERT_EQ(stream_pop(&srv, &b), 0);
+    EXPECT_EQ(itf_name(a), "tcp server-connection/");
+    auto *con = static_cast<st_tcp_con *>(a.hdl);
+    EXPECT_EQ(con->siz, 8u);
+    EXPECT_EQ(port_of(c1), ntohs(reinterpret_cast<sockaddr_in *>(&con->pee)->sin_port));
+    bound(con->sck);
+
+    // Access operation 0: nothing pending, a waiting byte, a buffered byte.
+    const char *dsc = nullptr;
+    EXPECT_EQ(stream_acs_inf(&a, 0, 0, 0, &dsc), -1);
+    EXPECT_STREQ(dsc, "if pop data is exist then return 0, else other.");
+    EXPECT_EQ(send(c1, "hi", 2, 0), 2);
+    pollfd pf = {con->sck, POLLIN, 0};
+    ASSERT_EQ(poll(&pf, 1, 5000), 1);
+    EXPECT_EQ(stream_acs_inf(&a, 0, 0, 0, nullptr), 0);
+    EXPECT_EQ(pop_n(&a, 1), "h");
+    EXPECT_EQ(stream_acs_inf(&a, 0, 0, 0, nullptr), 0);
+    EXPECT_EQ(stream_acs_inf(&a, 2, 0, 0, nullptr), -1);
+
+    // Access operation 1 hands out the socket and makes pops non-blocking.
+    int fd = -1;
+    EXPECT_EQ(stream_acs_inf(&a, 1, 0, reinterpret_cast<intptr_t>(&fd), nullptr), 0);
+    EXPECT_EQ(fd, con->sck);
+    EXPECT_EQ(pop_n(&a, 2), "i");
+    EXPECT_EQ(__rtn, 1);
+
+    // The reply goes to the right client; a restarted server binds at once
+    // although connections on its port are still open.
+    push(&b, "ok");
+    EXPECT_EQ(stream_fls(&b), 0);
+    EXPECT_EQ(take(c2, 2), "ok");
+    stream_end(&srv);
+    ASSERT_EQ(stream_tcp_srv_set(&srv, nullptr, port, 0), 0);
+    EXPECT_EQ(itf_name(srv), "tcp server/*:" + std::to_string(port));
+    for (st_stream *s : {&srv, &a, &b})
+        stream_end(s);
+    close(c1);
+    close(c2);
+}
+
+TEST(Udp, DatagramsByteByByteFromTheRecordedSender)
+{
+    int peer = raw(SOCK_DGRAM, -1);
+    st_udp_con u;
+    uint8_t c;
+    ASSERT_EQ(_udp_con_set(&u, "127.0.0.1", 0, "127.0.0.1", port_of(peer), 4), 0);
+    bound(u.sck);
+    for (const char *dg : {"abc", "de"}) // to the bound address
+        sendto(peer, dg, strlen(dg), 0, reinterpret_cast<sockaddr *>(&u.loc), u.loc_len);
+    std::string got;
+    for (int i = 0; i < 5; i++, got += char(c)) {
+        ASSERT_EQ(_udp_con_pop(&u, &c), 0);
+        char peek[4]; // "de" waits in the socket until "abc" is used up
+        EXPECT_EQ(recv(u.sck, peek, 4, MSG_PEEK | MSG_DONTWAIT), i < 3 ? 2 : -1) << i;
+    }
+    EXPECT_EQ(got, "abcde");
+    EXPECT_EQ(port_of(peer), ntohs(reinterpret_cast<sockaddr_in *>(&u.loc)->sin_port));
+
+    // Five pushes into a 4-byte area: one datagram of 4, then one of 1.
+    for (char ch : std::string("vwxyz"))
+        ASSERT_EQ(_udp_con_psh(&u, reinterpret_cast<uint8_t *>(&ch)), 0);
+    EXPECT_EQ(_udp_con_fls(&u), 0);
+    char buf[8];
+    EXPECT_EQ(recv(peer, buf, sizeof buf, 0), 4);
+    EXPECT_EQ(recv(peer, buf, sizeof buf, 0), 1);
+    _udp_con_end(&u);
+    close(peer);
+
+    // A failed send is reported and keeps its bytes; families must match.
+    ASSERT_EQ(_udp_con_set(&u, nullptr, 0, "127.0.0.1", 0, 0), 0);
+    ASSERT_EQ(_udp_con_psh(&u, &c), 0);
+    EXPECT_EQ(_udp_con_fls(&u), -1);
+    EXPECT_EQ(u.snd_cnt, 1u);
+    _udp_con_end(&u);
+    uint32_t pos = __mem_log_mng.pos;
+    EXPECT_EQ(_udp_con_set(&u, "::1", 0, "127.0.0.1", 9, 0), -1);
+    EXPECT_EQ(u.sck, -1);
+    EXPECT_NE(__mem_log_mng.pos, pos); // logged
+}
+
+} // namespace
