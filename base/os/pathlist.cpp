@@ -15,10 +15,11 @@
 namespace
 {
 
+// Outcome of one listing step.
 enum class step {
-    ent,
-    end
-}; // outcome of one listing step
+    ent, // an entry: name and directory bit are set
+    end, // no entry: the end of the listing, or it cannot be opened or read
+};
 
 // Opens directory name relative to descriptor at (AT_FDCWD: the working
 // directory) as a close-on-exec stream; none on failure.
@@ -121,11 +122,12 @@ int32_t _pthlst_end(st_pthlst *lst) noexcept
 namespace
 {
 
+// What the walk does after one step.
 enum class act {
-    report,
-    next,
-    over
-}; // what the walk does after one step
+    report, // hand the entry in pth to the caller
+    next,   // go on at the innermost level
+    over,   // the walk is over or failed
+};
 
 void *lvl_hdl(st_pthlst_all *wlk)
 {
