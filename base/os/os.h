@@ -329,6 +329,7 @@ struct st_tcp_con {
     uint32_t rd_pos;      // next byte of the receive area to deliver
     uint32_t snd_cnt;     // bytes waiting in the send area
     uint8_t nbk;          // access operation 1 made the socket non-blocking
+    st_itfmng_rcd *rcd;   // the receives of pops add their time here, or none
 };
 
 // A listening TCP socket.
@@ -350,6 +351,11 @@ int32_t _tcp_con_end(st_tcp_con *con) noexcept;
 // socket non-blocking. 1 when the peer has closed, on a receive error, or
 // (non-blocking) when nothing is pending; -1 for a closed record.
 int32_t _tcp_con_pop(st_tcp_con *con, uint8_t *out) noexcept;
+
+// Up to max received bytes into out, *got of them: what the receive area
+// holds, after one receive when it is empty. 0 with *got >= 1; 1 (*got = 0)
+// as _tcp_con_pop; -1 for a closed record or max 0.
+int32_t _tcp_con_pop_blk(st_tcp_con *con, uint8_t *out, uint32_t max, uint32_t *got) noexcept;
 
 // Appends one byte to the send area, flushing a full area first. 0; -1 when
 // that flush fails (the byte is not stored).
@@ -391,6 +397,8 @@ int32_t _tcp_srv_end(st_tcp_srv *srv) noexcept;
 // ---------------------------------------------------------------------------
 
 // Slots over an st_tcp_con handle (no rst); end closes it and frees it.
+// The streams carry the block pop as well and time their own receives, so
+// no clock is read per byte popped.
 extern const st_stream_fnc __stream_tcp_con_fnc_lst;
 
 // Slots over an st_tcp_srv handle: pop accepts a connection and sets the

@@ -96,23 +96,47 @@ int32_t _tcp_con_end(st_tcp_con *con) noexcept
     return rtn_ok();
 }
 
+// Refills the empty receive area with one receive, timed into con->rcd.
+// 0; 1 when the peer has closed, the receive failed or nothing is pending.
+static int32_t con_fill(st_tcp_con *con)
+{
+    st_simple_timer t = {};
+    if (con->rcd)
+        simple_timer_start(&t);
+    ssize_t n;
+    while ((n = recv(con->sck, con->buf, con->siz, 0)) < 0 && __os_again(n)) {
+    }
+    if (con->rcd)
+        con->rcd->tim.tot += simple_timer_stop(&t);
+    con->rd_pos = 0;
+    con->rcv_cnt = n > 0 ? static_cast<int32_t>(n) : 0;
+    return n > 0 ? rtn_ok() : rtn_none();
+}
+
+int32_t _tcp_con_pop_blk(st_tcp_con *con, uint8_t *out, uint32_t max, uint32_t *got) noexcept
+{
+    if (got)
+        *got = 0;
+    if (!con || !con->buf || !out || !max || !got)
+        return rtn_fail();
+    if (con->rd_pos >= static_cast<uint32_t>(con->rcv_cnt))
+        RTN_TRY(con_fill(con));
+    uint32_t n = static_cast<uint32_t>(con->rcv_cnt) - con->rd_pos;
+    n = n < max ? n : max;
+    memcpy(out, con->buf + con->rd_pos, n);
+    con->rd_pos += n;
+    *got = n;
+    return rtn_ok();
+}
+
 int32_t _tcp_con_pop(st_tcp_con *con, uint8_t *out) noexcept
 {
-    if (!con || !out)
-        return rtn_fail();
-    if (con->rd_pos >= static_cast<uint32_t>(con->rcv_cnt)) {
-        if (!con->buf)
-            return rtn_fail();
-        ssize_t n;
-        while ((n = recv(con->sck, con->buf, con->siz, 0)) < 0 && __os_again(n)) {
-        }
-        con->rd_pos = 0;
-        con->rcv_cnt = n > 0 ? static_cast<int32_t>(n) : 0;
-        if (n <= 0)
-            return rtn_none(); // closed, failed, or nothing pending (non-blocking)
+    if (con && out && con->rd_pos < static_cast<uint32_t>(con->rcv_cnt)) {
+        *out = con->buf[con->rd_pos++];
+        return rtn_ok();
     }
-    *out = con->buf[con->rd_pos++];
-    return rtn_ok();
+    uint32_t got;
+    return _tcp_con_pop_blk(con, out, 1, &got);
 }
 
 int32_t _tcp_con_psh(st_tcp_con *con, const uint8_t *in) noexcept
@@ -229,6 +253,14 @@ int32_t con_pop(void *hdl, void *unit)
     return 0;
 }
 
+int32_t con_pop_blk(void *hdl, void *units, uint32_t max, uint32_t *got)
+{
+    if (_tcp_con_pop_blk(static_cast<st_tcp_con *>(hdl), static_cast<uint8_t *>(units), max,
+                         got) != 0)
+        return rtn_keep();
+    return 0;
+}
+
 int32_t con_psh(void *hdl, const void *unit)
 {
     if (_tcp_con_psh(static_cast<st_tcp_con *>(hdl), static_cast<const uint8_t *>(unit)) != 0)
@@ -268,10 +300,14 @@ st_itfmng_rcd *tcp_record(uint32_t *id, const char *itf, const char *acs, size_t
     return itfmng_get(*id, acs, len, &rcd) == 0 ? rcd : nullptr;
 }
 
+const st_stream_fnc_blk con_fnc_blk = {
+    {con_pop, con_psh, con_end, nullptr, con_fls, con_acs_inf}, con_pop_blk};
+
 // Sets stm up over the open connection con, or ends and frees con.
 int32_t con_stream(st_stream *stm, st_tcp_con *con, st_itfmng_rcd *rcd)
 {
-    if (stream_set(stm, con, &__stream_tcp_con_fnc_lst, rcd) != 0) {
+    con->rcd = rcd;
+    if (stream_set_blk(stm, con, &con_fnc_blk, rcd, STM_SLT) != 0) {
         rtn_keep();
         int32_t keep = __rtn;
         con_end(con);
