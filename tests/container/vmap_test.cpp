@@ -3,6 +3,7 @@
 // family, and a random model check of a nested map against std::map.
 #include "vmap_util.h"
 
+#include <algorithm>
 #include <map>
 #include <random>
 #include <vector>
@@ -219,44 +220,173 @@ TEST(Vmap, FailuresChangeNothing)
     EXPECT_EQ(_vmap_put(&v.m, pr, &n, 0), -1) << "a buffer-held key would move the tree links";
 }
 
-TEST(Vmap, TypedFamilyAndMerge)
+// The typed family, one row per key kind: put with a string value and
+// without value, ref and get, the string getter, delete.
+struct kind_ops {
+    const char *kind;
+    int32_t (*put_str)(st_vmap *, const char *val, uint32_t mode);
+    int32_t (*put_nul)(st_vmap *);
+    int32_t (*ref)(st_vmap *, void **), (*get)(st_vmap *, void **);
+    int32_t (*get_str)(st_vmap *, char **);
+    int32_t (*del)(st_vmap *);
+};
+
+const kind_ops kinds[] = {
+    {"int", [](st_vmap *m, const char *v, uint32_t md) { return vmap_put_int_str(m, 0, 5, v, md); },
+     [](st_vmap *m) { return vmap_put_int_nul(m, 0, 5, 0); },
+     [](st_vmap *m, void **n) { return vmap_ref_int(m, 0, 5, n); },
+     [](st_vmap *m, void **n) { return vmap_get_int(m, 0, 5, n); },
+     [](st_vmap *m, char **s) { return vmap_get_int_str(m, 0, 5, s); },
+     [](st_vmap *m) { return vmap_del_int(m, 0, 5, 0); }},
+    {"flt",
+     [](st_vmap *m, const char *v, uint32_t md) { return vmap_put_flt_str(m, 0, .5, v, md); },
+     [](st_vmap *m) { return vmap_put_flt_nul(m, 0, .5, 0); },
+     [](st_vmap *m, void **n) { return vmap_ref_flt(m, 0, .5, n); },
+     [](st_vmap *m, void **n) { return vmap_get_flt(m, 0, .5, n); },
+     [](st_vmap *m, char **s) { return vmap_get_flt_str(m, 0, .5, s); },
+     [](st_vmap *m) { return vmap_del_flt(m, 0, .5, 0); }},
+    {"str",
+     [](st_vmap *m, const char *v, uint32_t md) { return vmap_put_str_str(m, 0, "k", v, md); },
+     [](st_vmap *m) { return vmap_put_str_nul(m, 0, "k", 0); },
+     [](st_vmap *m, void **n) { return vmap_ref_str(m, 0, "k", n); },
+     [](st_vmap *m, void **n) { return vmap_get_str(m, 0, "k", n); },
+     [](st_vmap *m, char **s) { return vmap_get_str_str(m, 0, "k", s); },
+     [](st_vmap *m) { return vmap_del_str(m, 0, "k", 0); }},
+    {"buf",
+     [](st_vmap *m, const char *v, uint32_t md) {
+         return vmap_put_buf_str(m, 0, "\0\1", 2, v, md);
+     },
+     [](st_vmap *m) { return vmap_put_buf_nul(m, 0, "\0\1", 2, 0); },
+     [](st_vmap *m, void **n) { return vmap_ref_buf(m, 0, "\0\1", 2, n); },
+     [](st_vmap *m, void **n) { return vmap_get_buf(m, 0, "\0\1", 2, n); },
+     [](st_vmap *m, char **s) { return vmap_get_buf_str(m, 0, "\0\1", 2, s); },
+     [](st_vmap *m) { return vmap_del_buf(m, 0, "\0\1", 2, 0); }},
+};
+
+TEST(Vmap, TypedFamilyForEveryKeyKind)
+{
+    for (const kind_ops &k : kinds) {
+        SCOPED_TRACE(k.kind);
+        VMap v(0);
+        char *s = nullptr;
+        void *n = nullptr, *g = nullptr;
+        EXPECT_EQ(k.ref(&v.m, &n), -1) << "missing";
+        ASSERT_EQ(k.put_nul(&v.m), 0);
+        EXPECT_EQ(k.get_str(&v.m, &s), -1) << "a key without value";
+        EXPECT_EQ(s, nullptr) << "the target stays";
+        ASSERT_EQ(k.put_str(&v.m, "one", 0), 0);
+        ASSERT_EQ(k.ref(&v.m, &n) | k.get(&v.m, &g), 0);
+        EXPECT_EQ(n, g) << "ref and get hand out the same key node";
+        EXPECT_EQ(k.put_str(&v.m, "two", MAP_PUT_KEEP), -1);
+        ASSERT_EQ(k.get_str(&v.m, &s), 0);
+        EXPECT_STREQ(s, "one");
+        EXPECT_EQ(v.cnt(), 1u);
+        EXPECT_EQ(k.del(&v.m), 0);
+        EXPECT_EQ(k.del(&v.m) | k.ref(&v.m, &n), -1) << "deleted";
+    }
+    for (size_t a = 0; a < 4; a++) { // the four kinds side by side are four keys
+        VMap v(0);
+        for (size_t b = 0; b < 4; b++)
+            kinds[(a + b) % 4].put_str(&v.m, kinds[(a + b) % 4].kind, 0);
+        EXPECT_EQ(v.cnt(), 4u);
+        for (const kind_ops &k : kinds) {
+            char *s = nullptr;
+            ASSERT_EQ(k.get_str(&v.m, &s), 0);
+            EXPECT_STREQ(s, k.kind);
+        }
+    }
+}
+
+TEST(Vmap, OtherValueKindsAndUnderscoreForms)
 {
     VMap v(VMAP_NST);
     int32_t i = -1, x = 42;
-    char *s = nullptr;
-    void *p = nullptr, *n;
-    ASSERT_EQ(vmap_put_int_str(&v.m, nullptr, 5, "five", 0), 0);
-    ASSERT_EQ(vmap_put_str_int(&v.m, nullptr, "5", 55, 0), 0);
-    ASSERT_EQ(vmap_put_flt_str(&v.m, nullptr, 0.5, "half", 0), 0);
-    ASSERT_EQ(vmap_put_buf_int(&v.m, nullptr, "\0\1", 2, 12, 0), 0);
-    ASSERT_EQ(vmap_put_str_ptr(&v.m, nullptr, "p", &x, 0), 0);
-    ASSERT_EQ(vmap_put_int_nul(&v.m, nullptr, 9, 0), 0);
-    ASSERT_EQ(vmap_ref_int(&v.m, nullptr, 5, &n), 0);
-    ASSERT_EQ(vmap_put_flt_int(&v.m, n, 1.5, 15, 0), 0);
-    EXPECT_EQ(vmap_get_int_str(&v.m, nullptr, 5, &s), 0);
-    EXPECT_STREQ(s, "five");
-    EXPECT_EQ(vmap_get_flt_str(&v.m, nullptr, 0.5, &s), 0);
-    EXPECT_STREQ(s, "half");
-    EXPECT_EQ(vmap_get_buf_int(&v.m, nullptr, "\0\1", 2, &i), 0);
-    EXPECT_EQ(i, 12);
+    double f = 0;
+    void *p = nullptr, *n, *r, *q;
+    ASSERT_EQ(_vmap_put_str_int(&v.m, nullptr, "i", 7, &n, 0), 0);
+    ASSERT_EQ(_vmap_put_str_ptr(&v.m, nullptr, "p", &x, &q, 0), 0);
+    ASSERT_EQ(_vmap_put_str_nul(&v.m, n, "nested", &r, 0), 0);
+    EXPECT_EQ(vmap_get_str_int(&v.m, nullptr, "i", &i), 0);
+    EXPECT_EQ(i, 7);
+    EXPECT_EQ(vmap_get_str_int(&v.m, nullptr, "p", &i), -1) << "a pointer value";
     EXPECT_EQ(vmap_get_str_ptr(&v.m, nullptr, "p", &p), 0);
     EXPECT_EQ(p, &x);
+    ASSERT_EQ(vtyp_get_lnk(q, &p, 0), 0);
+    EXPECT_EQ(vtyp_is_ptr(p), 0);
+    EXPECT_EQ(vtyp_is_flt(p), -1);
+    EXPECT_EQ(vmap_ref_str(&v.m, n, "nested", &p), 0);
+    EXPECT_EQ(p, r) << "put under the nest handed out";
+    ASSERT_EQ(vmap_put_buf_int(&v.m, nullptr, "\0\1", 2, 12, 0), 0);
+    ASSERT_EQ(vmap_put_flt_int(&v.m, n, 1.5, 15, 0), 0);
+    EXPECT_EQ(vmap_get_buf_int(&v.m, nullptr, "\0\1", 2, &i), 0);
+    EXPECT_EQ(i, 12);
     EXPECT_EQ(vmap_get_flt_int(&v.m, n, 1.5, &i), 0);
     EXPECT_EQ(i, 15);
-    i = -1;
-    EXPECT_EQ(vmap_get_int_int(&v.m, nullptr, 5, &i), -1) << "the value is a string";
-    EXPECT_EQ(vmap_get_int_int(&v.m, nullptr, 9, &i), -1) << "no value";
     EXPECT_EQ(vmap_get_buf_int(&v.m, nullptr, "\0\1\2", 3, &i), -1) << "another length";
-    EXPECT_EQ(i, -1);
+    EXPECT_EQ(vmap_get_int_int(&v.m, nullptr, 5, &i), -1) << "missing";
+    EXPECT_EQ(i, 15);
 
-    VMap w(VMAP_NST);
+    // The parameter forms: a key without value, the value's datum address.
+    st_vtyp_prm k = {}, pr[2] = {};
+    double one = 1.25;
+    k.flg = VTYP_FLT, k.dat = &one;
+    ASSERT_EQ(_vmap_put_no_val(&v.m, &k, &n, 0), 0);
+    EXPECT_EQ(vtyp_is_flt(n), 0);
+    EXPECT_EQ(vtyp_get_flt(n, &f), 0);
+    EXPECT_EQ(f, 1.25);
+    EXPECT_EQ(_vmap_get_val(&v.m, &k, &p), -1) << "no value";
+    pr[0] = k, pr[1].flg = VTYP_STR, pr[1].dat = "v";
+    ASSERT_EQ(_vmap_put(&v.m, pr, &n, 0), 0);
+    ASSERT_EQ(_vmap_get_val(&v.m, &k, &p), 0);
+    EXPECT_STREQ(static_cast<char *>(p), "v");
+    EXPECT_EQ(vtyp_get_flt(q, &f) | vtyp_is_flt(q), -1) << "a string key is no double";
+    k.ext = VTYP_X_ODR;
+    EXPECT_EQ(_vmap_put_no_val(&v.m, &k, &n, 0), -1) << "extension byte 0 only";
+
+    void *nst = &nst; // the nest part of a key node is rewritten in place
+    ASSERT_EQ(vtyp_get_nst(r, &nst), 0);
+    ASSERT_EQ(vmap_ref_str(&v.m, nullptr, "i", &n), 0);
+    EXPECT_EQ(nst, n);
+    EXPECT_EQ(vtyp_put_nst(r, nullptr), 0);
+    EXPECT_EQ(vtyp_get_nst(r, &nst), 0);
+    EXPECT_EQ(nst, nullptr);
+    EXPECT_EQ(vtyp_put_nst(r, n), 0);
+    EXPECT_EQ(vmap_ref_str(&v.m, n, "nested", &p), 0);
+    EXPECT_EQ(vtyp_put_nst(nullptr, n), -1);
+    st_vtyp_prm plain = {};
+    plain.flg = VTYP_INT, plain.dat = &x;
+    void *pv;
+    ASSERT_EQ(vtyp_set(&pv, &plain), 0);
+    EXPECT_EQ(vtyp_put_nst(pv, n), -1) << "a value without nest part";
+    vtyp_end(pv);
+
+    char *buf = nullptr;
+    size_t len = 0;
+    FILE *fp = open_memstream(&buf, &len);
+    EXPECT_EQ(vmap_prt(&v.m, fp, 0), 0);
+    fclose(fp);
+    std::string out(buf, len);
+    free(buf);
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), v.cnt()) << "one line per key";
+    EXPECT_LT(out.find("STR:i"), out.find("STR:p")) << "in key order";
+}
+
+TEST(Vmap, Merge)
+{
+    VMap v(VMAP_NST), w(VMAP_NST);
+    int32_t i = 0, x = 42;
+    void *n, *p, *top;
+    vmap_put_int_str(&v.m, nullptr, 5, "five", 0);
+    vmap_ref_int(&v.m, nullptr, 5, &n);
+    vmap_put_flt_int(&v.m, n, 1.5, 15, 0);
+    vmap_put_str_ptr(&v.m, nullptr, "p", &x, 0);
     vmap_put_str_str(&w.m, nullptr, "top", "t", 0);
-    void *top;
     vmap_ref_str(&w.m, nullptr, "top", &top);
     ASSERT_EQ(vmap_mrg(&w.m, top, &v.m), 0);
     EXPECT_EQ(w.cnt(), v.cnt() + 1);
     ASSERT_EQ(vmap_ref_int(&w.m, top, 5, &n), 0) << "top-level keys under the given nest";
     EXPECT_EQ(vmap_get_flt_int(&w.m, n, 1.5, &i), 0) << "nested keys under their parent's copy";
+    EXPECT_EQ(i, 15);
     EXPECT_EQ(vmap_get_str_ptr(&w.m, top, "p", &p), 0);
     EXPECT_EQ(p, &x) << "a pointer value copies as the same pointer";
     EXPECT_EQ(vmap_mrg(&w.m, nullptr, &w.m), -1);

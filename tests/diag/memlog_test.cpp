@@ -3,6 +3,7 @@
 #include "tests/diag/fixture.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include <fcntl.h>
@@ -86,16 +87,38 @@ TEST_F(MemLog, RecordLinesAndPayloadPrinters)
     EXPECT_EQ(line_of(&r, 1), head);
     r.prt = nullptr;
     EXPECT_EQ(line_of(&r, 0), head + " \n");
+}
 
+// The test-value printers: a name reference at byte 0, the value at byte 8.
+TEST_F(MemLog, TestValuePrinters)
+{
+    const char *text = "tx";
+    struct {
+        mem_log_prt_fn prt;
+        uint64_t val; // the bytes at 8
+        const char *nam, *want;
+    } cases[] = {
+        {__test_mem_log_prt_int, uint32_t(-7), "i", "[TI] i = -7"},
+        {__test_mem_log_prt_uint, 4000000000u, "u", "[TU] u = 4000000000"},
+        {__test_mem_log_prt_hex, 0xbeef, "n", "[TX] n = 0x0000BEEF"},
+        {__test_mem_log_prt_flt, std::bit_cast<uint64_t>(2.5), "f", "[TF] f = 2.500000"},
+        {__test_mem_log_prt_str, reinterpret_cast<uintptr_t>(text), "s", "[TS] s = tx"},
+        {__test_mem_log_prt_str, 0, nullptr, "[TS]  = "},
+        {__test_mem_log_prt__str, 0x6968, "b", "[TS] b = hi"},
+    };
+    for (auto &c : cases) {
+        unsigned char dat[MEM_LOG_DAT_SIZ] = {};
+        std::memcpy(dat, &c.nam, sizeof c.nam);
+        std::memcpy(dat + 8, &c.val, sizeof c.val);
+        EXPECT_EQ(written([&](FILE *fp) { c.prt(fp, dat); }), c.want);
+        c.prt(nullptr, dat); // no stream: nothing, no crash
+    }
+    unsigned char full[MEM_LOG_DAT_SIZ];
     const char *nam = "n";
-    std::memcpy(r.dat, &nam, sizeof nam);
-    uint32_t hex = 0xbeef;
-    std::memcpy(r.dat + 8, &hex, sizeof hex);
-    r.prt = __test_mem_log_prt_hex;
-    EXPECT_EQ(line_of(&r, 0), head + " [TX] n = 0x0000BEEF\n");
-    std::memset(r.dat + 8, 'y', sizeof r.dat - 8);
-    r.prt = __test_mem_log_prt__str; // text from byte 8 to the end of the payload
-    EXPECT_EQ(line_of(&r, 0), head + " [TS] n = " + std::string(248, 'y') + "\n");
+    std::memcpy(full, &nam, sizeof nam);
+    std::memset(full + 8, 'y', sizeof full - 8); // unterminated: the payload's end
+    EXPECT_EQ(written([&](FILE *fp) { __test_mem_log_prt__str(fp, full); }),
+              "[TS] n = " + std::string(248, 'y'));
 }
 
 // Line i of the light log: 256 bytes from byte 256 * i.

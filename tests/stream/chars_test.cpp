@@ -140,6 +140,17 @@ TEST(CharStreams, ConstructorsAndTheHandOffSlot)
     __mem_fail_at(0);
     EXPECT_EQ(stream_chk(&in), 0);
 
+    // A Shift-JIS file: kept open, or closed with the stream (cls).
+    FILE *fp = tmpfile();
+    fputs("A\x82\xA0", fp);
+    rewind(fp);
+    ASSERT_EQ(cstream_fil_set(&c, fp, 0), 0);
+    EXPECT_EQ(units<int32_t>(&c), (V{0x41, 0xA082}));
+    stream_end(&c);
+    EXPECT_EQ(fseek(fp, 0, SEEK_SET), 0) << "still open";
+    ASSERT_EQ(cstream_fil_set(nullptr, fp, 1), 0);
+    EXPECT_EQ(text(stkptr(nullptr, nullptr)), "A\x82\xA0") << "ends both, closes fp (ASan)";
+
     // The console's byte stream has an empty handle, so ending does not
     // free the self-allocated byte stream: the caller has to.
     ASSERT_EQ(cstream_stdio_set(&c), 0);

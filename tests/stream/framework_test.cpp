@@ -73,17 +73,19 @@ TEST(Framework, StatusRulesAndStopping)
 
 TEST(Framework, SelfAllocatedObjectsGoThroughTheSlotAndAreFreedOnce)
 {
+    for (auto end : {stream_end, _stream_end}) {
+        Script sc;
+        ASSERT_EQ(stream_set(nullptr, &sc, &script_fnclst, nullptr), 0);
+        st_stream *s = stkptr(nullptr, nullptr);
+        ASSERT_NE(s, nullptr);
+        EXPECT_EQ(s->flg, STM_OPN | STM_SLF);
+        EXPECT_EQ(stkptr(nullptr, nullptr), nullptr) << "taken once";
+        __rtn = 1;
+        EXPECT_EQ(end(s), 0);
+        EXPECT_EQ(__rtn, 1) << "ending leaves the caller's status alone";
+        EXPECT_EQ(sc.ends, 1); // s is freed now: ASan reports a second free or a leak
+    }
     Script sc;
-    ASSERT_EQ(stream_set(nullptr, &sc, &script_fnclst, nullptr), 0);
-    st_stream *s = stkptr(nullptr, nullptr);
-    ASSERT_NE(s, nullptr);
-    EXPECT_EQ(s->flg, STM_OPN | STM_SLF);
-    EXPECT_EQ(stkptr(nullptr, nullptr), nullptr) << "taken once";
-    __rtn = 1;
-    EXPECT_EQ(stream_end(s), 0);
-    EXPECT_EQ(__rtn, 1) << "ending leaves the caller's status alone";
-    EXPECT_EQ(sc.ends, 1); // s is freed now: ASan reports a second free or a leak
-
     __mem_fail_at(1);
     EXPECT_EQ(stream_set(nullptr, &sc, &script_fnclst, nullptr), -1);
     __mem_fail_at(0);
