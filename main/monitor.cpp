@@ -1,5 +1,12 @@
 // The monitor cycle: run the command, compare its rows with the previous
 // run's, report the differences, wait, and again.
+//
+// Every row lives in one map under its key. Its value holds the number of
+// the last run that saw it, its watched values and its last line, so a
+// line costs one search: a row of the previous run is marked seen by this
+// run and updated in place, a row already seen by this run is a duplicate
+// key ("+" again), a missing one is new. After the command has ended, one
+// walk in key order reports the rows this run did not see and deletes them.
 #include "main/rundif.h"
 
 #include "base/os/os.h"
@@ -11,12 +18,9 @@
 
 namespace {
 
-// A growing text: the current line or the current column. The cycle
-// appends to it directly; its stream appends one character per push, for
-// cstream_cpy_str. An append that cannot grow the text stops the stream,
-// as a failed push stops any stream, until the text is emptied. Emptying
-// keeps the memory, so a line costs no allocation once the texts are long
-// enough.
+// A growing text. The cycle appends to it directly; its stream appends one
+// character per push, for cstream_cpy_str. Emptying keeps the memory, so a
+// line costs no allocation once the texts are long enough.
 struct st_text {
     st_stream stm; // pushes append one character
     char *txt;     // the text so far, always terminated
@@ -24,43 +28,61 @@ struct st_text {
     size_t cap;    // bytes allocated
 };
 
-constexpr size_t TEXT_CAP0 = 16; // bytes of a new text
-
-// The columns of the current line: column n is the text at ara + ofs[n] for
-// n below cnt. Emptying keeps the memory.
-struct st_columns {
-    char *ara;       // the column texts one after another, each terminated
-    size_t len, cap; // bytes used and allocated in ara
-    size_t *ofs;     // where each column's text starts in ara
-    size_t ofs_cap;  // entries allocated in ofs
-    int32_t cnt;     // columns stored
+// The line being read: its bytes and where its columns lie in them.
+struct st_line {
+    st_text txt;     // every character but the line feed (separators, CR too)
+    size_t *col;     // column k is the bytes from col[2k] to col[2k + 1]
+    size_t col_cap;  // entries allocated in col
+    int32_t col_cnt; // columns stored
+    size_t col_bgn;  // where the column being read starts
+    bool sep_seen;   // the last character was a separator
 };
 
 // The items of one run.
 struct st_run {
     st_settings *set;
-    st_vmap *cur;   // rows of this run
-    st_vmap *prv;   // rows of the previous run not seen again yet
+    st_vmap *rows;  // every row, keyed by its row key
+    uint32_t no;    // this run's number, stored in the rows it sees
     char pfx[32];   // time prefix, or empty
     st_stream chr;  // characters of the command's output
-    st_columns col; // columns of the current line, by number
-    st_text lin;    // the current line
-    st_text cln;    // the current column; also builds the row key
-    int32_t col_no; // number of the next column to store
-    bool sep_seen;  // the last character was a separator
+    st_line lin;    // the current line
+    st_text key;    // the current row key
+    st_text val;    // the current row value
+    void **gone;    // rows found vanished, deleted after the walk
+    size_t gone_cap;
 };
 
 } // namespace
 
-// Appends one byte; -1 when the text cannot grow (it stays as it was).
-static int32_t text_byte(st_text *t, char b)
+// The datum of a row value, raw bytes read and written with memcpy:
+//   offset 0                  uint32  number of the last run that saw the row
+//   offset 4                  int64   the watched values, in watch order
+//   offset 4 + 8 * watches    char    the line, terminated
+constexpr size_t ROW_NO = 0, ROW_WTC = 4;
+constexpr uint32_t UNITS = 4096;    // characters taken from the decoder at once
+constexpr size_t TEXT_CAP0 = 64;    // bytes of a new text
+
+static size_t row_line(const st_settings *set)
 {
-    if (t->len + 2 > t->cap) {
-        size_t cap = t->cap * 2 > t->len + 2 ? t->cap * 2 : t->len + 2;
-        RTN_TRY(_realloc(&t->txt, cap));
-        t->cap = cap;
-    }
-    t->txt[t->len++] = b;
+    return ROW_WTC + 8 * (size_t)set->wtc_cnt;
+}
+
+// Makes room for n more bytes; -1 when the text cannot grow (it stays).
+static int32_t text_room(st_text *t, size_t n)
+{
+    if (t->len + n + 1 <= t->cap)
+        return 0;
+    size_t cap = t->cap * 2 > t->len + n + 1 ? t->cap * 2 : t->len + n + 1;
+    RTN_TRY(_realloc(&t->txt, cap));
+    t->cap = cap;
+    return 0;
+}
+
+static int32_t text_bytes(st_text *t, const void *b, size_t n)
+{
+    RTN_TRY(text_room(t, n));
+    std::memcpy(t->txt + t->len, b, n);
+    t->len += n;
     t->txt[t->len] = '\0';
     return 0;
 }
@@ -69,12 +91,14 @@ static int32_t text_byte(st_text *t, char b)
 // them: the low byte, then each next byte until one is zero.
 static int32_t text_chr(st_text *t, int32_t chr)
 {
+    char b[4];
+    size_t n = 0;
     uint32_t c = static_cast<uint32_t>(chr);
     do {
-        RTN_TRY(text_byte(t, static_cast<char>(c & 0xff)));
+        b[n++] = static_cast<char>(c & 0xff);
         c >>= 8;
-    } while (c & 0xff);
-    return 0;
+    } while (c & 0xff && n < sizeof b);
+    return text_bytes(t, b, n);
 }
 
 static int32_t text_stm_psh(void *hdl, const void *unit)
@@ -86,18 +110,6 @@ static int32_t text_stm_psh(void *hdl, const void *unit)
 
 static const st_stream_fnc text_fnclst = {nullptr, text_stm_psh, nullptr,
                                           nullptr, nullptr,      nullptr};
-
-// The cycle's own append: a stopped text takes nothing more. A one-byte
-// character that fits is stored at once, as every character of most lines.
-static inline void text_add(st_text *t, int32_t chr)
-{
-    if ((chr & ~0xff) == 0 && t->len + 2 <= t->cap && !(t->stm.flg & STM_STP)) {
-        t->txt[t->len++] = static_cast<char>(chr);
-        t->txt[t->len] = '\0';
-    } else if (!(t->stm.flg & STM_STP) && text_chr(t, chr) != 0) {
-        t->stm.flg |= STM_STP;
-    }
-}
 
 static int32_t text_new(st_text *t)
 {
@@ -111,51 +123,13 @@ static void text_end(st_text *t)
 {
     stream_end(&t->stm);
     _free(&t->txt);
-    t->txt = nullptr;
 }
 
-// Empties the text, keeping its memory; the stream takes pushes again.
 static void text_clr(st_text *t)
 {
     t->len = 0;
     t->txt[0] = '\0';
     t->stm.flg &= ~STM_STP;
-}
-
-// Grows a block of cnt elements of siz bytes to hold at least need.
-static int32_t grow(void *slot, size_t *cnt, size_t need, size_t siz)
-{
-    if (need <= *cnt)
-        return 0;
-    size_t n = *cnt * 2 > need ? *cnt * 2 : need < 64 ? 64 : need;
-    RTN_TRY(_realloc(slot, n * siz));
-    *cnt = n;
-    return 0;
-}
-
-// Stores a copy of txt as the next column; -1 when memory runs out.
-static int32_t columns_add(st_columns *c, const char *txt)
-{
-    size_t n = std::strlen(txt) + 1;
-    RTN_TRY(grow(&c->ara, &c->cap, c->len + n, 1));
-    RTN_TRY(grow(&c->ofs, &c->ofs_cap, static_cast<size_t>(c->cnt) + 1, sizeof *c->ofs));
-    std::memcpy(c->ara + c->len, txt, n);
-    c->ofs[c->cnt++] = c->len;
-    c->len += n;
-    return 0;
-}
-
-static void columns_clr(st_columns *c)
-{
-    c->len = 0;
-    c->cnt = 0;
-}
-
-static void columns_end(st_columns *c)
-{
-    _free(&c->ara);
-    _free(&c->ofs);
-    *c = {};
 }
 
 // Writes one report line to fp and flushes it; false when fp did not take it.
@@ -182,26 +156,47 @@ static int32_t report(st_run *r, const char *fmt, int mark, const char *txt)
     return con_ok ? rtn_ok() : rtn_fail();
 }
 
-// Text of column n of the current line, or none when the line has none.
-static const char *column(const st_run *r, int32_t n)
+// Stores the column from col_bgn to end.
+static int32_t line_column(st_line *l, size_t end)
 {
-    return n >= 0 && n < r->col.cnt ? r->col.ara + r->col.ofs[n] : nullptr;
+    size_t need = 2 * (size_t)l->col_cnt + 2;
+    if (need > l->col_cap) {
+        size_t cap = l->col_cap * 2 > need ? l->col_cap * 2 : 64;
+        RTN_TRY(_realloc(&l->col, cap * sizeof *l->col));
+        l->col_cap = cap;
+    }
+    l->col[2 * l->col_cnt] = l->col_bgn;
+    l->col[2 * l->col_cnt + 1] = end;
+    l->col_cnt++;
+    return 0;
 }
 
-// Stores the column text under the next column number and starts a new one.
-static int32_t store_column(st_run *r)
+static void line_clr(st_line *l)
 {
-    RTN_TRY(columns_add(&r->col, r->cln.txt));
-    r->col_no++;
-    text_clr(&r->cln);
-    return rtn_ok();
+    text_clr(&l->txt);
+    l->col_cnt = 0;
+    l->col_bgn = 0;
+    l->sep_seen = false;
 }
 
-static bool excluded(st_run *r)
+// Column n of the current line as a text: its bytes up to the first NUL
+// (texts end there); none when the line has no column n. *len gets the
+// text's length.
+static char *column(const st_run *r, int32_t n, size_t *len)
+{
+    if (n < 0 || n >= r->lin.col_cnt)
+        return nullptr;
+    char *b = r->lin.txt.txt + r->lin.col[2 * n];
+    *len = strnlen(b, r->lin.col[2 * n + 1] - r->lin.col[2 * n]);
+    return b;
+}
+
+static bool excluded(const st_run *r)
 {
     for (int32_t i = 0; i < r->set->exc_cnt; i++) {
-        const char *t = column(r, r->set->exc[i].col);
-        if (t && strcmp(t, r->set->exc[i].txt) == 0)
+        size_t n;
+        const char *t = column(r, r->set->exc[i].col, &n);
+        if (t && n == strlen(r->set->exc[i].txt) && memcmp(t, r->set->exc[i].txt, n) == 0)
             return true;
     }
     return false;
@@ -209,146 +204,227 @@ static bool excluded(st_run *r)
 
 // Appends a column text to the row key as a character copy would. Bytes
 // below 0x80 decode to themselves in every console decoding, so an ASCII
-// text is appended byte by byte; any other goes through the decoder.
-static void key_add(st_text *t, const char *s)
+// text is appended as it is; any other goes through the decoder.
+static int32_t key_add(st_text *k, char *s, size_t n)
 {
-    size_t n = 0;
-    while (s[n] && !(s[n] & 0x80))
-        n++;
-    if (s[n]) {
-        cstream_cpy_str(&t->stm, s);
-        return;
-    }
-    for (size_t i = 0; i < n; i++)
-        text_add(t, static_cast<uint8_t>(s[i]));
+    size_t i = 0;
+    while (i < n && !(s[i] & 0x80))
+        i++;
+    if (i == n)
+        return text_bytes(k, s, n);
+    char keep = s[n];
+    s[n] = '\0';
+    cstream_cpy_str(&k->stm, s);
+    s[n] = keep;
+    return (k->stm.flg & STM_STP) ? rtn_fail() : rtn_ok();
 }
 
 // The row key: the whole line, or the key columns each followed by the
-// separator, built in the (empty) column text.
-static const char *row_key(st_run *r)
+// separator.
+static int32_t row_key(st_run *r, const char **key)
 {
+    *key = r->lin.txt.txt;
     if (r->set->key_cnt == 0)
-        return r->lin.txt;
-    int32_t sep = r->set->sep;
+        return rtn_ok();
+    text_clr(&r->key);
     for (int32_t i = 0; i < r->set->key_cnt; i++) {
-        const char *t = column(r, r->set->key[i]);
-        key_add(&r->cln, t ? t : "");
-        text_add(&r->cln, sep);
+        size_t n = 0;
+        char *t = column(r, r->set->key[i], &n);
+        if (t)
+            RTN_TRY(key_add(&r->key, t, n));
+        RTN_TRY(text_chr(&r->key, r->set->sep));
     }
-    return r->cln.txt;
+    *key = r->key.txt;
+    return rtn_ok();
 }
 
-// Stores the watched values under the new row and compares them with the
-// previous row's; returns the mark ('*' on a band change, else mark).
-static int32_t watch(st_run *r, void *row, void *old_row, int *mark)
+// Decimal value of a column: leading blanks, optional sign, digits; no
+// digits gives 0; clamped to the signed 64-bit range.
+static int64_t column_value(const st_run *r, int32_t n)
+{
+    size_t len = 0;
+    char *t = column(r, n, &len);
+    if (!t)
+        return 0;
+    char keep = t[len];
+    t[len] = '\0';
+    long long v = strtoll(t, nullptr, 10);
+    t[len] = keep;
+    return v;
+}
+
+// The row value of the current line, built in r->val: this run's number,
+// the watched values and the line.
+static int32_t row_value(st_run *r)
+{
+    text_clr(&r->val);
+    RTN_TRY(text_bytes(&r->val, &r->no, sizeof r->no));
+    for (int32_t i = 0; i < r->set->wtc_cnt; i++) {
+        int64_t v = column_value(r, r->set->wtc[i].col);
+        RTN_TRY(text_bytes(&r->val, &v, sizeof v));
+    }
+    return text_bytes(&r->val, r->lin.txt.txt, strlen(r->lin.txt.txt) + 1);
+}
+
+// The mark of a row seen in the previous run: '*' when a watched value
+// moved into another band, else none.
+static int watch_mark(const st_run *r, const char *old)
 {
     for (int32_t i = 0; i < r->set->wtc_cnt; i++) {
-        const st_watch *w = &r->set->wtc[i];
-        const char *t = column(r, w->col);
-        int32_t v = settings_dec(t ? t : "");
-        TOOL_TRY(vmap_put_int_int(r->cur, row, w->col, v, 0));
-        if (!old_row || *mark)
-            continue;
-        int32_t old = 0;
-        if (vmap_get_int_int(r->prv, old_row, w->col, &old) != 0)
-            old = 0;
-        if (v / w->scl != old / w->scl)
-            *mark = '*';
+        int64_t v, o, scl = r->set->wtc[i].scl;
+        std::memcpy(&v, r->val.txt + ROW_WTC + 8 * (size_t)i, sizeof v);
+        std::memcpy(&o, old + ROW_WTC + 8 * (size_t)i, sizeof o);
+        if (v / scl != o / scl)
+            return '*';
     }
-    return rtn_ok();
+    return 0;
+}
+
+// Stores the row value under key (replacing the value of a present key).
+static int32_t put_row(st_run *r, const char *key)
+{
+    st_vtyp_prm pr[2] = {};
+    pr[0].flg = VTYP_STR;
+    pr[0].dat = key;
+    pr[1].flg = VTYP_UDF;
+    pr[1].dat = r->val.txt;
+    pr[1].siz = (uint32_t)r->val.len;
+    return _vmap_put(r->rows, pr, nullptr, 0);
 }
 
 // Compares and stores a complete line.
 static int32_t compare_line(st_run *r)
 {
-    const char *key = row_key(r);
-    void *old_row = nullptr, *row = nullptr;
-    int mark = 0;
-    if (vmap_ref_str(r->prv, nullptr, key, &old_row) != 0) {
-        old_row = nullptr;
-        mark = '+';
+    const char *key;
+    void *row = nullptr, *val = nullptr;
+    char *old = nullptr;
+    uint32_t siz = 0, no = 0;
+    int mark = '+';
+    RTN_TRY(row_key(r, &key));
+    RTN_TRY(row_value(r));
+    if (vmap_ref_str(r->rows, nullptr, key, &row) == 0 && vtyp_get_lnk(row, &val, 0) == 0 &&
+        vtyp_ref_lnk_val(row, 0, &old) == 0 && vtyp_get_siz(val, &siz) == 0) {
+        std::memcpy(&no, old + ROW_NO, sizeof no);
+        if (no != r->no) // seen in the previous run, not yet in this one
+            mark = watch_mark(r, old);
+    } else {
+        old = nullptr;
     }
-    TOOL_TRY(_vmap_put_str_str(r->cur, nullptr, key, r->lin.txt, &row, 0));
-    RTN_TRY(watch(r, row, old_row, &mark));
-    if (old_row)
-        TOOL_TRY(_vmap_del_nod(r->prv, old_row, 1));
+    if (old && siz == r->val.len)
+        std::memcpy(old, r->val.txt, siz); // same size: updated in place
+    else
+        TOOL_TRY(put_row(r, key));
     if (mark)
-        RTN_TRY(report(r, "%c %s%s\n", mark, r->lin.txt));
+        RTN_TRY(report(r, "%c %s%s\n", mark, r->lin.txt.txt));
     return rtn_ok();
 }
 
 static int32_t end_line(st_run *r)
 {
-    if (r->cln.txt[0])
-        RTN_TRY(store_column(r));
+    st_line *l = &r->lin;
+    if (l->txt.len > l->col_bgn)
+        RTN_TRY(line_column(l, l->txt.len));
     if (!excluded(r))
         RTN_TRY(compare_line(r));
-    text_clr(&r->lin);
-    text_clr(&r->cln);
-    r->sep_seen = false;
-    r->col_no = 0;
-    columns_clr(&r->col);
+    line_clr(l);
     return rtn_ok();
 }
 
+// Takes one character of the line: a separator ends the column being read
+// (a run of separators counts as one; an empty column 0 is kept).
 static int32_t add_char(st_run *r, int32_t c)
 {
-    text_add(&r->lin, c);
+    st_line *l = &r->lin;
+    size_t end = l->txt.len;
+    if ((c & ~0x7f) == 0 && end + 2 <= l->txt.cap) {
+        l->txt.txt[end] = static_cast<char>(c);
+        l->txt.txt[++l->txt.len] = '\0';
+    } else {
+        RTN_TRY(text_chr(&l->txt, c));
+    }
     if (c != r->set->sep) {
-        r->sep_seen = false;
-        text_add(&r->cln, c);
+        l->sep_seen = false;
         return 0;
     }
-    if (r->sep_seen)
-        return 0;
-    r->sep_seen = true;
-    return store_column(r);
+    if (!l->sep_seen)
+        RTN_TRY(line_column(l, end));
+    l->sep_seen = true;
+    l->col_bgn = l->txt.len;
+    return 0;
 }
 
 // Reads the command's output to its end; 0 at the end of the output or on a
 // read error, else the failure that ends monitoring.
 static int32_t read_output(st_run *r)
 {
-    int32_t c = 0;
-    while (stream_pop(&r->chr, &c) == 0) {
-        if (c == '\n' ? end_line(r) != 0 : add_char(r, c) != 0)
-            return __rtn;
-        c = 0;
-    }
+    int32_t units[UNITS];
+    uint32_t got = 0;
+    int32_t rc;
+    do {
+        rc = stream_pop_blk(&r->chr, units, UNITS, &got);
+        for (uint32_t i = 0; i < got; i++)
+            if (units[i] == '\n' ? end_line(r) != 0 : add_char(r, units[i]) != 0)
+                return __rtn;
+    } while (rc == 0);
     return os_stop_sig() ? rtn_fail() : rtn_ok();
 }
 
-// Writes "-" lines for the rows of the previous run that were not seen.
+// Notes a vanished row for deletion after the walk.
+static int32_t gone_add(st_run *r, size_t n, void *row)
+{
+    if (n == r->gone_cap) {
+        size_t cap = n ? 2 * n : 256;
+        RTN_TRY(_realloc(&r->gone, cap * sizeof *r->gone));
+        r->gone_cap = cap;
+    }
+    r->gone[n] = row;
+    return 0;
+}
+
+// Writes "-" lines, in key order, for the rows this run did not see, then
+// deletes them.
 static int32_t report_vanished(st_run *r)
 {
     st_vmap_rng_itr itr;
     void *row = nullptr;
+    size_t n = 0;
     int32_t rc = 0;
-    vmap_rng_pop_set(r->prv, nullptr, 0, &itr);
+    vmap_rng_pop_set(r->rows, nullptr, 0, &itr);
     while (rc == 0 && vmap_rng_pop(&itr, &row, 0) == 0) {
-        char *txt = nullptr;
-        if (vtyp_ref_lnk_val(row, 0, &txt) != 0)
+        char *dat = nullptr;
+        uint32_t no;
+        if (vtyp_ref_lnk_val(row, 0, &dat) != 0)
             continue;
-        rc = report(r, "- %s%s\n", 0, txt);
+        std::memcpy(&no, dat + ROW_NO, sizeof no);
+        if (no == r->no)
+            continue;
+        rc = gone_add(r, n++, row);
+        if (rc == 0)
+            rc = report(r, "- %s%s\n", 0, dat + row_line(r->set));
     }
     vmap_rng_pop_end(&itr);
-    return rc ? rtn_fail() : rtn_ok();
+    for (size_t i = 0; rc == 0 && i < n; i++)
+        rc = _vmap_del_nod(r->rows, r->gone[i], 0);
+    return rc ? rtn_keep() : rtn_ok();
 }
 
 static int32_t start_run(st_run *r)
 {
     TOOL_TRY(stream_prc_set(nullptr, r->set->cmd, PRC_STDOUT));
     TOOL_TRY(cstream_console_btoc_set(&r->chr, nullptr));
-    TOOL_TRY(text_new(&r->lin));
-    TOOL_TRY(text_new(&r->cln));
+    TOOL_TRY(text_new(&r->lin.txt));
+    TOOL_TRY(text_new(&r->key));
+    TOOL_TRY(text_new(&r->val));
     return rtn_ok();
 }
 
 static void end_run(st_run *r)
 {
-    text_end(&r->cln);
-    text_end(&r->lin);
-    columns_end(&r->col);
+    text_end(&r->val);
+    text_end(&r->key);
+    text_end(&r->lin.txt);
+    _free(&r->lin.col);
+    _free(&r->gone);
     stream_end(&r->chr);
 }
 
@@ -356,8 +432,8 @@ int32_t monitor_run(st_settings *set, st_generations *gen, time_t now) noexcept
 {
     st_run r = {};
     r.set = set;
-    r.cur = &gen->map[gen->idx % 2];
-    r.prv = &gen->map[(gen->idx + 1) % 2];
+    r.rows = &gen->rows;
+    r.no = gen->run + 1;
     if (set->tim) {
         struct tm tm;
         strftime(r.pfx, sizeof r.pfx, "%Y/%m/%d %H:%M:%S ", localtime_r(&now, &tm));
@@ -365,28 +441,26 @@ int32_t monitor_run(st_settings *set, st_generations *gen, time_t now) noexcept
     int32_t rc = start_run(&r);
     if (rc == 0)
         rc = read_output(&r);
+    stream_end(&r.chr); // the command has ended: its process is gone
+    if (rc == 0)
+        rc = report_vanished(&r);
     end_run(&r);
     if (rc != 0)
         return rc;
-    RTN_TRY(report_vanished(&r));
-    vmap_end(r.prv);
-    TOOL_TRY(vmap_set(r.prv, VMAP_NST));
-    gen->idx = (gen->idx + 1) % 2;
+    gen->run = r.no;
     return rtn_ok();
 }
 
 int32_t generations_set(st_generations *gen) noexcept
 {
-    gen->idx = 0;
-    TOOL_TRY(vmap_set(&gen->map[0], VMAP_NST));
-    TOOL_TRY(vmap_set(&gen->map[1], VMAP_NST));
+    gen->run = 0;
+    TOOL_TRY(vmap_set(&gen->rows, 0));
     return rtn_ok();
 }
 
 void generations_end(st_generations *gen) noexcept
 {
-    vmap_end(&gen->map[0]);
-    vmap_end(&gen->map[1]);
+    vmap_end(&gen->rows);
 }
 
 int32_t monitor_cycle(st_settings *set, st_generations *gen) noexcept

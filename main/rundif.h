@@ -57,10 +57,11 @@ struct st_settings {
     uint8_t fil_bad;             // the file's last open, write or close failed (told once)
 };
 
-// Rows of the current and the previous run.
+// The rows of the runs: one map keyed by the row key, whose values carry
+// the number of the last run that saw the row.
 struct st_generations {
-    st_vmap map[2]; // nested variant maps
-    uint32_t idx;   // map[idx % 2] is current, map[(idx + 1) % 2] previous
+    st_vmap rows; // row key -> last run, watched values, line
+    uint32_t run; // runs completed
 };
 
 // Decimal value of a text: leading blanks, optional sign, digits; stops at
@@ -84,12 +85,12 @@ void settings_close_file(st_settings *set) noexcept;
 // fail, one when it works again.
 void settings_file_result(st_settings *set, bool ok, int err) noexcept;
 
-// Creates both generation maps, empty.
+// Creates the row map, empty.
 int32_t generations_set(st_generations *gen) noexcept;
 void generations_end(st_generations *gen) noexcept;
 
 // One run of the command: reads its output, reports "+", "*" and "-" lines
-// stamped with now, and swaps the generations. 0, or the failure that must
+// stamped with now, and keeps the rows it saw. 0, or the failure that must
 // end monitoring (the end of the command's output only ends the run).
 int32_t monitor_run(st_settings *set, st_generations *gen, time_t now) noexcept;
 

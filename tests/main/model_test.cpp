@@ -18,15 +18,11 @@
 namespace
 {
 
-// Watched values are read as signed 64-bit and clamped only beyond that
-// range. The run still reads them as signed 32-bit, clamped; set this to
-// true once it reads 64 bits (the fixed case below then expects "*").
-constexpr bool kWide64 = false;
-
-// Decimal value of a column: leading blanks, optional sign, digits, clamped.
+// Decimal value of a column: leading blanks, optional sign, digits, clamped
+// to the signed 64-bit range.
 int64_t model_dec(const std::string &s)
 {
-    const uint64_t top = kWide64 ? uint64_t(INT64_MAX) : uint64_t(INT32_MAX);
+    const uint64_t top = uint64_t(INT64_MAX);
     size_t i = s.find_first_not_of(' ');
     if (i == std::string::npos)
         return 0;
@@ -265,12 +261,12 @@ TEST(MonitorModel, WatchedValuesBeyond32Bits)
     const std::vector<std::string> outs = {"p 2147483648\n", "p 4294967296\n", "p 4294967297\n",
                                            "p -4294967297\n"};
     rig.check(outs);
-    // The model itself: byte counts above 2^31 move bands only when wide.
+    // The model itself: byte counts above 2^31 still move bands (a 32-bit
+    // reading clamped them all to one value).
     Model m{rig.set};
     for (const std::string &o : outs)
         m.run(o);
-    EXPECT_EQ(m.rep, kWide64 ? "+ p 2147483648\n* p 4294967296\n* p 4294967297\n* p -4294967297\n"
-                             : "+ p 2147483648\n* p -4294967297\n");
+    EXPECT_EQ(m.rep, "+ p 2147483648\n* p 4294967296\n* p 4294967297\n* p -4294967297\n");
 }
 
 } // namespace
