@@ -1,12 +1,18 @@
 // Streams: bytes per second through the character decoders over a string
 // byte stream, the cost of building a text through cstream_vstr_set (it
 // must grow linearly), and the tool's per-line path: decode each character,
-// push it into a fresh line text, end the line at each line feed.
+// push it into a fresh line text, end the line at each line feed. And 5 MB
+// of a command's output through the console's decoder over the process
+// stream, with single pops and with block pops.
+#include "base/os/os.h"
 #include "base/stream/stream.h"
 
 #include <benchmark/benchmark.h>
 
+#include <clocale>
+#include <cstdio>
 #include <string>
+#include <unistd.h>
 
 namespace
 {
@@ -87,6 +93,39 @@ void BM_lines(benchmark::State &state, bool utf8)
 }
 BENCHMARK_CAPTURE(BM_lines, sjis, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_lines, utf8, true)->Unit(benchmark::kMillisecond);
+
+// 5 MB of sample text in the console's encoding, read back through
+// `head -c` and the console's decoder: one pop per character, or block pops
+// of up to 4096 characters.
+void BM_process(benchmark::State &state, bool blk)
+{
+    setlocale(LC_CTYPE, "");
+    const bool utf8 = cstream_console_utf8();
+    const std::string s = sample(5 << 20, utf8);
+    char path[] = "/tmp/bench_streams_XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0 || write(fd, s.data(), s.size()) != static_cast<ssize_t>(s.size())) {
+        state.SkipWithError("cannot write the sample file");
+        return;
+    }
+    close(fd);
+    const std::string cmd = "head -c " + std::to_string(s.size()) + " " + path;
+    static int32_t u[4096];
+    for (auto _ : state) {
+        st_stream c;
+        stream_prc_set(nullptr, cmd.c_str(), PRC_STDOUT);
+        cstream_console_btoc_set(&c, nullptr);
+        uint32_t got = 0;
+        while ((blk ? stream_pop_blk(&c, u, 4096, &got) : stream_pop(&c, u)) == 0)
+            benchmark::DoNotOptimize(u[0]);
+        stream_end(&c);
+    }
+    unlink(path);
+    state.SetLabel(utf8 ? "utf8" : "sjis");
+    state.SetBytesProcessed(state.iterations() * s.size());
+}
+BENCHMARK_CAPTURE(BM_process, single, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_process, block, true)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -25,8 +25,8 @@ int32_t stream_set(st_stream *stm, void *hdl, const st_stream_fnc *lst, st_itfmn
     return rtn_ok();
 }
 
-int32_t stream_set_blk(st_stream *stm, void *hdl, const st_stream_fnc_blk *lst,
-                       st_itfmng_rcd *rcd, uint8_t flg) noexcept
+int32_t stream_set_blk(st_stream *stm, void *hdl, const st_stream_fnc_blk *lst, st_itfmng_rcd *rcd,
+                       uint8_t flg) noexcept
 {
     if (!lst)
         return rtn_fail();

@@ -88,8 +88,8 @@ int32_t stream_set(st_stream *stm, void *hdl, const st_stream_fnc *lst,
 
 // As stream_set over lst->fnc with STM_BLK and the extra bits flg (STM_SLT)
 // set on the object, also on one parked in the hand-off slot.
-int32_t stream_set_blk(st_stream *stm, void *hdl, const st_stream_fnc_blk *lst,
-                       st_itfmng_rcd *rcd, uint8_t flg) noexcept;
+int32_t stream_set_blk(st_stream *stm, void *hdl, const st_stream_fnc_blk *lst, st_itfmng_rcd *rcd,
+                       uint8_t flg) noexcept;
 
 // One unit out of the stream into unit. 0; 1 for no more data; a failure
 // passed on from the kind. -1 without calling the kind when the stream is
