@@ -19,7 +19,7 @@
 namespace
 {
 
-constexpr size_t TOTAL = 64u << 20; // bytes per transfer
+constexpr size_t TOTAL = 64u << 20;   // bytes per transfer
 constexpr uint32_t BLOCK = 64u << 10; // area and block size
 
 int port_of(int fd)
@@ -31,7 +31,8 @@ int port_of(int fd)
 }
 
 // Runs send_all in a child process and returns its exit status.
-template <class F> pid_t sender(F send_all)
+template <class F>
+pid_t sender(F send_all)
 {
     pid_t pid = fork();
     if (pid == 0)

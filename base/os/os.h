@@ -275,7 +275,7 @@ int32_t _pthrmv(const char *root, int32_t rmv_root) noexcept;
 // unless a stop was requested (os_stop_sig), which fails it.
 // ---------------------------------------------------------------------------
 
-enum : uint8_t {         /* _sck_flg */
+enum : uint8_t {       /* _sck_flg */
     SCK_STARTED = 0x1, // _sck_ini has run and _sck_end has not (nothing to start on Linux)
     SCK_HOOKED = 0x2,  // _sck_end is registered to run at exit
 };
@@ -465,15 +465,15 @@ int32_t _udp_con_fls(st_udp_con *con) noexcept;
 // for at least one byte), with speed and framing from the settings word.
 // ---------------------------------------------------------------------------
 
-enum : uint32_t {           /* st_dev_con::set, the settings word */
-    DEV_DAT = 0x0000000f,   // half the data bits (3: 6 bits, 4: 8 bits); 0 means 8
-    DEV_PAR = 0x00000030,   // parity field: 0 none
+enum : uint32_t {             /* st_dev_con::set, the settings word */
+    DEV_DAT = 0x0000000f,     // half the data bits (3: 6 bits, 4: 8 bits); 0 means 8
+    DEV_PAR = 0x00000030,     // parity field: 0 none
     DEV_PAR_ODD = 0x00000010, // odd parity, checked on input
     DEV_PAR_EVN = 0x00000020, // even parity, checked on input
-    DEV_STP = 0x00000300,   // stop-bit field: 0 one
-    DEV_STP_15 = 0x00000100, // one and a half stop bits (refused: a tty cannot)
-    DEV_STP_2 = 0x00000200, // two stop bits
-    DEV_OVL = 0x00010000,   // overlapped: access operation 1 hands out the port
+    DEV_STP = 0x00000300,     // stop-bit field: 0 one
+    DEV_STP_15 = 0x00000100,  // one and a half stop bits (refused: a tty cannot)
+    DEV_STP_2 = 0x00000200,   // two stop bits
+    DEV_OVL = 0x00010000,     // overlapped: access operation 1 hands out the port
 };
 
 // A serial port with a receive area and a send area.

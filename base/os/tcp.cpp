@@ -255,8 +255,8 @@ int32_t con_pop(void *hdl, void *unit)
 
 int32_t con_pop_blk(void *hdl, void *units, uint32_t max, uint32_t *got)
 {
-    if (_tcp_con_pop_blk(static_cast<st_tcp_con *>(hdl), static_cast<uint8_t *>(units), max,
-                         got) != 0)
+    if (_tcp_con_pop_blk(static_cast<st_tcp_con *>(hdl), static_cast<uint8_t *>(units), max, got) !=
+        0)
         return rtn_keep();
     return 0;
 }
@@ -300,8 +300,8 @@ st_itfmng_rcd *tcp_record(uint32_t *id, const char *itf, const char *acs, size_t
     return itfmng_get(*id, acs, len, &rcd) == 0 ? rcd : nullptr;
 }
 
-const st_stream_fnc_blk con_fnc_blk = {
-    {con_pop, con_psh, con_end, nullptr, con_fls, con_acs_inf}, con_pop_blk};
+const st_stream_fnc_blk con_fnc_blk = {{con_pop, con_psh, con_end, nullptr, con_fls, con_acs_inf},
+                                       con_pop_blk};
 
 // Sets stm up over the open connection con, or ends and frees con.
 int32_t con_stream(st_stream *stm, st_tcp_con *con, st_itfmng_rcd *rcd)
