@@ -31,6 +31,7 @@ struct st_stp {
     st_thr *cur;     // current list: threads still to visit
     st_thr *nxt;     // next list: threads that consumed chr
     st_thr **tal;    // the next list's last link
+    uint32_t num;    // threads in the next list
     bool stp;        // a match without MTC_LNG ended the step
 };
 
@@ -63,7 +64,7 @@ st_thr *thr_new(st_txt_mtc *mtc, const st_trm *nod, uint32_t cnt, uint32_t top)
     else if (_malloc(&t, sizeof *t) != 0)
         return nullptr;
     else
-        mtc->thr_alc++;
+        mtc->alc_cnt++;
     *t = {nullptr, nod, cnt, top, 0};
     return t;
 }
@@ -105,6 +106,7 @@ int32_t tbl_grow(st_txt_mtc *m)
     const uint32_t siz = old ? old * 2 : 64;
     st_txt_mtc_ent *tbl;
     RTN_TRY(_calloc(&tbl, siz, sizeof *tbl));
+    m->alc_cnt++;
     for (uint32_t i = 0; i < old; i++) {
         const st_txt_mtc_ent &e = m->tbl[i];
         if (e.gen != m->tbl_gen)
@@ -120,7 +122,7 @@ int32_t tbl_grow(st_txt_mtc *m)
     return rtn_ok();
 }
 
-// Starts a step's generation of seen states.
+// Starts a generation of seen states for the step.
 void tbl_open(st_txt_mtc *m)
 {
     m->tbl_num = 0;
@@ -131,32 +133,68 @@ void tbl_open(st_txt_mtc *m)
     m->tbl_gen = 1;
 }
 
-// Appends t (which consumed the character) to the next list, unless a
-// thread in the same state is there already.
-int32_t put(st_stp *s, st_thr *t)
+// *dup = the thread in t's state already seen in this step, or none, in
+// which case t is entered. 0 or the allocation's failure.
+int32_t tbl_put(st_txt_mtc *m, st_thr *t, st_thr **dup)
 {
-    st_txt_mtc *m = s->mtc;
-    if ((!m->tbl || m->tbl_num * 2 >= m->tbl_msk) && tbl_grow(m) != 0) {
-        thr_drop(m, t);
-        return rtn_keep();
-    }
+    if ((!m->tbl || m->tbl_num * 2 >= m->tbl_msk))
+        RTN_TRY(tbl_grow(m));
     for (uint32_t i = tbl_slot(t->nod, t->cnt, m->tbl_msk);; i = (i + 1) & m->tbl_msk) {
         st_txt_mtc_ent &e = m->tbl[i];
         if (e.gen != m->tbl_gen) {
             e = {t->nod, t->cnt, m->tbl_gen, t};
             m->tbl_num++;
-            break;
-        }
-        if (e.nod == t->nod && e.cnt == t->cnt) {
-            if ((m->opt & MTC_LNG) && t->top < e.thr->top)
-                e.thr->top = t->top;
-            thr_drop(m, t);
+            *dup = nullptr;
             return 0;
         }
+        if (e.nod == t->nod && e.cnt == t->cnt) {
+            *dup = e.thr;
+            return 0;
+        }
+    }
+}
+
+// The thread in t's state already in the next list, or none (t is then
+// entered in the table once the list is long). A short list is searched
+// as it is; from 8 threads on the table takes over.
+int32_t seen(st_stp *s, st_thr *t, st_thr **dup)
+{
+    constexpr uint32_t SHORT = 8;
+    *dup = nullptr;
+    if (s->num < SHORT) {
+        for (st_thr *x = s->nxt; x && !*dup; x = x->nxt)
+            if (x->nod == t->nod && x->cnt == t->cnt)
+                *dup = x;
+        return 0;
+    }
+    if (s->num == SHORT) {
+        tbl_open(s->mtc);
+        for (st_thr *x = s->nxt; x; x = x->nxt)
+            RTN_TRY(tbl_put(s->mtc, x, dup));
+    }
+    return tbl_put(s->mtc, t, dup);
+}
+
+// Appends t (which consumed the character) to the next list, unless a
+// thread in the same state is there already.
+int32_t put(st_stp *s, st_thr *t)
+{
+    st_txt_mtc *m = s->mtc;
+    st_thr *dup;
+    if (seen(s, t, &dup) != 0) {
+        thr_drop(m, t);
+        return rtn_keep();
+    }
+    if (dup) {
+        if ((m->opt & MTC_LNG) && t->top < dup->top)
+            dup->top = t->top;
+        thr_drop(m, t);
+        return 0;
     }
     t->nxt = nullptr;
     *s->tal = t;
     s->tal = &t->nxt;
+    s->num++;
     return 0;
 }
 
@@ -446,6 +484,26 @@ bool fst_walk(st_txt_mtc *m, const st_trm *n, int *bud)
     return false;
 }
 
+// The literal ASCII characters that every match starts with: after the
+// start node (no alternatives) and any "^", single characters that are
+// neither optional nor counted.
+void pre_make(st_txt_mtc *m)
+{
+    m->pre_len = 0;
+    const st_trm *n = m->trm;
+    if (n->val)
+        return;
+    for (n = n->nxt; n && (n->grp & TRM_LIN_TOP);)
+        n = n->nxt;
+    for (; n && n->flg == (TRM_CHK | TRM_CHK_END) && !n->grp && n->val && n->val < 0x80 &&
+           m->pre_len < sizeof m->pre;
+         n = n->nxt) {
+        if (n->nxt && (n->nxt->flg & TRM_CNT))
+            break;
+        m->pre[m->pre_len++] = static_cast<char>(n->val);
+    }
+}
+
 // Makes the first-character set of the record's term list once.
 void fst_make(st_txt_mtc *m)
 {
@@ -456,6 +514,7 @@ void fst_make(st_txt_mtc *m)
     int bud = 4096;
     if (fst_walk(m, m->trm, &bud))
         m->fst_flg |= MTC_FST_USE;
+    pre_make(m);
     m->fst_trm = m->trm;
 }
 
@@ -467,6 +526,103 @@ bool fst_has(const st_txt_mtc *m, uint32_t c)
 void line_set(st_txt_mtc *m, uint32_t c)
 {
     m->stt = c == '\n' ? m->stt | MTC_STT_LIN : m->stt & ~MTC_STT_LIN;
+}
+
+// ---------------------------------------------------------------------------
+// Direct reading: when the text is the Shift-JIS decoder over a string
+// stream (as strregexp and cstream_str_set make it), the search decodes the
+// string itself. That gives the same characters and leaves the cursor
+// where single pops would, without two stream calls per character; the end
+// of the string is still read through the stream, which reports it as
+// usual. Any other stream is read one pop at a time.
+// ---------------------------------------------------------------------------
+
+// Lead bytes of a two-byte character, as the decoder reads them.
+bool sjis_lead(unsigned char b)
+{
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEF);
+}
+
+// The string cursor under txt, or none when txt is another kind of stream
+// (the decoder is known by its pop slot, which its block form shares), is
+// counted, has an end pending or cannot be read.
+const char **direct_cursor(st_stream *txt)
+{
+    if (stream_chk(txt) != 0 || txt->fnc_lst->pop != stream_btoc_sjis.pop ||
+        (txt->flg & (STM_CNT | STM_PND | STM_PNE)))
+        return nullptr;
+    st_stream *b = static_cast<st_stream *>(txt->hdl);
+    if (stream_chk(b) != 0 || (b->flg & (STM_CNT | STM_PND | STM_PNE)) ||
+        (b->fnc_lst != &str_stream_fnclst && b->fnc_lst != &_str_stream_fnclst))
+        return nullptr;
+    const char **cur = static_cast<const char **>(b->hdl);
+    return *cur ? cur : nullptr;
+}
+
+// The character at p and its length in bytes; 0 at the end of the string
+// (a lead byte right before it included).
+uint32_t direct_chr(const unsigned char *p, uint32_t *c)
+{
+    if (!sjis_lead(p[0])) {
+        *c = p[0];
+        return p[0] ? 1 : 0;
+    }
+    *c = p[0] | p[1] << 8;
+    return p[1] ? 2 : 0;
+}
+
+// Steps over the characters that cannot start a match (no thread is
+// live): those not in the first set, and those not followed by the rest
+// of the literal start. A byte below 0x80 is always a whole character
+// here, so the literal start compares as bytes; and as no trail byte is a
+// line end, the last byte stepped over tells the line state.
+void direct_skip(st_txt_mtc *m, const char **cur)
+{
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(*cur), *beg = p;
+    uint32_t two = 0; // two-byte characters stepped over
+    for (;;) {
+        const unsigned char b = *p;
+        if (!sjis_lead(b)) {
+            if (b == 0)
+                break;
+            if (((m->fst[b >> 5] >> (b & 31)) & 1) &&
+                (m->pre_len < 2 || (p[1] == static_cast<unsigned char>(m->pre[1]) &&
+                                    !std::strncmp(reinterpret_cast<const char *>(p), m->pre, m->pre_len))))
+                break;
+            p++;
+        } else {
+            if (!p[1] || (m->fst_flg & MTC_FST_BIG))
+                break;
+            p += 2;
+            two++;
+        }
+    }
+    if (p != beg) {
+        m->pos += static_cast<uint32_t>(p - beg) - two;
+        line_set(m, p[-1]);
+    }
+    *cur = reinterpret_cast<const char *>(p);
+}
+
+// The next character of the text: 0 and *c, or non-zero at its end (a
+// character 0 ends it as well). With skip, characters that cannot start a
+// match are stepped over first while no thread is live.
+int32_t text_pop(st_txt_mtc *m, st_stream *txt, const char **cur, bool skip, uint32_t *c)
+{
+    if (cur) {
+        if (skip && !m->thr && !(m->opt & MTC_ONE))
+            direct_skip(m, cur);
+        const uint32_t n = direct_chr(reinterpret_cast<const unsigned char *>(*cur), c);
+        if (n) {
+            *cur += n;
+            return 0;
+        }
+    }
+    int32_t u;
+    if (stream_pop(txt, &u) != 0)
+        return 1;
+    *c = static_cast<uint32_t>(u);
+    return *c ? 0 : 1;
 }
 
 } // namespace
@@ -519,12 +675,11 @@ int32_t txt_mtc_wrd(st_txt_mtc *mtc, uint32_t chr) noexcept
 {
     if (!mtc || !mtc->trm)
         return rtn_fail();
-    st_stp s = {mtc, chr, mtc->thr, nullptr, nullptr, false};
+    st_stp s = {mtc, chr, mtc->thr, nullptr, nullptr, 0, false};
     s.tal = &s.nxt;
     mtc->thr = nullptr;
     int32_t st = 0;
     if (chr) {
-        tbl_open(mtc);
         if (!(mtc->opt & MTC_ONE)) {
             st_thr *t = thr_new(mtc, mtc->trm, 0, mtc->pos);
             if (t)
@@ -558,17 +713,14 @@ int32_t txt_mtc(st_txt_mtc *mtc, st_stream *txt) noexcept
     mtc->stt |= MTC_STT_LIN | (mtc->opt & MTC_ANC ? MTC_STT_ANC : 0);
     fst_make(mtc);
     const bool skip = (mtc->fst_flg & MTC_FST_USE) && !(mtc->stt & MTC_STT_ANC);
-    for (;;) {
-        int32_t c;
-        if (stream_pop(txt, &c) != 0 || c == 0)
-            break;
-        const uint32_t u = static_cast<uint32_t>(c);
-        if (!mtc->thr && skip && ((mtc->opt & MTC_ONE) || !fst_has(mtc, u))) {
-            line_set(mtc, u);
+    const char **cur = direct_cursor(txt);
+    for (uint32_t c; text_pop(mtc, txt, cur, skip, &c) == 0;) {
+        if (skip && !mtc->thr && ((mtc->opt & MTC_ONE) || !fst_has(mtc, c))) {
+            line_set(mtc, c);
             mtc->pos++;
             continue;
         }
-        RTN_TRY(txt_mtc_wrd(mtc, u));
+        RTN_TRY(txt_mtc_wrd(mtc, c));
         if ((mtc->stt & MTC_STT_MTC) && (!mtc->thr || !(mtc->opt & MTC_LNG)))
             return rtn_ok();
     }

@@ -176,7 +176,7 @@ struct st_txt_mtc {
     uint32_t pos;         // position of the next character (characters fed)
     uint8_t stt;          // MTC_STT_* bits
     st_txt_mtc_thr *fre;  // dead threads kept for reuse
-    uint64_t thr_alc;     // threads allocated so far (live or kept)
+    uint64_t alc_cnt;     // allocations made by the engine so far (threads, table)
     st_txt_mtc_ent *tbl;  // seen states of the step (open addressing), or none
     uint32_t tbl_msk;     // slots - 1 (a power of two minus one)
     uint32_t tbl_gen;     // the current step's mark in tbl
@@ -184,6 +184,8 @@ struct st_txt_mtc {
     const st_trm *fst_trm; // the list fst was made for, or none
     uint32_t fst[8];      // characters 0..255 that can start a match (bit set)
     uint8_t fst_flg;      // MTC_FST_* bits
+    uint8_t pre_len;      // length of pre
+    char pre[8];          // ASCII characters every match starts with, or fewer
 };
 static_assert(std::is_standard_layout_v<st_txt_mtc>);
 
@@ -256,5 +258,8 @@ int32_t txt_mtc_wrd(st_txt_mtc *mtc, uint32_t chr) noexcept;
 // ends the text). With MTC_LNG the match is the leftmost one and the
 // longest from there; without it the search stops at the first match
 // completed. 0 with the match in mtc_top / mtc_end; 0x80000001 when the
-// text ends without one; -1 when a step fails.
+// text ends without one; -1 when a step fails. While no attempt is live,
+// characters that cannot start a match are stepped over without the
+// engine; a Shift-JIS stream over a string (cstream_str_set) is decoded in
+// place, its cursor left where single pops would leave it.
 int32_t txt_mtc(st_txt_mtc *mtc, st_stream *txt) noexcept;

@@ -2,7 +2,7 @@
 // of the same language into a small tree, and a backtracking matcher that
 // decides for every start s and end e whether the pattern matches exactly
 // the text [s, e). check() runs the engine and the reference and describes
-// the first difference; the tests and the fuzz target use it.
+// the first difference; the fuzz target and the cross-check test use it.
 #pragma once
 
 #include "base/text/text.h"
