@@ -75,6 +75,7 @@ struct st_prc {
     uint8_t reaped;     // the child has been waited for
     uint8_t last_look;  // the pipes were looked at once more after the exit
     st_itfmng_rcd *rcd; // refills and waits of pops add their time here, or none
+    uint64_t dln;       // tick_get() time from which pops fail instead of waiting; 0 none
     st_prc_buf buf[2];  // read-ahead: [0] standard error, [1] standard output
 };
 
@@ -91,7 +92,7 @@ int32_t _prc_set(st_prc *prc, const char *app, const char *cmd, int32_t mode) no
 // One byte of the child's output, error output first. Waits in 10 ms steps
 // (counted as "system"/"sleep") while the child runs without writing.
 // 1 once the child has exited and both pipes are empty; -1 when the
-// child's state cannot be read.
+// child's state cannot be read or the deadline dln has passed.
 int32_t _prc_pop(st_prc *prc, uint8_t *out) noexcept;
 
 // Up to max bytes of the child's output into out, in the order of single

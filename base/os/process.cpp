@@ -229,6 +229,9 @@ int32_t _prc_pop_blk(st_prc *prc, uint8_t *out, uint32_t max, uint32_t *got) noe
         // its output cannot hold it up.
         if (os_stop_sig())
             return rtn_fail();
+        // A caller's deadline is noticed within one poll step.
+        if (prc->dln && tick_get() >= prc->dln)
+            return rtn_fail();
         if (refill(prc) != 0)
             return __rtn;
     }
