@@ -4,8 +4,9 @@ JOBS      ?= $(shell nproc)
 CMAKE     ?= cmake
 RUN_ARGS  ?= /time /span=2 /key=0:1 ps -e -o comm=,pid=
 FUZZ_SECS ?= 60
+PREFIX    ?= /usr/local
 
-.PHONY: all run test odr bench fuzz format clean
+.PHONY: all run test odr bench fuzz format clean install uninstall
 
 all:
 	$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=Release -DRUNDIF_TESTS=OFF
@@ -39,6 +40,16 @@ fuzz:
 	@set -e; for f in build-fuzz/fuzz_*; do [ -x "$$f" ] || continue; echo "== $$f"; \
 	  mkdir -p build-fuzz/corpus/$$(basename $$f); \
 	  "$$f" -max_total_time=$(FUZZ_SECS) build-fuzz/corpus/$$(basename $$f); done
+
+# Installs build/rundif and its man page under $(PREFIX) (staged below
+# $(DESTDIR) when given); uninstall removes what the last install wrote.
+install: all
+	$(CMAKE) -S . -B build -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	DESTDIR=$(DESTDIR) $(CMAKE) --install build
+
+uninstall:
+	@[ -f build/install_manifest.txt ] || { echo "nothing installed from build/"; exit 1; }
+	@while IFS= read -r f; do echo "removing $(DESTDIR)$$f"; rm -f "$(DESTDIR)$$f"; done < build/install_manifest.txt
 
 format:
 	git ls-files --cached --others --exclude-standard '*.cpp' '*.h' | xargs -r clang-format -i

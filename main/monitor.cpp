@@ -50,6 +50,10 @@ struct st_run {
     st_text val;    // the current row value
     void **gone;    // rows found vanished, deleted after the walk
     size_t gone_cap;
+    time_t now;     // the run's time
+    st_prc *prc;    // the command, or none (a saved output is read)
+    uint32_t lines; // report lines written
+    bool tmo;       // the command was ended by the time limit
 };
 
 } // namespace
@@ -132,27 +136,51 @@ static void text_clr(st_text *t)
     t->stm.flg &= ~STM_STP;
 }
 
-// Writes one report line to fp and flushes it; false when fp did not take it.
-static bool put_line(FILE *fp, const char *fmt, int mark, const char *pfx, const char *txt)
+// The escape sequence that colours a line with this mark.
+static const char *mark_colour(int mark)
 {
-    int n = mark ? fprintf(fp, fmt, mark, pfx, txt) : fprintf(fp, fmt, pfx, txt);
+    return mark == '+' ? "\x1b[32m" : mark == '-' ? "\x1b[31m" : "\x1b[33m";
+}
+
+// Writes one report line to fp (a JSON line when given, else the mark, the
+// prefix and the text, coloured with clr) and flushes it; false when fp did
+// not take it.
+static bool put_line(FILE *fp, const st_run *r, int mark, const char *txt, const char *jsn,
+                     size_t jsn_len, bool clr)
+{
+    int n = 0;
+    if (jsn)
+        n = fwrite(jsn, 1, jsn_len, fp) == jsn_len ? 0 : -1;
+    else if (clr)
+        n = fprintf(fp, "%s%c %s%s\x1b[0m\n", mark_colour(mark), mark, r->pfx, txt);
+    else
+        n = fprintf(fp, "%c %s%s\n", mark, r->pfx, txt);
     return fflush(fp) == 0 && n >= 0;
 }
 
-// Writes one report line to the console and the file. Fails when a stop
-// was requested or the console cannot take the line (a closed standard
-// output); a file that cannot take it is told about and left.
-static int32_t report(st_run *r, const char *fmt, int mark, const char *txt)
+// Writes one report line to the console and the file: the mark, the line's
+// text, and for JSON its key and (a "*" line) the old and new watched
+// values' raw bytes. Fails when a stop was requested or the console cannot
+// take the line (a closed standard output); a file that cannot take it is
+// told about and left.
+static int32_t report(st_run *r, int mark, const char *txt, const char *key, const char *old,
+                      const char *cur)
 {
     st_settings *set = r->set;
+    char *jsn = nullptr;
+    size_t len = 0;
     if (os_stop_sig())
         return rtn_fail();
-    bool con_ok = !set->con || put_line(set->con, fmt, mark, r->pfx, txt);
+    r->lines++;
+    if (set->jsn && (set->con || set->fil))
+        RTN_TRY(report_json(set, r->no, r->now, mark, key, txt, old, cur, &jsn, &len));
+    bool con_ok = !set->con || put_line(set->con, r, mark, txt, jsn, len, set->clr && !jsn);
     if (set->fil) {
-        bool ok = put_line(set->fil, fmt, mark, r->pfx, txt);
+        bool ok = put_line(set->fil, r, mark, txt, jsn, len, false);
         settings_file_result(set, ok, errno);
         clearerr(set->fil);
     }
+    free(jsn);
     return con_ok ? rtn_ok() : rtn_fail();
 }
 
@@ -310,12 +338,16 @@ static int32_t compare_line(st_run *r)
     } else {
         old = nullptr;
     }
+    char prev[8 * SET_LST_MAX]; // the old watched values, for a JSON "*" line
+    if (mark == '*')
+        std::memcpy(prev, old + ROW_WTC, 8 * (size_t)r->set->wtc_cnt);
     if (old && siz == r->val.len)
         std::memcpy(old, r->val.txt, siz); // same size: updated in place
     else
         TOOL_TRY(put_row(r, key));
     if (mark)
-        RTN_TRY(report(r, "%c %s%s\n", mark, r->lin.txt.txt));
+        RTN_TRY(report(r, mark, r->lin.txt.txt, key, mark == '*' ? prev : nullptr,
+                       r->val.txt + ROW_WTC));
     return rtn_ok();
 }
 
@@ -353,8 +385,9 @@ static int32_t add_char(st_run *r, int32_t c)
     return 0;
 }
 
-// Reads the command's output to its end; 0 at the end of the output or on a
-// read error, else the failure that ends monitoring.
+// Reads the command's output to its end; 0 at the end of the output, on a
+// read error or at the time limit (noted in r->tmo), else the failure that
+// ends monitoring.
 static int32_t read_output(st_run *r)
 {
     int32_t units[UNITS];
@@ -366,6 +399,7 @@ static int32_t read_output(st_run *r)
             if (units[i] == '\n' ? end_line(r) != 0 : add_char(r, units[i]) != 0)
                 return __rtn;
     } while (rc == 0);
+    r->tmo = rc < 0 && r->prc && r->prc->dln && !r->prc->reaped && tick_get() >= r->prc->dln;
     return os_stop_sig() ? rtn_fail() : rtn_ok();
 }
 
@@ -399,8 +433,11 @@ static int32_t report_vanished(st_run *r)
         if (no == r->no)
             continue;
         rc = gone_add(r, n++, row);
+        char *key = nullptr;
+        if (vtyp_get_str(row, &key) != 0)
+            key = dat + row_line(r->set);
         if (rc == 0)
-            rc = report(r, "- %s%s\n", 0, dat + row_line(r->set));
+            rc = report(r, '-', dat + row_line(r->set), key, nullptr, nullptr);
     }
     vmap_rng_pop_end(&itr);
     for (size_t i = 0; rc == 0 && i < n; i++)
@@ -408,10 +445,32 @@ static int32_t report_vanished(st_run *r)
     return rc ? rtn_keep() : rtn_ok();
 }
 
+// The byte stream of the run: the command's output, its deadline set, or
+// the saved output being compared.
+static int32_t start_source(st_run *r)
+{
+    st_settings *set = r->set;
+    if (set->src) {
+        TOOL_TRY(bstream_fil_set(nullptr, set->src, 0));
+        TOOL_TRY(cstream_console_btoc_set(&r->chr, nullptr));
+        return rtn_ok();
+    }
+    TOOL_TRY(stream_prc_set(nullptr, set->cmd, PRC_STDOUT));
+    st_stream *bytes = stkptr(nullptr, nullptr);
+    r->prc = static_cast<st_prc *>(bytes->hdl);
+    if (set->tmo)
+        r->prc->dln = tick_get() + (uint64_t)set->tmo * 1000;
+    if (cstream_console_btoc_set(&r->chr, bytes) != 0) {
+        rtn_keep();
+        stream_end(bytes);
+        return __rtn;
+    }
+    return rtn_ok();
+}
+
 static int32_t start_run(st_run *r)
 {
-    TOOL_TRY(stream_prc_set(nullptr, r->set->cmd, PRC_STDOUT));
-    TOOL_TRY(cstream_console_btoc_set(&r->chr, nullptr));
+    RTN_TRY(start_source(r));
     TOOL_TRY(text_new(&r->lin.txt));
     TOOL_TRY(text_new(&r->key));
     TOOL_TRY(text_new(&r->val));
@@ -434,6 +493,7 @@ int32_t monitor_run(st_settings *set, st_generations *gen, time_t now) noexcept
     r.set = set;
     r.rows = &gen->rows;
     r.no = gen->run + 1;
+    r.now = now;
     if (set->tim) {
         struct tm tm;
         strftime(r.pfx, sizeof r.pfx, "%Y/%m/%d %H:%M:%S ", localtime_r(&now, &tm));
@@ -442,12 +502,22 @@ int32_t monitor_run(st_settings *set, st_generations *gen, time_t now) noexcept
     if (rc == 0)
         rc = read_output(&r);
     stream_end(&r.chr); // the command has ended: its process is gone
-    if (rc == 0)
+    r.prc = nullptr;
+    if (rc == 0 && r.tmo)
+        fprintf(stderr, "rundif: the command ran for %u s and was ended (--timeout)\n",
+                set->tmo);
+    // A command ended by the time limit was not seen to the end: rows it
+    // did not print are not reported gone.
+    if (rc == 0 && !r.tmo)
         rc = report_vanished(&r);
     end_run(&r);
     if (rc != 0)
         return rc;
     gen->run = r.no;
+    gen->lines = r.lines;
+    gen->tmo = r.tmo;
+    if (r.no > 1 && r.lines > 0)
+        gen->chg = 1;
     return rtn_ok();
 }
 
@@ -467,6 +537,8 @@ int32_t monitor_cycle(st_settings *set, st_generations *gen) noexcept
 {
     for (;;) {
         RTN_TRY(monitor_run(set, gen, time(nullptr)));
+        if ((set->cnt && gen->run >= set->cnt) || (set->eoc && gen->chg))
+            return rtn_ok(); // the file is closed by the shutdown
         settings_close_file(set);
         // The wait is computed in 32 bits of milliseconds.
         uint32_t ms =

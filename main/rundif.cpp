@@ -100,5 +100,13 @@ int rundif_main(int argc, char **argv)
         print_help();
         return 0;
     }
-    return rundif_monitor(argc, argv);
+    st_cmd_line cl;
+    switch (long_opts_read(argc, argv, &cl)) {
+    case LONG_DONE:
+        return fflush(stdout) == 0 ? 0 : 1;
+    case LONG_USAGE:
+        return 2;
+    default:
+        return rundif_monitor(&cl);
+    }
 }

@@ -55,13 +55,49 @@ struct st_settings {
     FILE *fil;                   // output file, or none
     const char *fil_path;        // output path (points into the options map), or none
     uint8_t fil_bad;             // the file's last open, write or close failed (told once)
+    uint32_t cnt;                // runs to make; 0: no limit
+    uint32_t tmo;                // seconds a command may run before it is ended; 0: no limit
+    uint8_t eoc;                 // end after the first run past the first that reports a line
+    uint8_t jsn;                 // report lines as JSON objects, one per line
+    uint8_t clr;                 // colour the console's report lines by their mark
+    FILE *src;                   // read this saved output instead of running the command, or none
 };
 
 // The rows of the runs: one map keyed by the row key, whose values carry
 // the number of the last run that saw the row.
 struct st_generations {
-    st_vmap rows; // row key -> last run, watched values, line
-    uint32_t run; // runs completed
+    st_vmap rows;   // row key -> last run, watched values, line
+    uint32_t run;   // runs completed
+    uint32_t lines; // report lines of the last run
+    uint8_t chg;    // a run after the first has reported a line
+    uint8_t tmo;    // the last run's command was ended by the time limit
+};
+
+// The GNU-style long options, read from the arguments before the command.
+struct st_long_opts {
+    uint32_t cnt;       // --count=N: runs to make; 0: no limit
+    uint32_t tmo;       // --timeout=SECONDS; 0: no limit
+    uint8_t eoc;        // --exit-on-change
+    uint8_t jsn;        // --json
+    uint8_t clr;        // --color: the console's lines are coloured (WHEN resolved)
+    const char *cmp[2]; // --compare OLD NEW (pointing into argv), or none
+};
+
+// The arguments sorted out: the "/" options for the option table and the
+// command line, both pointing into argv.
+struct st_cmd_line {
+    char **opt;      // arguments for the "/" parser (argv itself, compacted)
+    int32_t opt_cnt; // entries of opt
+    char **cmd;      // the command's words
+    int32_t cmd_cnt; // entries of cmd
+    st_long_opts lo; // the long options given
+};
+
+// Outcome of reading the long options.
+enum : int32_t {
+    LONG_RUN = 0,   // go on with the command line
+    LONG_DONE = 1,  // --help or --version has been printed: exit 0
+    LONG_USAGE = 2, // a usage error has been told on standard error: exit 2
 };
 
 // Decimal value of a text: leading blanks, optional sign, digits; stops at
@@ -94,13 +130,32 @@ void generations_end(st_generations *gen) noexcept;
 // end monitoring (the end of the command's output only ends the run).
 int32_t monitor_run(st_settings *set, st_generations *gen, time_t now) noexcept;
 
-// Runs the command until a failure or a stop request: run, close the file,
-// sleep, reopen. Returns the status that ended it.
+// Runs the command until a failure, a stop request, the run limit or (with
+// eoc) a change: run, close the file, sleep, reopen. Returns the status
+// that ended it (0 for the limit or a change).
 int32_t monitor_cycle(st_settings *set, st_generations *gen) noexcept;
+
+// Reads the long options that come before the command (an argument
+// starting with "--", or -h) and compacts argv so that cl->opt holds
+// argv[0]'s followers for the "/" parser and cl->cmd the command's words;
+// "--" alone ends the options. Prints the help, the version or a usage
+// error itself. Returns LONG_RUN, LONG_DONE or LONG_USAGE.
+int32_t long_opts_read(int argc, char **argv, st_cmd_line *cl) noexcept;
+
+// The English usage text of --help.
+void long_opts_help(FILE *fp) noexcept;
+
+// One report line as a JSON object, UTF-8, ending in a line feed, in *out
+// (allocated with malloc; the caller frees it). key (the row key) and txt
+// are texts as the console decodes them; old and cur the watched values'
+// raw bytes for a "*" line, else none. 0; -1 when memory runs out.
+int32_t report_json(const st_settings *set, uint32_t run, time_t now, int mark, const char *key,
+                    const char *txt, const char *old, const char *cur, char **out,
+                    size_t *len) noexcept;
 
 // Start-up, monitoring and shutdown for a command line that is not a help
 // call; returns the exit status.
-int rundif_monitor(int argc, char **argv);
+int rundif_monitor(st_cmd_line *cl);
 
 // The whole program: help, start-up, monitoring, shutdown. Returns the
 // process exit status: 0 after the help, 128 + signal after a stop from
