@@ -40,9 +40,9 @@ struct st_stream_fnc {
 // member of this record.
 struct st_stream_fnc_blk {
     st_stream_fnc fnc; // the six slots, as for any kind
-    int32_t (*pop_blk)(void *hdl, void *units, uint32_t max,
-                       uint32_t *got); // 1..max units out: 0 with *got >= 1; else a
-                                       // status, *got units handed out before it
+    // 1..max units out: 0 with *got >= 1; else the end or a failure, with
+    // the *got units (maybe none) met before it. May be empty.
+    int32_t (*pop_blk)(void *hdl, void *units, uint32_t max, uint32_t *got);
 };
 static_assert(std::is_standard_layout_v<st_stream_fnc_blk>);
 
@@ -93,7 +93,8 @@ int32_t stream_set_blk(st_stream *stm, void *hdl, const st_stream_fnc_blk *lst, 
 
 // One unit out of the stream into unit. 0; 1 for no more data; a failure
 // passed on from the kind. -1 without calling the kind when the stream is
-// missing, closed or stopped. Any non-zero result of the kind stops it.
+// missing, closed or stopped (after a pending end is reported, see
+// STM_PND). Any non-zero result of the kind stops it.
 int32_t stream_pop(st_stream *stm, void *unit) noexcept;
 
 // Up to max units (the kind's unit: a byte, a 32-bit character) into units.
