@@ -1,10 +1,26 @@
 // Differential: the engine against the backtracking reference. The input
 // is an options byte, then the pattern up to the first zero byte, then the
-// text (each byte one character). Any difference, leak or fault aborts.
+// text. Both are read as Shift-JIS strings (as strregexp reads them) and
+// the engine runs twice: over the decoded characters one pop at a time,
+// and through strregexp, which decodes the string in place and steps over
+// what cannot start a match. Any difference, leak or fault aborts.
 #include "fuzz/regexp_ref.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+
+// The characters the default decoder gives for s.
+static regexp_ref::Text codes(const std::string &s)
+{
+    regexp_ref::Text v;
+    st_stream c = {};
+    cstream_str_set(&c, s.c_str());
+    for (int32_t ch; stream_pop(&c, &ch) == 0;)
+        v.push_back(static_cast<uint32_t>(ch));
+    stream_end(&c);
+    return v;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -12,14 +28,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     static const uint32_t opts[] = {MTC_OPT_DEF, MTC_DEF, MTC_OPT_DEF | MTC_ANC, MTC_DEF | MTC_ANC};
     const uint32_t opt = opts[data[0] % 4];
-    regexp_ref::Text pat, txt;
+    std::string pat, txt;
     size_t i = 1;
     // Lengths stay small: the reference tries every start and end.
     for (; i < size && data[i] && pat.size() < 64; i++)
-        pat.push_back(data[i]);
+        pat += static_cast<char>(data[i]);
     for (i++; i < size && data[i] && txt.size() < 64; i++)
-        txt.push_back(data[i]);
-    const std::string d = regexp_ref::check(pat, txt, opt);
+        txt += static_cast<char>(data[i]);
+    const regexp_ref::Text pc = codes(pat), tc = codes(txt);
+    std::string d = regexp_ref::check(pc, tc, opt);
+    uint32_t a[2] = {0, 0}, b[2] = {0, 0};
+    const int32_t sa = regexp_ref::engine(pc, tc, opt, a), sb = strregexp(txt.c_str(), pat.c_str(), b, &opt);
+    if (d.empty() && (sa != sb || (sa == 0 && (a[0] != b[0] || a[1] != b[1]))))
+        d = "the string search differs";
     if (!d.empty()) {
         std::fprintf(stderr, "%s\n", d.c_str());
         std::abort();

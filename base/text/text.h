@@ -96,6 +96,12 @@ int32_t strsml(const char *a, const char *b) noexcept;
 // quantifier right after ")" compiles, but a search whose thread reaches
 // it fails with -1 (every thread freed): groups do not repeat.
 //
+// Matching: attempts start at each character fed (an empty text never
+// matches). With MTC_LNG the result is the leftmost match and the longest
+// from there, also when it ends only at the end of the text; without it,
+// the first match completed, where an attempt that ends on a character is
+// seen at that character.
+//
 // The library is single-threaded by design; a matcher record and its term
 // list belong to one user at a time.
 // ---------------------------------------------------------------------------
@@ -214,8 +220,8 @@ int32_t regexp_chk(st_txt_mtc *mtc, st_stream *pat, const uint32_t *opt) noexcep
 // Compiles pat and searches txt (a record of its own, ended before return).
 // 0 with rng[0] = match start and rng[1] = end (exclusive, in characters);
 // 0x80000001 when there is no match; the compile's failure; -1 when the
-// search fails (an anchored search without a match). rng is only written
-// on a match. Neither stream is ended.
+// search fails (an anchored search whose last attempt died before the
+// text ended). rng is only written on a match. Neither stream is ended.
 int32_t regexp(st_stream *txt, st_stream *pat, uint32_t *rng, const uint32_t *opt) noexcept;
 
 // regexp over two zero-terminated Shift-JIS strings.
