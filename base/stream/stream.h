@@ -102,8 +102,8 @@ int32_t stream_pop(st_stream *stm, void *unit) noexcept;
 // max); 1 with *got = 0 at the end of data; failures as stream_pop. Units
 // met before an end are handed out first and the end comes with the next
 // pop (single or block). A kind without a block slot gives one unit per
-// call. Accounted as the same units popped one by one, with one clock
-// reading per call. -1 for max 0 or no units or got (*got = 0 when given).
+// call. Accounted as the same units popped one by one, but timed once per
+// call. -1 for max 0 or no units or got (*got = 0 when given).
 int32_t stream_pop_blk(st_stream *stm, void *units, uint32_t max, uint32_t *got) noexcept;
 
 // One unit in. 0; a failure of the kind stops the stream and gives the push
