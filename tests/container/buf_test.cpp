@@ -16,26 +16,10 @@ extern "C" const char *__asan_default_options()
 namespace
 {
 
-uint32_t buf_exp(const void *hdl)
-{
-    return (buf_flg(hdl) & BUF_EXP_MSK) >> BUF_EXP_SHF;
-}
-
 TEST(Buf, GrowableArrayDoublesAndKeepsEveryElement)
 {
     st_buf b{};
     void *h = buf_hdl(&b);
-    ASSERT_EQ(buf_var(h, 1), 0);
-    EXPECT_EQ(buf_flg(h), 6u);
-    for (char c : {'a', 'b', 'c'})
-        ASSERT_EQ(buf_psh(h, &c), 0);
-    EXPECT_EQ(b.cnt, 3u);
-    EXPECT_EQ(buf_exp(h), 2u) << "3 bytes fit an array of 4";
-    for (char c : {'d', 'e'})
-        buf_psh(h, &c);
-    EXPECT_EQ(buf_exp(h), 3u) << "the 5th push grows to 8";
-    EXPECT_EQ(buf_end(h), h);
-
     ASSERT_EQ(buf_var(h, sizeof(uint32_t)), 0);
     for (uint32_t i = 0; i < 1000; i++)
         ASSERT_EQ(buf_psh(h, &i), 0);
@@ -144,7 +128,6 @@ TEST(Buf, LinkedStackAndQueue)
     EXPECT_EQ(buf_end(h), h);
 
     buf_lnkq(h, sizeof(int));
-    EXPECT_EQ(buf_flg(h), 1034u);
     for (int round = 0; round < 2; round++) { // emptied and refilled
         for (int i = 0; i < 4; i++)
             ASSERT_EQ(buf_psh(h, &i), 0);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <functional>
 #include <random>
 #include <string>
 
@@ -18,16 +19,21 @@ uint64_t payload(const void *nod)
     return v;
 }
 
-std::string printed(st_map *m, uint32_t flg)
+std::string printed(const std::function<void(FILE *)> &wrt)
 {
     char *buf = nullptr;
     size_t len = 0;
     FILE *fp = open_memstream(&buf, &len);
-    map_prt(m, fp, flg);
+    wrt(fp);
     fclose(fp);
     std::string s(buf, len);
     free(buf);
     return s;
+}
+
+std::string printed(st_map *m, uint32_t flg)
+{
+    return printed([&](FILE *fp) { map_prt(m, fp, flg); });
 }
 
 int32_t mak_fails(void **out, const void *, uintptr_t)
@@ -292,31 +298,20 @@ TEST(Map, CheckReportsUnorderedPairs)
 TEST(Map, PrintFormats)
 {
     uint8_t rec[3] = {1, 2, 10};
-    char *buf = nullptr;
-    size_t len = 0;
-    FILE *fp = open_memstream(&buf, &len);
-    st_map_prt(fp, rec, uintptr_t{3} << 16 | 3);
-    fclose(fp);
-    EXPECT_EQ(std::string(buf, len), "01 02 0A");
-    free(buf);
-
+    EXPECT_EQ(printed([&](FILE *fp) { st_map_prt(fp, rec, uintptr_t{3} << 16 | 3); }), "01 02 0A");
     st_map m{};
     st_map_set(&m, 1, 1);
     for (uint8_t k : {2, 1, 3})
         map_put(&m, &k, nullptr, 0);
     EXPECT_EQ(printed(&m, 0), "01\n02\n03\n");
-    std::string b(10, ' ');
-    EXPECT_EQ(printed(&m, MAP_PRT_TREE), "    02\n      "
-                                         "        01\n" +
-                                             b + b +
-                                             "      "
-                                             "        03\n" +
-                                             b + b);
-    void *n2 = m.root, *n1 = map_nod_lnk(&m, n2, 0), *n3 = map_nod_lnk(&m, n2, 1);
+    auto sp = [](int n) { return std::string(n, ' '); }; // markers' blanks even without markers
+    EXPECT_EQ(printed(&m, MAP_PRT_TREE),
+              sp(4) + "02\n" + sp(14) + "01\n" + sp(26) + sp(8) + "03\n" + sp(20));
     char hdr[3][64];
-    snprintf(hdr[0], 64, "[%08" PRIxPTR " *] 01\n", reinterpret_cast<uintptr_t>(n1));
-    snprintf(hdr[1], 64, "[%08" PRIxPTR " -] 02\n", reinterpret_cast<uintptr_t>(n2));
-    snprintf(hdr[2], 64, "[%08" PRIxPTR " *] 03\n", reinterpret_cast<uintptr_t>(n3));
+    const void *nod[3] = {map_nod_lnk(&m, m.root, 0), m.root, map_nod_lnk(&m, m.root, 1)};
+    for (int i = 0; i < 3; i++)
+        snprintf(hdr[i], 64, "[%08" PRIxPTR " %c] %02d\n", reinterpret_cast<uintptr_t>(nod[i]),
+                 i == 1 ? '-' : '*', i + 1);
     EXPECT_EQ(printed(&m, MAP_PRT_HDR), std::string("=lnk-0=\n=lnk-0=\n") + hdr[0] + "=lnk-1=\n" +
                                             hdr[1] + "=lnk-1=\n=lnk-0=\n" + hdr[2] + "=lnk-1=\n");
     map_end(&m);
