@@ -44,12 +44,11 @@ fuzz:
 # Installs build/rundif and its man page under $(PREFIX) (staged below
 # $(DESTDIR) when given); uninstall removes what the last install wrote.
 install: all
-	$(CMAKE) -S . -B build -DCMAKE_INSTALL_PREFIX=$(PREFIX)
-	DESTDIR=$(DESTDIR) $(CMAKE) --install build
+	DESTDIR=$(DESTDIR) $(CMAKE) --install build --prefix $(PREFIX)
 
 uninstall:
 	@[ -f build/install_manifest.txt ] || { echo "nothing installed from build/"; exit 1; }
-	@while IFS= read -r f; do echo "removing $(DESTDIR)$$f"; rm -f "$(DESTDIR)$$f"; done < build/install_manifest.txt
+	@while IFS= read -r f || [ -n "$$f" ]; do echo "removing $(DESTDIR)$$f"; rm -f "$(DESTDIR)$$f"; done < build/install_manifest.txt
 
 format:
 	git ls-files --cached --others --exclude-standard '*.cpp' '*.h' | xargs -r clang-format -i
