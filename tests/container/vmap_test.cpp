@@ -231,37 +231,23 @@ struct kind_ops {
     int32_t (*del)(st_vmap *);
 };
 
-const kind_ops kinds[] = {
-    {"int", [](st_vmap *m, const char *v, uint32_t md) { return vmap_put_int_str(m, 0, 5, v, md); },
-     [](st_vmap *m) { return vmap_put_int_nul(m, 0, 5, 0); },
-     [](st_vmap *m, void **n) { return vmap_ref_int(m, 0, 5, n); },
-     [](st_vmap *m, void **n) { return vmap_get_int(m, 0, 5, n); },
-     [](st_vmap *m, char **s) { return vmap_get_int_str(m, 0, 5, s); },
-     [](st_vmap *m) { return vmap_del_int(m, 0, 5, 0); }},
-    {"flt",
-     [](st_vmap *m, const char *v, uint32_t md) { return vmap_put_flt_str(m, 0, .5, v, md); },
-     [](st_vmap *m) { return vmap_put_flt_nul(m, 0, .5, 0); },
-     [](st_vmap *m, void **n) { return vmap_ref_flt(m, 0, .5, n); },
-     [](st_vmap *m, void **n) { return vmap_get_flt(m, 0, .5, n); },
-     [](st_vmap *m, char **s) { return vmap_get_flt_str(m, 0, .5, s); },
-     [](st_vmap *m) { return vmap_del_flt(m, 0, .5, 0); }},
-    {"str",
-     [](st_vmap *m, const char *v, uint32_t md) { return vmap_put_str_str(m, 0, "k", v, md); },
-     [](st_vmap *m) { return vmap_put_str_nul(m, 0, "k", 0); },
-     [](st_vmap *m, void **n) { return vmap_ref_str(m, 0, "k", n); },
-     [](st_vmap *m, void **n) { return vmap_get_str(m, 0, "k", n); },
-     [](st_vmap *m, char **s) { return vmap_get_str_str(m, 0, "k", s); },
-     [](st_vmap *m) { return vmap_del_str(m, 0, "k", 0); }},
-    {"buf",
-     [](st_vmap *m, const char *v, uint32_t md) {
-         return vmap_put_buf_str(m, 0, "\0\1", 2, v, md);
-     },
-     [](st_vmap *m) { return vmap_put_buf_nul(m, 0, "\0\1", 2, 0); },
-     [](st_vmap *m, void **n) { return vmap_ref_buf(m, 0, "\0\1", 2, n); },
-     [](st_vmap *m, void **n) { return vmap_get_buf(m, 0, "\0\1", 2, n); },
-     [](st_vmap *m, char **s) { return vmap_get_buf_str(m, 0, "\0\1", 2, s); },
-     [](st_vmap *m) { return vmap_del_buf(m, 0, "\0\1", 2, 0); }},
-};
+// clang-format off
+// A row for key kind K whose key arguments are the rest.
+#define KIND(K, ...)                                                                               \
+    {                                                                                              \
+        #K,                                                                                        \
+        [](st_vmap *m, const char *v, uint32_t md) {                                               \
+            return vmap_put_##K##_str(m, 0, __VA_ARGS__, v, md);                                   \
+        },                                                                                         \
+        [](st_vmap *m) { return vmap_put_##K##_nul(m, 0, __VA_ARGS__, 0); },                       \
+        [](st_vmap *m, void **n) { return vmap_ref_##K(m, 0, __VA_ARGS__, n); },                   \
+        [](st_vmap *m, void **n) { return vmap_get_##K(m, 0, __VA_ARGS__, n); },                   \
+        [](st_vmap *m, char **s) { return vmap_get_##K##_str(m, 0, __VA_ARGS__, s); },             \
+        [](st_vmap *m) { return vmap_del_##K(m, 0, __VA_ARGS__, 0); }                              \
+    }
+// clang-format on
+const kind_ops kinds[] = {KIND(int, 5), KIND(flt, .5), KIND(str, "k"), KIND(buf, "\0\1", 2)};
+#undef KIND
 
 TEST(Vmap, TypedFamilyForEveryKeyKind)
 {
