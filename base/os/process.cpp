@@ -253,10 +253,15 @@ int32_t _prc_psh(st_prc *prc, const uint8_t *in) noexcept
     sigemptyset(&pipe_set);
     sigaddset(&pipe_set, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipe_set, &old);
+    st_simple_timer t = {0, 0, 0}; // the process stream times its own accesses
+    if (prc->rcd)
+        simple_timer_start(&t);
     ssize_t n;
     do
         n = write(prc->par[0], in, 1);
     while (n < 0 && errno == EINTR);
+    if (prc->rcd)
+        prc->rcd->tim.tot += simple_timer_stop(&t);
     if (n < 0 && errno == EPIPE) {
         struct timespec zero = {0, 0};
         sigtimedwait(&pipe_set, nullptr, &zero);

@@ -143,8 +143,16 @@ int32_t _tcp_con_psh(st_tcp_con *con, const uint8_t *in) noexcept
 {
     if (!con || !in)
         return rtn_fail();
-    if (con->snd_cnt >= con->siz)
-        RTN_TRY(_tcp_con_fls(con));
+    if (con->snd_cnt >= con->siz) {
+        // The stream times its own pushes: only those that send take time.
+        st_simple_timer t = {};
+        if (con->rcd)
+            simple_timer_start(&t);
+        int32_t rc = _tcp_con_fls(con);
+        if (con->rcd)
+            con->rcd->tim.tot += simple_timer_stop(&t);
+        RTN_TRY(rc);
+    }
     con->buf[con->siz + con->snd_cnt++] = *in;
     return rtn_ok();
 }

@@ -50,10 +50,10 @@ static bool stream_ready(const st_stream *stm)
 
 // Starts the clock of one call, unless nothing is counted or the kind
 // times its own pops (pop: the call is a pop).
-static void stream_clock(const st_stream *stm, st_simple_timer *t, bool pop)
+static void stream_clock(const st_stream *stm, st_simple_timer *t)
 {
     *t = {0, 0, 0};
-    if (stream_rcd(stm) && !(pop && (stm->flg & STM_SLT)))
+    if (stream_rcd(stm) && !(stm->flg & STM_SLT))
         simple_timer_start(t);
 }
 
@@ -109,7 +109,7 @@ int32_t stream_pop(st_stream *stm, void *unit) noexcept
     if (!stream_ready(stm) || !stm->fnc_lst->pop)
         return rtn_fail();
     st_simple_timer t;
-    stream_clock(stm, &t, true);
+    stream_clock(stm, &t);
     __rtn = RTN_OK; // so that a kind that fails silently is told apart
     const bool ok = stm->fnc_lst->pop(stm->hdl, unit) == 0;
     if (ok) {
@@ -147,7 +147,7 @@ int32_t stream_pop_blk(st_stream *stm, void *units, uint32_t max, uint32_t *got)
     if (!stream_ready(stm) || !stm->fnc_lst->pop)
         return rtn_fail();
     st_simple_timer t;
-    stream_clock(stm, &t, true);
+    stream_clock(stm, &t);
     __rtn = RTN_OK;
     const bool ok = stream_call_blk(stm, units, max, got) == 0 && *got > 0;
     if (ok) {
@@ -170,7 +170,7 @@ int32_t stream_psh(st_stream *stm, const void *unit) noexcept
     if (!stream_ready(stm) || !stm->fnc_lst->psh)
         return rtn_fail();
     st_simple_timer t;
-    stream_clock(stm, &t, false);
+    stream_clock(stm, &t);
     const bool ok = stm->fnc_lst->psh(stm->hdl, unit) == 0;
     if (ok) {
         __rtn = RTN_OK;

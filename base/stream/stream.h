@@ -59,8 +59,8 @@ enum : uint8_t {    /* st_stream.flg */
     STM_SLF = 0x04, // self-allocated: stream_set allocated the object, stream_end frees it
     STM_CNT = 0x08, // counted: itf_rec is attached and accounts every pop and push
     STM_BLK = 0x10, // fnc_lst is the fnc member of an st_stream_fnc_blk
-    STM_SLT = 0x20, // self-timed pops: the kind adds their time to itf_rec; the framework
-                    // counts them without reading the clock
+    STM_SLT = 0x20, // self-timed: the kind adds the time of its pops and pushes to
+                    // itf_rec; the framework counts them without reading the clock
     STM_PND = 0x40, // pending end, see above
     STM_PNE = 0x80, // pending end is a failure, see above
 };
