@@ -154,17 +154,32 @@ int32_t tbl_put(st_txt_mtc *m, st_thr *t, st_thr **dup)
     }
 }
 
+constexpr uint32_t SHORT = 8; // a next list this long is searched as it is
+
+// The thread at (nod, cnt) in the next list, or none.
+st_thr *state_at(const st_stp *s, const st_trm *nod, uint32_t cnt)
+{
+    if (s->num <= SHORT) {
+        for (st_thr *x = s->nxt; x; x = x->nxt)
+            if (x->nod == nod && x->cnt == cnt)
+                return x;
+        return nullptr;
+    }
+    const st_txt_mtc *m = s->mtc;
+    for (uint32_t i = tbl_slot(nod, cnt, m->tbl_msk); m->tbl[i].gen == m->tbl_gen; i = (i + 1) & m->tbl_msk)
+        if (m->tbl[i].nod == nod && m->tbl[i].cnt == cnt)
+            return m->tbl[i].thr;
+    return nullptr;
+}
+
 // The thread in t's state already in the next list, or none (t is then
 // entered in the table once the list is long). A short list is searched
-// as it is; from 8 threads on the table takes over.
+// as it is; from SHORT threads on the table takes over.
 int32_t seen(st_stp *s, st_thr *t, st_thr **dup)
 {
-    constexpr uint32_t SHORT = 8;
     *dup = nullptr;
     if (s->num < SHORT) {
-        for (st_thr *x = s->nxt; x && !*dup; x = x->nxt)
-            if (x->nod == t->nod && x->cnt == t->cnt)
-                *dup = x;
+        *dup = state_at(s, t->nod, t->cnt);
         return 0;
     }
     if (s->num == SHORT) {
@@ -198,12 +213,19 @@ int32_t put(st_stp *s, st_thr *t)
     return 0;
 }
 
+// Where k leads once its jumps are followed (none for a jump to nowhere).
+const st_trm *jumped(const st_trm *k)
+{
+    while (k && (k->grp & TRM_CLS))
+        k = trm_at(k->val);
+    return k;
+}
+
 // t consumed the character and moves to k: jumps are followed at once, so
 // a match ending here is recorded now.
 int32_t adv(st_stp *s, st_thr *t, const st_trm *k)
 {
-    while (k && (k->grp & TRM_CLS))
-        k = trm_at(k->val);
+    k = jumped(k);
     if (!k) {
         thr_drop(s->mtc, t);
         return rtn_fail(); // a jump to no node
@@ -294,7 +316,12 @@ int32_t count_range(st_stp *s, st_thr *t, const st_trm *lo)
         thr_drop(m, t);
         return 0;
     }
-    if (pass) {
+    // A copy goes on past the count, unless a thread is there already.
+    const st_trm *k = pass ? jumped(hi->nxt) : nullptr;
+    st_thr *x = k && !(k->flg & TRM_END) ? state_at(s, k, 0) : nullptr;
+    if (x && (m->opt & MTC_LNG) && t->top < x->top)
+        x->top = t->top;
+    if (pass && !x) {
         st_thr *cp = thr_new(m, t->nod, 0, t->top);
         if (!cp || adv(s, cp, hi->nxt) != 0 || s->stp) {
             thr_drop(m, t);
@@ -681,7 +708,9 @@ int32_t txt_mtc_wrd(st_txt_mtc *mtc, uint32_t chr) noexcept
     int32_t st = 0;
     if (chr) {
         if (!(mtc->opt & MTC_ONE)) {
-            st_thr *t = thr_new(mtc, mtc->trm, 0, mtc->pos);
+            // With no alternatives the start node only leads on.
+            const st_trm *n = mtc->trm->val ? mtc->trm : mtc->trm->nxt;
+            st_thr *t = thr_new(mtc, n, 0, mtc->pos);
             if (t)
                 cur_push(&s, t);
             else
