@@ -1,10 +1,10 @@
 // Ordered map: put modes, balance under insertion and deletion, the
 // rotation lock, unaligned node layouts, check and print formats.
 #include "map_util.h"
+#include "tests/diag/fixture.h"
 
 #include <algorithm>
 #include <cinttypes>
-#include <functional>
 #include <random>
 #include <string>
 
@@ -19,21 +19,9 @@ uint64_t payload(const void *nod)
     return v;
 }
 
-std::string printed(const std::function<void(FILE *)> &wrt)
-{
-    char *buf = nullptr;
-    size_t len = 0;
-    FILE *fp = open_memstream(&buf, &len);
-    wrt(fp);
-    fclose(fp);
-    std::string s(buf, len);
-    free(buf);
-    return s;
-}
-
 std::string printed(st_map *m, uint32_t flg)
 {
-    return printed([&](FILE *fp) { map_prt(m, fp, flg); });
+    return diag_test::written([&](FILE *fp) { map_prt(m, fp, flg); });
 }
 
 int32_t mak_fails(void **out, const void *, uintptr_t)
@@ -298,7 +286,8 @@ TEST(Map, CheckReportsUnorderedPairs)
 TEST(Map, PrintFormats)
 {
     uint8_t rec[3] = {1, 2, 10};
-    EXPECT_EQ(printed([&](FILE *fp) { st_map_prt(fp, rec, uintptr_t{3} << 16 | 3); }), "01 02 0A");
+    EXPECT_EQ(diag_test::written([&](FILE *fp) { st_map_prt(fp, rec, uintptr_t{3} << 16 | 3); }),
+              "01 02 0A");
     st_map m{};
     st_map_set(&m, 1, 1);
     for (uint8_t k : {2, 1, 3})

@@ -1,6 +1,7 @@
 // Variant map: put modes in every map mode, stored key layout, equal chains,
 // nested deletion, insertion order, callbacks, failures, merge, the typed
 // family, and a random model check of a nested map against std::map.
+#include "tests/diag/fixture.h"
 #include "vmap_util.h"
 
 #include <algorithm>
@@ -346,13 +347,7 @@ TEST(Vmap, OtherValueKindsAndUnderscoreForms)
     EXPECT_EQ(vtyp_put_nst(pv, n), -1) << "a value without nest part";
     vtyp_end(pv);
 
-    char *buf = nullptr;
-    size_t len = 0;
-    FILE *fp = open_memstream(&buf, &len);
-    EXPECT_EQ(vmap_prt(&v.m, fp, 0), 0);
-    fclose(fp);
-    std::string out(buf, len);
-    free(buf);
+    std::string out = diag_test::written([&](FILE *fp) { EXPECT_EQ(vmap_prt(&v.m, fp, 0), 0); });
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), v.cnt()) << "one line per key";
     EXPECT_LT(out.find("STR:i"), out.find("STR:p")) << "in key order";
 }

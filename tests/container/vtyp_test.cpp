@@ -2,6 +2,7 @@
 // their capacity, links, release of owned parts (run under ASan), failure
 // paths, key order, order chains and the debug print.
 #include "base/container/container.h"
+#include "tests/diag/fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -26,14 +27,7 @@ struct Val {
 
 std::string printed(const void *v)
 {
-    char *buf = nullptr;
-    size_t len = 0;
-    FILE *fp = open_memstream(&buf, &len);
-    vtyp_map_prt(fp, v, 0);
-    fclose(fp);
-    std::string s(buf, len);
-    free(buf);
-    return s;
+    return diag_test::written([&](FILE *fp) { vtyp_map_prt(fp, v, 0); });
 }
 
 st_vtyp_prm prm_of(uint8_t knd, const void *dat, uint32_t siz = 0)
