@@ -240,6 +240,8 @@ TEST(Map, UnalignedLinksAndSharedColourByte)
         packed_nod src = {k, {}, static_cast<uint8_t>(k & 0x7f)};
         ASSERT_EQ(map_put(&m, &src, nullptr, 0), 0);
     }
+    shape sh = shape_of(&m, m.root);
+    EXPECT_FALSE(sh.uneven || sh.red3) << "the colour bit kept in a shared byte";
     for (uint8_t k : keys) { // odd keys stay; the owner's bits must too
         if (k % 2 == 0) {
             ASSERT_EQ(map_del(&m, &k), 0);
