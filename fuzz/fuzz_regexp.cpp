@@ -4,7 +4,7 @@
 // the engine runs twice: over the decoded characters one pop at a time,
 // and through strregexp, which decodes the string in place and steps over
 // what cannot start a match. Any difference, leak or fault aborts.
-#include "fuzz/regexp_ref.h"
+#include "tests/text/regexp_ref.h"
 
 #include <cstdio>
 #include <cstdlib>

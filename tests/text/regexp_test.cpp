@@ -2,7 +2,7 @@
 // searches under each option, refused patterns, failures that must leave
 // nothing behind, stepping by hand, and a cross-check against the
 // backtracking reference on random patterns and texts.
-#include "fuzz/regexp_ref.h"
+#include "tests/text/regexp_ref.h"
 
 #include <gtest/gtest.h>
 
