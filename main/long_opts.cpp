@@ -75,7 +75,7 @@ static int32_t long_opt(int argc, char **argv, int *i, st_long_opts *lo)
     size_t len = eq ? (size_t)(eq - a) : strlen(a);
     auto is = [a, len](const char *name) { return strlen(name) == len && !memcmp(a, name, len); };
     bool flag = is("--help") || is("-h") || is("--version") || is("--exit-on-change") ||
-                is("--json") || is("--compare");
+                is("--json");
     if (flag && eq) {
         std::string name(a, len);
         return usage("%s takes no value", name.c_str());
@@ -102,7 +102,7 @@ static int32_t long_opt(int argc, char **argv, int *i, st_long_opts *lo)
         if (!color_when(eq ? eq + 1 : "always", &lo->clr))
             return usage("%s needs never, always or auto", "--color");
     } else if (is("--compare")) {
-        if (*i + 2 >= argc)
+        if (eq || *i + 2 >= argc)
             return usage("%s needs two saved outputs: --compare OLD NEW", "--compare");
         lo->cmp[0] = argv[++*i];
         lo->cmp[1] = argv[++*i];
