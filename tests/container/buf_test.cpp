@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <vector>
+#include <optional>
 
 // Huge requests must come back as failures, not abort the sanitized run.
 extern "C" const char *__asan_default_options()
@@ -15,6 +15,22 @@ extern "C" const char *__asan_default_options()
 
 namespace
 {
+
+// Element i of a buffer of T, or nothing when the get fails.
+template <class T>
+std::optional<T> get(void *h, uint32_t i)
+{
+    T v{};
+    return buf_get(h, i, &v) == 0 ? std::optional<T>(v) : std::nullopt;
+}
+
+// The next popped element of a buffer of T, or nothing when the pop fails.
+template <class T>
+std::optional<T> pop(void *h)
+{
+    T v{};
+    return buf_pop(h, &v) == 0 ? std::optional<T>(v) : std::nullopt;
+}
 
 TEST(Buf, GrowableArrayDoublesAndKeepsEveryElement)
 {
@@ -27,24 +43,20 @@ TEST(Buf, GrowableArrayDoublesAndKeepsEveryElement)
     uint32_t v = 7;
     EXPECT_EQ(buf_pop(h, &v), RTN_ERR1) << "the shared cursor stands at the end";
     buf_rst(h);
-    for (uint32_t i = 0, v; i < 1000; i++) {
-        ASSERT_EQ(buf_pop(h, &v), 0);
-        ASSERT_EQ(v, i);
-    }
+    for (uint32_t i = 0; i < 1000; i++)
+        ASSERT_EQ(pop<uint32_t>(h), i);
     EXPECT_EQ(buf_eop(h), 1) << "the last pop sets the end bit";
     EXPECT_EQ(buf_pop(h, &v), RTN_ERR1) << "end status, not -1";
     EXPECT_EQ(buf_psh(h, &v), RTN_ERR1) << "the end bit is sticky";
     buf_rst(h);
     ASSERT_EQ(buf_psh(h, &v), 0) << "rewound, pushes overwrite from the start";
-    ASSERT_EQ(buf_get(h, 0, &v), 0);
-    EXPECT_EQ(v, 7u);
+    EXPECT_EQ(get<uint32_t>(h, 0), 7u);
     EXPECT_EQ(b.cnt, 1000u);
 
     ASSERT_EQ(buf_put(h, 1500, &v), 0) << "put beyond cnt grows";
     EXPECT_EQ(b.cnt, 1501u);
     void *start = nullptr;
-    EXPECT_EQ(buf_ref(h, 0, 0, &start), 0);
-    EXPECT_EQ(start, b.dat) << "index 0, count 0 hands out the array start";
+    EXPECT_TRUE(buf_ref(h, 0, 0, &start) == 0 && start == b.dat) << "index 0, count 0: the start";
     void *arr = nullptr;
     ASSERT_EQ(_buf_vptr(h, &arr), 0);
     free(arr);
@@ -85,12 +97,11 @@ TEST(Buf, FixedArrayAndStringCursors)
     st_buf b{};
     void *h = buf_hdl(&b);
     buf_str(h, "xyz");
-    char c[4] = {};
-    for (int i = 0; i < 3; i++)
-        ASSERT_EQ(buf_pop(h, &c[i]), 0);
-    EXPECT_STREQ(c, "xyz");
+    for (char c : {'x', 'y', 'z'})
+        ASSERT_EQ(pop<char>(h), c);
     EXPECT_EQ(buf_eop(h), 1) << "the third pop ends the view";
-    EXPECT_EQ(buf_pop(h, c), RTN_ERR1);
+    char c;
+    EXPECT_EQ(buf_pop(h, &c), RTN_ERR1);
 
     int16_t arr[2] = {};
     buf_ptr(h, arr, sizeof *arr, 2);
@@ -100,10 +111,8 @@ TEST(Buf, FixedArrayAndStringCursors)
     EXPECT_EQ(buf_eop(h), 1) << "pushing the last element ends a fixed array";
     EXPECT_EQ(buf_psh(h, &v), RTN_ERR1);
     buf_rst(h);
-    EXPECT_EQ(b.pos, 0u);
     v = 9;
-    ASSERT_EQ(buf_put(h, 1, &v), 0);
-    EXPECT_EQ(arr[1], 9);
+    EXPECT_TRUE(b.pos == 0 && buf_put(h, 1, &v) == 0 && arr[1] == 9);
     buf_ptr(h, arr, sizeof *arr, 0);
     EXPECT_EQ(buf_psh(h, &v), -1) << "a full fixed array refuses with -1";
 }
@@ -120,10 +129,8 @@ TEST(Buf, LinkedStackAndQueue)
     int v;
     ASSERT_EQ(buf_ref(h, UINT32_MAX, 1, &e), 0);
     EXPECT_EQ(*static_cast<int *>(e), 0) << "the tail of a stack is its first push";
-    for (int i = 4; i >= 0; i--) {
-        ASSERT_EQ(buf_pop(h, &v), 0);
-        EXPECT_EQ(v, i) << "a stack pops in reverse";
-    }
+    for (int i = 4; i >= 0; i--)
+        EXPECT_EQ(pop<int>(h), i) << "a stack pops in reverse";
     EXPECT_EQ(buf_pop(h, &v), RTN_ERR1);
     EXPECT_EQ(buf_end(h), h);
 
@@ -133,21 +140,16 @@ TEST(Buf, LinkedStackAndQueue)
             ASSERT_EQ(buf_psh(h, &i), 0);
         ASSERT_EQ(buf_ref(h, UINT32_MAX, 1, &e), 0);
         EXPECT_EQ(*static_cast<int *>(e), 3);
-        ASSERT_EQ(buf_get(h, 2, &v), 0);
-        EXPECT_EQ(v, 2);
-        for (int i = 0; i < 4; i++) {
-            ASSERT_EQ(buf_pop(h, &v), 0);
-            EXPECT_EQ(v, i) << "a queue pops in push order";
-        }
-        EXPECT_EQ(b.cnt, 0u);
-        EXPECT_EQ(b.dat, nullptr);
+        EXPECT_EQ(get<int>(h, 2), 2);
+        for (int i = 0; i < 4; i++)
+            EXPECT_EQ(pop<int>(h), i) << "a queue pops in push order";
+        EXPECT_TRUE(b.cnt == 0 && b.dat == nullptr) << "the last pop releases the list";
     }
     for (int i = 0, next = 0; i < 30; i++) { // pops and pushes interleaved
         ASSERT_EQ(buf_psh(h, &i), 0);
         if (i % 3 != 2)
             continue;
-        ASSERT_EQ(buf_pop(h, &v), 0);
-        EXPECT_EQ(v, next++);
+        EXPECT_EQ(pop<int>(h), next++);
         ASSERT_EQ(buf_ref(h, UINT32_MAX, 1, &e), 0);
         EXPECT_EQ(*static_cast<int *>(e), i) << "the tail survives a pop";
     }
@@ -182,9 +184,7 @@ TEST(Buf, UnalignedRecordsInPackedMemory)
     buf_var(g, sizeof(uint64_t));
     for (uint64_t i = 0; i < 100; i++)
         ASSERT_EQ(buf_psh(g, &i), 0);
-    uint64_t x;
-    ASSERT_EQ(buf_get(g, 77, &x), 0);
-    EXPECT_EQ(x, 77u);
+    EXPECT_EQ(get<uint64_t>(g, 77), 77u);
     EXPECT_EQ(buf_cnt(g), 100u);
     EXPECT_EQ(buf_end(g), g);
     EXPECT_EQ(buf_dat(g), nullptr);
