@@ -269,3 +269,104 @@ int32_t txt_mtc_wrd(st_txt_mtc *mtc, uint32_t chr) noexcept;
 // engine; a Shift-JIS stream over a string (cstream_str_set) is decoded in
 // place, its cursor left where single pops would leave it.
 int32_t txt_mtc(st_txt_mtc *mtc, st_stream *txt) noexcept;
+
+// ---------------------------------------------------------------------------
+// Text splitter
+//
+// Cuts a character stream into tokens (kind, text). Each rule is a compiled
+// pattern with a kind, an optional condition (a named variable must hold a
+// value) and an optional assignment made when its token is complete; the
+// variables let rules switch each other on and off.
+//
+// Between tokens every character is offered to the rules in list order
+// (rule order is the priority); the first rule whose matcher is then live or
+// has a match consumes characters until its last thread dies. There is no
+// backtracking: the characters of an attempt that fails become unclaimed
+// text (kind 0), and only the character at which it failed is offered to
+// all rules again. A token's text is every character the rule consumed, not
+// only the recorded match. "^" passes at the start of the text and after a
+// line end of the text. The source ends at a failing pop; a character 0
+// ends the text as well (a later call reads on past it).
+// At the end of the text a rule still inside its attempt gets the matcher's
+// end-of-text step, so "ab*" claims a final "a"; its assignment is not made.
+// Texts are the characters' bytes (low byte first), zero-terminated.
+// ---------------------------------------------------------------------------
+
+#include "base/container/container.h"
+
+enum : uint8_t {       /* st_txt_spr.flg */
+    SPR_PND = 0x01,    // the active rule's token is still to be handed out
+    SPR_RST = 0x02,    // reset both buffers and the active rule at the next call
+    SPR_RFD = 0x04,    // the current character is fed again before a new one is read
+    SPR_LIN = 0x08,    // the current character is at line start (first, or after a line end)
+};
+
+// Rule record (tracked allocator), in the splitter's list.
+struct st_txt_spr_rul {
+    st_txt_spr_rul *nxt; // next rule
+    uint32_t rsv;        // always 0
+    st_txt_mtc mtc;      // the compiled pattern (owned) and its threads
+    char *cnd_nam;       // condition variable, or none (owned copy)
+    int32_t cnd_val;     // value the condition variable must hold
+    char *asg_nam;       // variable assigned when a token is complete, or none
+    int32_t asg_val;     // value assigned
+    uint32_t knd;        // kind of this rule's tokens
+};
+
+// Splitter record, owned by the caller: txt_spr_set, txt_spr_end.
+struct st_txt_spr {
+    st_txt_spr_rul *lst;  // first rule
+    st_txt_spr_rul *act;  // the rule consuming characters now; none between tokens
+    st_vmap var;          // the variables: string keys, integer values
+    st_buf mtc_buf;       // bytes consumed by the active rule
+    st_buf unm_buf;       // bytes no rule claimed since the last token
+    st_txt_spr_rul **tal; // where the next rule is linked (none: not set up)
+    st_stream *src;       // source character stream (borrowed)
+    uint32_t chr;         // the current character
+    uint32_t cnt;         // characters fed (a character fed again counts again)
+    uint8_t flg;          // SPR_* bits
+};
+
+// A token as txt_spr and its stream hand it out.
+struct st_txt_spr_tkn {
+    uint32_t knd;    // the rule's kind; 0 for unclaimed text
+    const char *txt; // zero-terminated; valid until the next call
+};
+
+// Token record of the text analyzer (its list owns records and texts).
+struct st_txt_anr_tkn {
+    st_txt_anr_tkn *nxt; // next token in the list
+    uint32_t rsv;        // 0
+    uint32_t knd;        // token kind
+    char *txt;           // the token's text
+    uint8_t stt;         // analyzer state bits
+};
+
+// Sets the record up over the character stream src (borrowed). 0; -1 for a
+// missing record or stream, or when the variable map cannot be set up.
+int32_t txt_spr_set(st_txt_spr *spr, st_stream *src) noexcept;
+
+// Appends a rule: the pattern read from pat (not ended) is compiled with
+// options *opt (none: MTC_OPT_DEF); cnd_nam / asg_nam may be none. 0; -1
+// when spr is not set up or an allocation fails; the compile's status for
+// a malformed pattern. On failure no rule is appended.
+int32_t txt_spr_psh_lst_regexp(st_txt_spr *spr, uint32_t knd, st_stream *pat, const uint32_t *opt,
+                               const char *cnd_nam, int32_t cnd_val, const char *asg_nam,
+                               int32_t asg_val) noexcept;
+
+// Hands out the next token in *out. 0 with a token; 0x80000001 when the
+// source has ended and nothing is left (again on later calls); -1 for a
+// missing argument or a failed step (the splitter is then unusable).
+int32_t txt_spr(st_txt_spr *spr, st_txt_spr_tkn *out) noexcept;
+
+// Ends every rule, both buffers and the variables; zeroes the record. 0.
+int32_t txt_spr_end(st_txt_spr *spr) noexcept;
+
+// Streams over a set-up splitter (stm is not self-allocated; ending the
+// stream ends the splitter). A pop hands out one st_txt_spr_tkn, or for the
+// analyzer's kind one st_txt_anr_tkn with only knd and txt filled; the end
+// of the text is 0x80000001. 0; -1 for a missing argument.
+extern const st_stream_fnc __txt_spr_stream_fnclst;
+extern const st_stream_fnc __txt_spr_for_anr_stream_fnclst;
+int32_t txt_spr_stream(st_stream *stm, st_txt_spr *spr) noexcept;
+int32_t txt_spr_for_anr_stream(st_stream *stm, st_txt_spr *spr) noexcept;

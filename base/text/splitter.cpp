@@ -1,0 +1,363 @@
+// Text splitter: rules of compiled patterns cut a character stream into
+// tokens, one per call, with unclaimed text handed out as kind 0.
+#include "base/text/text.h"
+
+#include <cstring>
+
+namespace
+{
+
+// Appends n bytes to a growable byte buffer.
+int32_t spr_app(st_buf *buf, const void *src, uint32_t n)
+{
+    void *hdl = buf_hdl(buf);
+    const uint32_t pos = buf_pos(hdl);
+    void *e;
+    if (n == 0)
+        return rtn_ok();
+    RTN_TRY(buf_ref(hdl, pos, n, &e));
+    std::memcpy(e, src, n);
+    buf_hdr_put(hdl, buf_flg(hdl), pos + n, buf_cnt(hdl), buf_siz(hdl));
+    return rtn_ok();
+}
+
+// Appends a character's bytes, low byte first up to its first zero byte.
+int32_t spr_app_chr(st_buf *buf, uint32_t chr)
+{
+    uint8_t b[4];
+    uint32_t n = 0;
+    while (n < 4 && (chr >> (8 * n) & 0xFF)) {
+        b[n] = static_cast<uint8_t>(chr >> (8 * n));
+        n++;
+    }
+    return spr_app(buf, b, n);
+}
+
+// Writes a zero byte after the text without counting it; the text pointer.
+const char *spr_trm(st_buf *buf)
+{
+    void *hdl = buf_hdl(buf);
+    void *e;
+    if (buf_ref(hdl, buf_pos(hdl), 1, &e) != 0)
+        return nullptr;
+    *static_cast<char *>(e) = 0;
+    return static_cast<const char *>(buf_dat(hdl));
+}
+
+// Moves the matched text to the end of the unclaimed text.
+int32_t spr_mov(st_txt_spr *spr)
+{
+    void *hdl = buf_hdl(&spr->mtc_buf);
+    RTN_TRY(spr_app(&spr->unm_buf, buf_dat(hdl), buf_pos(hdl)));
+    return buf_rst(hdl);
+}
+
+// The variable nam; a missing one is created with 0.
+int32_t spr_var_get(st_txt_spr *spr, const char *nam, int32_t *val)
+{
+    if (vmap_get_str_int(&spr->var, nullptr, nam, val) == 0)
+        return rtn_ok();
+    *val = 0;
+    RTN_TRY(vmap_put_str_int(&spr->var, nullptr, nam, 0, 0));
+    return rtn_ok();
+}
+
+int32_t spr_asg(st_txt_spr *spr, const st_txt_spr_rul *rul)
+{
+    if (!rul->asg_nam)
+        return rtn_ok();
+    RTN_TRY(vmap_put_str_int(&spr->var, nullptr, rul->asg_nam, rul->asg_val, 0));
+    return rtn_ok();
+}
+
+// Hands out the completed token of the active rule, the unclaimed text
+// before it first (then SPR_PND keeps the token for the next call).
+int32_t spr_emit(st_txt_spr *spr, st_txt_spr_tkn *out)
+{
+    txt_mtc_chk_rst(&spr->act->mtc);
+    const char *mtc = spr_trm(&spr->mtc_buf);
+    const char *unm = spr_trm(&spr->unm_buf);
+    if (!mtc || !unm)
+        return rtn_fail();
+    if (buf_pos(buf_hdl(&spr->unm_buf)) == 0) {
+        *out = {spr->act->knd, mtc};
+        spr->flg &= ~SPR_PND;
+    } else {
+        *out = {0, unm};
+        spr->flg |= SPR_PND;
+    }
+    spr->flg |= SPR_RST;
+    return rtn_ok();
+}
+
+// The source has ended: the attempt in progress becomes a token when its
+// rule matches (after the end-of-text step), else unclaimed text.
+int32_t spr_eoi(st_txt_spr *spr, st_txt_spr_tkn *out)
+{
+    st_txt_spr_rul *act = spr->act;
+    if (act && !(act->mtc.stt & MTC_STT_MTC))
+        RTN_TRY(txt_mtc_wrd(&act->mtc, 0));
+    spr->flg &= ~SPR_RFD;
+    if (act && (act->mtc.stt & MTC_STT_MTC)) {
+        RTN_TRY(spr_emit(spr, out));
+        return rtn_ok();
+    }
+    if (act)
+        txt_mtc_chk_rst(&act->mtc);
+    spr->act = nullptr;
+    spr->flg |= SPR_RST;
+    RTN_TRY(spr_mov(spr));
+    const char *unm = spr_trm(&spr->unm_buf);
+    if (!unm)
+        return rtn_fail();
+    if (buf_pos(buf_hdl(&spr->unm_buf)) == 0)
+        return rtn_fail1();
+    *out = {0, unm};
+    spr->flg &= ~SPR_PND;
+    return rtn_ok();
+}
+
+// Offers chr to the rules in order; the first one live or matched becomes
+// active. 0 with *rul the new active rule or none.
+int32_t spr_try(st_txt_spr *spr, uint32_t n, st_txt_spr_rul **rul)
+{
+    st_txt_spr_rul *r = spr->lst;
+    for (; r; r = r->nxt) {
+        int32_t v;
+        if (r->cnd_nam) {
+            RTN_TRY(spr_var_get(spr, r->cnd_nam, &v));
+            if (v != r->cnd_val)
+                continue;
+        }
+        r->mtc.pos = n;
+        r->mtc.opt &= ~MTC_ONE;
+        r->mtc.stt = (r->mtc.stt & ~MTC_STT_LIN) | ((spr->flg & SPR_LIN) ? MTC_STT_LIN : 0);
+        RTN_TRY(txt_mtc_wrd(&r->mtc, spr->chr));
+        if (r->mtc.thr || (r->mtc.stt & MTC_STT_MTC))
+            break;
+    }
+    *rul = r;
+    return rtn_ok();
+}
+
+// Result of one character fed to the active rule.
+enum spr_stp { SPR_GO, SPR_EMIT };
+
+// Feeds the current character to the active rule (step 4b of a call).
+int32_t spr_feed_act(st_txt_spr *spr, spr_stp *stp)
+{
+    st_txt_spr_rul *r = spr->act;
+    const bool had = r->mtc.stt & MTC_STT_MTC;
+    RTN_TRY(txt_mtc_wrd(&r->mtc, spr->chr));
+    const bool mtc = r->mtc.stt & MTC_STT_MTC;
+    *stp = SPR_GO;
+    if (r->mtc.thr) // still inside the token
+        return spr_app_chr(&spr->mtc_buf, spr->chr);
+    if (mtc && r->knd != 0) { // complete: the character ends it or starts the next
+        if (had)
+            spr->flg |= SPR_RFD;
+        else
+            RTN_TRY(spr_app_chr(&spr->mtc_buf, spr->chr));
+        RTN_TRY(spr_asg(spr, r));
+        *stp = SPR_EMIT;
+        return rtn_ok();
+    }
+    // The attempt failed (or a kind-0 rule matched): its text is unclaimed.
+    RTN_TRY(spr_mov(spr));
+    if (!mtc || had)
+        spr->flg |= SPR_RFD;
+    else
+        RTN_TRY(spr_app_chr(&spr->unm_buf, spr->chr));
+    txt_mtc_chk_rst(&r->mtc);
+    spr->act = nullptr;
+    return rtn_ok();
+}
+
+// Offers the current character to the rules (step 4c of a call).
+int32_t spr_feed_new(st_txt_spr *spr, uint32_t n, spr_stp *stp)
+{
+    st_txt_spr_rul *r;
+    *stp = SPR_GO;
+    RTN_TRY(spr_try(spr, n, &r));
+    if (!r)
+        return spr_app_chr(&spr->unm_buf, spr->chr);
+    spr->act = r;
+    r->mtc.opt |= MTC_ONE; // no new attempts inside a token
+    RTN_TRY(spr_app_chr(&spr->mtc_buf, spr->chr));
+    if ((r->mtc.stt & MTC_STT_MTC) && !r->mtc.thr) {
+        RTN_TRY(spr_asg(spr, r));
+        *stp = SPR_EMIT;
+    }
+    return rtn_ok();
+}
+
+// Reads the next character unless the current one is fed again. 0; 1 at
+// the end of the source (a failing pop or a character 0).
+int32_t spr_next(st_txt_spr *spr)
+{
+    if (spr->flg & SPR_RFD) {
+        spr->flg &= ~SPR_RFD;
+        return 0;
+    }
+    uint32_t c = 0;
+    if (stream_pop(spr->src, &c) != 0 || c == 0)
+        return 1;
+    const bool lin = spr->cnt == 0 || spr->chr == 10;
+    spr->flg = (spr->flg & ~SPR_LIN) | (lin ? SPR_LIN : 0);
+    spr->chr = c;
+    return 0;
+}
+
+void spr_rul_free(st_txt_spr_rul *r)
+{
+    txt_mtc_chk_end(&r->mtc);
+    _free(&r->cnd_nam);
+    _free(&r->asg_nam);
+    _free(&r);
+}
+
+} // namespace
+
+int32_t txt_spr_set(st_txt_spr *spr, st_stream *src) noexcept
+{
+    if (!spr || !src)
+        return rtn_fail();
+    std::memset(spr, 0, sizeof *spr);
+    RTN_TRY(vmap_set(&spr->var, 0));
+    buf_var(buf_hdl(&spr->mtc_buf), 1);
+    buf_var(buf_hdl(&spr->unm_buf), 1);
+    spr->src = src;
+    spr->tal = &spr->lst;
+    return rtn_ok();
+}
+
+int32_t txt_spr_psh_lst_regexp(st_txt_spr *spr, uint32_t knd, st_stream *pat, const uint32_t *opt,
+                               const char *cnd_nam, int32_t cnd_val, const char *asg_nam,
+                               int32_t asg_val) noexcept
+{
+    if (!spr || !spr->tal || !pat)
+        return rtn_fail();
+    st_txt_spr_rul *r = nullptr;
+    RTN_TRY(_malloc0(&r, sizeof *r));
+    if (regexp_trm(&r->mtc, pat) != 0) {
+        _free(&r);
+        return rtn_keep();
+    }
+    txt_mtc_chk_set(&r->mtc, r->mtc.trm, opt);
+    r->mtc.opt |= MTC_OWN;
+    if (_malloc_str(&r->cnd_nam, cnd_nam) != 0 || _malloc_str(&r->asg_nam, asg_nam) != 0) {
+        spr_rul_free(r);
+        return rtn_keep();
+    }
+    r->cnd_val = cnd_val;
+    r->asg_val = asg_val;
+    r->knd = knd;
+    *spr->tal = r;
+    spr->tal = &r->nxt;
+    return rtn_ok();
+}
+
+int32_t txt_spr(st_txt_spr *spr, st_txt_spr_tkn *out) noexcept
+{
+    if (!spr || !out || !spr->tal)
+        return rtn_fail();
+    if (spr->flg & SPR_PND) {
+        if (!spr->act)
+            return rtn_fail();
+        *out = {spr->act->knd, static_cast<const char *>(buf_dat(buf_hdl(&spr->mtc_buf)))};
+        spr->flg &= ~SPR_PND;
+        return rtn_ok();
+    }
+    if (spr->flg & SPR_RST) {
+        spr->flg &= ~SPR_RST;
+        buf_rst(buf_hdl(&spr->mtc_buf));
+        buf_rst(buf_hdl(&spr->unm_buf));
+        spr->act = nullptr;
+    }
+    if (!(spr->flg & SPR_RFD) && stream_chk(spr->src) != 0)
+        return rtn_fail1();
+    for (;;) {
+        if (spr_next(spr) != 0)
+            return spr_eoi(spr, out);
+        const uint32_t n = spr->cnt++;
+        spr_stp stp;
+        if (spr->act)
+            RTN_TRY(spr_feed_act(spr, &stp));
+        else
+            RTN_TRY(spr_feed_new(spr, n, &stp));
+        if (stp == SPR_EMIT)
+            return spr_emit(spr, out);
+    }
+}
+
+int32_t txt_spr_end(st_txt_spr *spr) noexcept
+{
+    if (!spr)
+        return rtn_fail();
+    for (st_txt_spr_rul *r = spr->lst, *nxt; r; r = nxt) {
+        nxt = r->nxt;
+        spr_rul_free(r);
+    }
+    if (spr->tal) {
+        buf_end(buf_hdl(&spr->mtc_buf));
+        buf_end(buf_hdl(&spr->unm_buf));
+        vmap_end(&spr->var);
+    }
+    std::memset(spr, 0, sizeof *spr);
+    return rtn_ok();
+}
+
+// ---------------------------------------------------------------------------
+// The two stream kinds over a splitter
+// ---------------------------------------------------------------------------
+
+static int32_t _txt_spr_stream_pop(void *hdl, void *unit)
+{
+    st_txt_spr_tkn tkn;
+    const int32_t r = txt_spr(static_cast<st_txt_spr *>(hdl), &tkn);
+    if (r == 0)
+        std::memcpy(unit, &tkn, sizeof tkn);
+    return r;
+}
+
+static int32_t _txt_spr_for_anr_stream_pop(void *hdl, void *unit)
+{
+    st_txt_spr_tkn tkn;
+    const int32_t r = txt_spr(static_cast<st_txt_spr *>(hdl), &tkn);
+    if (r != 0)
+        return r;
+    st_txt_anr_tkn t{};
+    t.knd = tkn.knd;
+    t.txt = const_cast<char *>(tkn.txt);
+    std::memcpy(unit, &t, sizeof t);
+    return r;
+}
+
+static int32_t _txt_spr_stream_end(void *hdl)
+{
+    return txt_spr_end(static_cast<st_txt_spr *>(hdl));
+}
+
+static int32_t _txt_spr_for_anr_stream_end(void *hdl)
+{
+    return txt_spr_end(static_cast<st_txt_spr *>(hdl));
+}
+
+const st_stream_fnc __txt_spr_stream_fnclst = {_txt_spr_stream_pop, nullptr, _txt_spr_stream_end,
+                                               nullptr, nullptr, nullptr};
+const st_stream_fnc __txt_spr_for_anr_stream_fnclst = {
+    _txt_spr_for_anr_stream_pop, nullptr, _txt_spr_for_anr_stream_end, nullptr, nullptr, nullptr};
+
+int32_t txt_spr_stream(st_stream *stm, st_txt_spr *spr) noexcept
+{
+    if (!stm || !spr)
+        return rtn_fail();
+    return stream_set(stm, spr, &__txt_spr_stream_fnclst, nullptr);
+}
+
+int32_t txt_spr_for_anr_stream(st_stream *stm, st_txt_spr *spr) noexcept
+{
+    if (!stm || !spr)
+        return rtn_fail();
+    return stream_set(stm, spr, &__txt_spr_for_anr_stream_fnclst, nullptr);
+}
