@@ -6,35 +6,39 @@ RUN_ARGS  ?= /time /span=2 /key=0:1 ps -e -o comm=,pid=
 FUZZ_SECS ?= 60
 PREFIX    ?= /usr/local
 
-.PHONY: all run test odr bench fuzz format clean install uninstall
+.PHONY: all deps run test odr bench fuzz format clean install uninstall
 
-all:
+all: deps
 	$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=Release -DRUNDIF_TESTS=OFF
 	$(CMAKE) --build build -j $(JOBS) --target rundif
+
+# Installs the Debian packages the build needs when any is missing (root).
+deps:
+	@bash .ci/deps
 
 # Runs the tool on a real command until it is stopped (Ctrl-C ends it with 130).
 run: all
 	@echo "build/rundif $(RUN_ARGS)"; build/rundif $(RUN_ARGS); s=$$?; \
 	  if [ $$s -ne 0 ] && [ $$s -ne 130 ]; then echo "rundif exited with $$s"; exit $$s; fi
 
-test:
+test: deps
 	$(CMAKE) -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DRUNDIF_SANITIZE=ON
 	$(CMAKE) --build build-asan -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
 
 # Links everything with LTO and -Wodr, which fails when one name has two
 # definitions in one program (a record in two files, say).
-odr:
+odr: deps
 	$(CMAKE) -S . -B build-lto -DCMAKE_BUILD_TYPE=Release -DRUNDIF_LTO=ON
 	$(CMAKE) --build build-lto -j $(JOBS)
 
-bench:
+bench: deps
 	$(CMAKE) -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DRUNDIF_TESTS=OFF -DRUNDIF_BENCH=ON
 	$(CMAKE) --build build-bench -j $(JOBS)
 	@set -e; for b in build-bench/bench_*; do [ -x "$$b" ] || continue; echo "== $$b"; "$$b"; done
 	@set -e; for s in bench/*.sh; do [ -f "$$s" ] || continue; echo "== $$s"; bash "$$s" build-bench/rundif; done
 
-fuzz:
+fuzz: deps
 	CXX=clang++ $(CMAKE) -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRUNDIF_TESTS=OFF -DRUNDIF_FUZZ=ON
 	$(CMAKE) --build build-fuzz -j $(JOBS)
 	@set -e; for f in build-fuzz/fuzz_*; do [ -x "$$f" ] || continue; echo "== $$f"; \
