@@ -370,3 +370,57 @@ extern const st_stream_fnc __txt_spr_stream_fnclst;
 extern const st_stream_fnc __txt_spr_for_anr_stream_fnclst;
 int32_t txt_spr_stream(st_stream *stm, st_txt_spr *spr) noexcept;
 int32_t txt_spr_for_anr_stream(st_stream *stm, st_txt_spr *spr) noexcept;
+
+// ---------------------------------------------------------------------------
+// Variant-map text format: the writer
+//
+// One pair per line: the key, "=", the value, a line end. Nested keys are
+// written either with their full "/"-separated path (path layout) or inside
+// "[" and "]" lines after their parent's line, one tab deeper (block
+// layout). Integers are written in decimal; a string of ASCII letters,
+// digits and "_" only (the empty string too) is written bare, any other
+// between quotes with "\" as "\\", a quote as "\"" and a line end as "\n".
+// Strings are decoded as Shift-JIS; a lead byte that ends a string is a
+// character of its own, so every byte of a value reaches the text.
+//
+// A key without value is not written: its nested keys carry its name in
+// their paths (in block layout too, relative to the nearest enclosing key
+// that has a value), so "a/b=1" read and written again gives "a/b=1". A key
+// without value and without nested keys leaves no trace in the text.
+// A key in a map without nests counts as a top-level key.
+// ---------------------------------------------------------------------------
+
+enum : uint8_t {            /* st_cstream_vmap_opt.flg */
+    VMAP_FMT_BLK = 0x01,    // block layout; clear: path layout
+};
+
+// Writer options (all zero when none are given).
+struct st_cstream_vmap_opt {
+    uint32_t lvl; // format level: 0, 1 or 2; above 2 every key and value fails
+    uint32_t rsv; // reserved, not read
+    uint32_t dpt; // tabs before every line, and the bracket depth to start from
+    uint8_t flg;  // VMAP_FMT_* bits
+};
+
+extern const st_stream_fnc cstream_vmap_fnclst;
+
+// Sets stm up (none: a self-allocated stream parked in the hand-off slot) as
+// a character stream of the text of the keys below stt (none: the whole
+// map), depth first, siblings in key order. Pops end with 1 after the text;
+// a key or value of another kind than integer or string, or lvl above 2,
+// fails the pop (-1; the text handed out so far stays out). After the text
+// every block still open is closed, the initial depth included. 0; -1 for
+// a missing map or a failed allocation (nothing set up).
+int32_t cstream_vmap(st_stream *stm, st_vmap *map, void *stt,
+                     const st_cstream_vmap_opt *opt) noexcept;
+
+// Append one key or value node's text (as above) to the chain stream out,
+// setting out up as a chain when it is not open. cstream_vtyp without out
+// parks a new self-allocated stream of the text in the hand-off slot.
+// cstream_vtyp_key writes dpt tabs and, in path layout, the key's ancestors
+// each followed by "/", then the key; cstream_vtyp_pr the key, "=" and its
+// value. 0; -1 for a node of another kind, lvl above 2, a key without value
+// (cstream_vtyp_pr) or a failed allocation or push (out unchanged).
+int32_t cstream_vtyp(st_stream *out, const void *nod, const st_cstream_vmap_opt *opt) noexcept;
+int32_t cstream_vtyp_key(st_stream *out, const void *nod, const st_cstream_vmap_opt *opt) noexcept;
+int32_t cstream_vtyp_pr(st_stream *out, const void *nod, const st_cstream_vmap_opt *opt) noexcept;
