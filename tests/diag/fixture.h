@@ -10,7 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
+#include <optional>
+#include <iterator>
 #include <string>
 
 #include <unistd.h>
@@ -56,26 +57,15 @@ struct TempDir {
 // Sets (or with nullptr unsets) an environment variable for the scope.
 struct EnvVar {
     std::string name;
-    bool had;
-    std::string old;
+    std::optional<std::string> old;
+    static void put(const char *nam, const char *val) { val ? setenv(nam, val, 1) : unsetenv(nam); }
     EnvVar(const char *nam, const char *val) : name(nam)
     {
-        const char *cur = std::getenv(nam);
-        had = cur != nullptr;
-        if (had)
+        if (const char *cur = std::getenv(nam))
             old = cur;
-        if (val)
-            setenv(nam, val, 1);
-        else
-            unsetenv(nam);
+        put(nam, val);
     }
-    ~EnvVar()
-    {
-        if (had)
-            setenv(name.c_str(), old.c_str(), 1);
-        else
-            unsetenv(name.c_str());
-    }
+    ~EnvVar() { put(name.c_str(), old ? old->c_str() : nullptr); }
 };
 
 // Changes the working directory for the scope.
@@ -101,9 +91,7 @@ inline std::string written(const std::function<void(FILE *)> &wrt)
 inline std::string read_file(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 } // namespace diag_test
