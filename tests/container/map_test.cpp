@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <numeric>
 #include <random>
 #include <string>
 
@@ -40,23 +41,20 @@ TEST(Map, PutModesAndResults)
     U64Map m(16);
     void *n = nullptr, *out = &out;
     EXPECT_EQ(m.get(5, &n), 1) << "a search in an empty map finds nothing";
-    EXPECT_EQ(m.put(5, MAP_PUT_OLD_ONLY, &out), 1) << "bit 0 adds no missing key";
-    EXPECT_EQ(out, &out) << "and leaves the node slot alone";
+    EXPECT_TRUE(m.put(5, MAP_PUT_OLD_ONLY, &out) == 1 && out == &out)
+        << "bit 0 adds no missing key and leaves the node slot alone";
 
     uint64_t rec[2] = {key_be(5), 50};
     ASSERT_EQ(map_put(&m.m, rec, &n, 0), 0);
     EXPECT_TRUE(map_nod_red(&m.m, n)) << "a new node hangs red";
-    ASSERT_EQ(m.get(5, &out), 0);
-    EXPECT_EQ(out, n);
+    ASSERT_TRUE(m.get(5, &out) == 0 && out == n);
     EXPECT_FALSE(map_nod_red(&m.m, n)) << "the next search blackens the root";
 
     rec[1] = 51;
-    EXPECT_EQ(map_put(&m.m, rec, &out, MAP_PUT_KEEP), 1) << "bit 1 keeps a present key";
-    EXPECT_EQ(out, n);
-    EXPECT_EQ(payload(n), 50u);
-    EXPECT_EQ(map_put(&m.m, rec, &out, MAP_PUT_OLD_ONLY), 0) << "bit 0 overwrites a present key";
-    EXPECT_EQ(out, n);
-    EXPECT_EQ(payload(n), 51u);
+    EXPECT_TRUE(map_put(&m.m, rec, &out, MAP_PUT_KEEP) == 1 && out == n && payload(n) == 50)
+        << "bit 1 keeps a present key";
+    EXPECT_TRUE(map_put(&m.m, rec, &out, MAP_PUT_OLD_ONLY) == 0 && out == n && payload(n) == 51)
+        << "bit 0 overwrites a present key";
 
     for (uint64_t k : {2, 8, 1, 9})
         m.put(k);
@@ -67,8 +65,7 @@ TEST(Map, PutModesAndResults)
     rec[0] = key_be(8);
     rec[1] = 80;
     ASSERT_EQ(map_put(&m.m, rec, &out, MAP_PUT_RPL), 0) << "bit 2 replaces the node";
-    EXPECT_NE(out, old);
-    EXPECT_EQ(payload(out), 80u);
+    EXPECT_TRUE(out != old && payload(out) == 80);
     EXPECT_TRUE(map_nod_lnk(&m.m, out, 0) == l0 && map_nod_lnk(&m.m, out, 1) == l1 &&
                 map_nod_red(&m.m, out) == red)
         << "the new node takes the old links and colour";
@@ -146,8 +143,7 @@ TEST(Map, StaysOrderedAndBalanced)
     EXPECT_LT(asc.m.dpt_max, 20u) << "1000 ascending keys stay logarithmic";
 
     std::vector<uint64_t> keys(20000);
-    for (size_t i = 0; i < keys.size(); i++)
-        keys[i] = i;
+    std::iota(keys.begin(), keys.end(), 0);
     std::vector<uint64_t> small(keys.begin(), keys.begin() + 1000);
     balance_run(small, 1, 1);
     balance_run(keys, 1, 499);
@@ -189,13 +185,12 @@ TEST(Map, LockKeepsLookupsFromReshaping)
     EXPECT_FALSE(s.uneven) << "locked puts keep black counts equal";
     EXPECT_TRUE(s.red3) << "but hang red nodes under red ones";
     map_rtt_lck(&m.m, 0);
-    std::set<uint64_t> model;
-    for (uint64_t k = 0; k < 300; k++)
-        model.insert(k);
+    std::vector<uint64_t> all(300);
+    std::iota(all.begin(), all.end(), 0);
     for (int pass = 0; pass < 3; pass++)
         for (uint64_t k = 200; k < 300; k++)
             m.get(k, &n);
-    EXPECT_TRUE(tree_ok(&m.m, model, true)) << "unlocked lookups lift the red runs";
+    EXPECT_TRUE(tree_ok(&m.m, {all.begin(), all.end()}, true)) << "unlocked lookups lift red runs";
 }
 
 // A packed node as the variant map uses: a 1-byte key, links at odd
@@ -233,8 +228,7 @@ TEST(Map, UnalignedLinksAndSharedColourByte)
     map_set(&m, &fl, reinterpret_cast<uintptr_t>(&released), 1, 1 + sizeof(void *), 0,
             offsetof(packed_nod, flg), 0x80);
     std::vector<uint8_t> keys(256);
-    for (int i = 0; i < 256; i++)
-        keys[i] = static_cast<uint8_t>(i);
+    std::iota(keys.begin(), keys.end(), 0);
     std::shuffle(keys.begin(), keys.end(), std::mt19937_64(9));
     for (uint8_t k : keys) {
         packed_nod src = {k, {}, static_cast<uint8_t>(k & 0x7f)};
@@ -261,10 +255,11 @@ TEST(Map, UnalignedLinksAndSharedColourByte)
     EXPECT_EQ(m.root, nullptr);
 }
 
+using pairs = std::vector<std::pair<uint64_t, uint64_t>>;
+
 void on_bad_pair(const void *nod, const void *cld, void *arg)
 {
-    static_cast<std::vector<std::pair<uint64_t, uint64_t>> *>(arg)->push_back(
-        {key_get(nod), key_get(cld)});
+    static_cast<pairs *>(arg)->push_back({key_get(nod), key_get(cld)});
 }
 
 TEST(Map, CheckReportsUnorderedPairs)
@@ -272,13 +267,12 @@ TEST(Map, CheckReportsUnorderedPairs)
     U64Map m;
     for (uint64_t k : {20, 10, 30})
         m.put(k);
-    std::vector<std::pair<uint64_t, uint64_t>> bad;
+    pairs bad;
     EXPECT_EQ(map_chk(&m.m, on_bad_pair, &bad), 0);
     uint64_t k = key_be(40); // the link-0 child now sorts after its parent
     std::memcpy(map_nod_lnk(&m.m, m.m.root, 0), &k, sizeof k);
     EXPECT_EQ(map_chk(&m.m, on_bad_pair, &bad), 1);
-    ASSERT_EQ(bad.size(), 1u);
-    EXPECT_EQ(bad[0], std::make_pair(uint64_t{20}, uint64_t{40}));
+    EXPECT_EQ(bad, (pairs{{20, 40}}));
     EXPECT_EQ(map_chk(&m.m, nullptr, nullptr), 1) << "no report callback needed";
     k = key_be(20); // equal keys are unordered too
     std::memcpy(map_nod_lnk(&m.m, m.m.root, 0), &k, sizeof k);
