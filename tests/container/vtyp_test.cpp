@@ -96,8 +96,7 @@ TEST(Vtyp, PackedLayoutOfEveryCombinationOfParts)
             void *dat;
             vtyp_ref_val(v, &dat);
             EXPECT_EQ(dat, b + o - k.dlen);
-            EXPECT_EQ(vtyp_len(v), o);
-            EXPECT_TRUE(__vtyp_chk(v));
+            EXPECT_TRUE(vtyp_len(v) == o && __vtyp_chk(v));
             free(v); // not vtyp_end: the parts hold fake pointers
         }
     }
@@ -115,28 +114,25 @@ TEST(Vtyp, StringCapacityAndHeaderBytesDropped)
         ASSERT_EQ(vtyp_set(&v.v, &p), 0);
         uint32_t siz = 0;
         char *s = nullptr;
-        EXPECT_EQ(vtyp_get_siz(v.v, &siz), 0);
-        EXPECT_EQ(siz, c.siz) << "capacity " << c.cap << " (an empty string keeps its terminator)";
+        EXPECT_TRUE(vtyp_get_siz(v.v, &siz) == 0 && siz == c.siz)
+            << "capacity " << c.cap << " (an empty string keeps its terminator)";
         EXPECT_EQ(vtyp_len(v.v), 1 + 4 + siz) << "flag, size, datum: no extension byte";
         ASSERT_EQ(vtyp_get_str(v.v, &s), 0);
         EXPECT_STREQ(s, c.str ? c.str : "");
         if (c.siz == 16) { // overwritten in place within its size
             std::memcpy(s, "fifteen-letters", 16);
-            EXPECT_EQ(vtyp_get_str(v.v, &s), 0);
-            EXPECT_STREQ(s, "fifteen-letters");
+            EXPECT_TRUE(vtyp_get_str(v.v, &s) == 0 && std::string(s) == "fifteen-letters");
         }
     }
     st_vtyp_prm p = prm_of(VTYP_INT, nullptr);
     p.flg |= VTYP_EXT, p.ext = VTYP_X_PRM; // an extension byte of just the mark is dropped
     Val e;
     ASSERT_EQ(vtyp_set(&e.v, &p), 0);
-    EXPECT_EQ(static_cast<uint8_t *>(e.v)[0], VTYP_INT);
-    EXPECT_EQ(vtyp_len(e.v), 5u);
+    EXPECT_TRUE(static_cast<uint8_t *>(e.v)[0] == VTYP_INT && vtyp_len(e.v) == 5);
     for (uint8_t bad : {0, 6, 7}) {
         p = prm_of(bad, nullptr);
         void *v = &v;
-        EXPECT_EQ(vtyp_set(&v, &p), 1) << "kind " << int(bad);
-        EXPECT_EQ(v, &v) << "nothing stored";
+        EXPECT_TRUE(vtyp_set(&v, &p) == 1 && v == &v) << "kind " << int(bad) << ": nothing stored";
     }
 }
 
@@ -162,9 +158,8 @@ TEST(Vtyp, LinksAndTypedReads)
     ASSERT_EQ(vtyp_ref_lnk_val(two.v, 1, &out), 0);
     std::memcpy(&got, out, sizeof got); // data are unaligned
     EXPECT_EQ(got, 7);
-    EXPECT_EQ(vtyp_del_lnk(two.v, 1), 0);
-    EXPECT_EQ(vtyp_get_lnk(two.v, &out, 1), 0);
-    EXPECT_EQ(out, nullptr) << "the linked value was released and the link cleared";
+    EXPECT_TRUE(vtyp_del_lnk(two.v, 1) == 0 && vtyp_get_lnk(two.v, &out, 1) == 0 && !out)
+        << "the linked value was released and the link cleared";
 }
 
 TEST(Vtyp, ReleaseOwnsLinksEqualChainAndBuffer)
@@ -185,8 +180,7 @@ TEST(Vtyp, ReleaseOwnsLinksEqualChainAndBuffer)
     Val cpy;
     ASSERT_EQ(_vtyp_set_pr(&cpy.v, key), 0) << "a packed key copies with its value";
     void *nxt = &nxt;
-    EXPECT_EQ(vtyp_get_equ(cpy.v, &nxt), 0);
-    EXPECT_EQ(nxt, nullptr) << "the copy shares no chain";
+    EXPECT_TRUE(vtyp_get_equ(cpy.v, &nxt) == 0 && !nxt) << "the copy shares no chain";
     vtyp_end(key);
 
     st_vtyp_prm b = prm_of(VTYP_UDF, nullptr, 4);
