@@ -13,14 +13,12 @@ TEST(Memory, WrappersFillTheSlotOrFailWithMinusOne)
     char *p = nullptr, *q = reinterpret_cast<char *>(&q), zero[16] = {};
     __rtn = 1;
     ASSERT_EQ(_malloc0(&p, 16), 0);
-    EXPECT_EQ(__rtn, 0);
-    EXPECT_EQ(std::memcmp(p, zero, 16), 0);
+    EXPECT_TRUE(__rtn == 0 && std::memcmp(p, zero, 16) == 0);
     _free(&p);
     ASSERT_EQ(_malloc_cpy(&p, "abc", 4), 0);
     EXPECT_STREQ(p, "abc");
     _free(&p);
-    EXPECT_EQ(_malloc_str(&q, nullptr), 0);
-    EXPECT_EQ(q, nullptr) << "a stale slot is replaced";
+    EXPECT_TRUE(_malloc_str(&q, nullptr) == 0 && !q) << "a stale slot is replaced";
     int *a = nullptr;
     ASSERT_EQ(_calloc(&a, 10, sizeof(int)), 0);
     ASSERT_EQ(_realloc(&a, 1000 * sizeof(int)), 0);
@@ -37,19 +35,16 @@ TEST(Memory, WrappersFillTheSlotOrFailWithMinusOne)
     ASSERT_EQ(_malloc_str(&p, "keep me"), 0);
     __mem_fail_at(1);
     __rtn = 0;
-    EXPECT_EQ(_realloc(&p, 1 << 20), -1);
-    EXPECT_EQ(__rtn, -1);
+    EXPECT_TRUE(_realloc(&p, 1 << 20) == -1 && __rtn == -1);
     EXPECT_STREQ(p, "keep me") << "the old block stays valid through the slot";
     _free(&p);
     __mem_fail_at(2); // the second allocation from now fails
     EXPECT_EQ(_malloc(&q, 4), 0);
     _free(&q);
     __rtn = 1; // -1 whatever the word held
-    EXPECT_EQ(_malloc_str(&q, "x"), -1);
-    EXPECT_EQ(q, nullptr);
+    EXPECT_TRUE(_malloc_str(&q, "x") == -1 && !q);
     __mem_fail_at(1);
-    EXPECT_EQ(_calloc(&q, 2, 2), -1);
-    EXPECT_EQ(q, nullptr);
+    EXPECT_TRUE(_calloc(&q, 2, 2) == -1 && !q);
     __mem_fail_at(0);
 }
 

@@ -43,6 +43,15 @@ class Profiler : public ::testing::Test
         debug_timer_stop(site, &t);
     }
 
+    // "count total own" of the named site, or "none".
+    static std::string got(const char *nam)
+    {
+        uint64_t c, t, o;
+        return debug_timer_get(nam, &c, &t, &o) != 0
+                   ? "none"
+                   : std::to_string(c) + " " + std::to_string(t) + " " + std::to_string(o);
+    }
+
     std::string report()
     {
         EXPECT_EQ(debug_timer_print(), 0);
@@ -57,12 +66,7 @@ TEST_F(Profiler, PlainAndNestedCalls)
     call(
         &a, 2, [&] { call(&b, 7), call(&b, 7); }, 14); // 30 ms, 14 of them in beta
     EXPECT_EQ(__global_debug_timer_function_timer.cnt, 8u) << "start and stop time themselves";
-    uint64_t cnt = 0, tot = 0, own = 0;
-    ASSERT_EQ(debug_timer_get("alpha", &cnt, &tot, &own), 0);
-    EXPECT_EQ(cnt, 2u);
-    EXPECT_EQ(tot, 40u);
-    EXPECT_EQ(own, 26u);
-    EXPECT_EQ(debug_timer_get("gamma", &cnt, &tot, &own), -1);
+    EXPECT_EQ(got("alpha") + ", " + got("gamma"), "2 40 26, none");
     // Sites are listed by their first completion, the latest first.
     EXPECT_EQ(report(), header + "b.cpp(3),,beta,2,14,7,7,14,7,7,7.000000e+00,7.000000e+00\n" +
                             "a.cpp(12),,alpha,2,40,30,10,26,16,10,2.000000e+01,1.300000e+01\n");
@@ -79,20 +83,14 @@ TEST_F(Profiler, RecursionCountsEveryCallButOnlyOutermostTime)
                 &r, 1, [&] { call(&r, 4); }, 1);
         },
         2);
-    uint64_t cnt, tot, own;
-    debug_timer_get("rec", &cnt, &tot, &own);
-    EXPECT_EQ(cnt, 3u);
-    EXPECT_EQ(tot, 10u);
-    EXPECT_EQ(own, 10u) << "the site's own recursion is not nested time";
+    EXPECT_EQ(got("rec"), "3 10 10") << "the site's own recursion is not nested time";
     EXPECT_EQ(r.min_own, 2u); // per call own: inner 4, middle 2, outer 4
     EXPECT_EQ(r.max_own, 4u);
 
     // Another site inside an inner recursive call stays nested time.
     st_debug_timer s = {"rec2", "r.cpp", 4}, leaf = {"leaf", "l.cpp", 5};
     call(&s, 1, [&] { call(&s, 2, [&] { call(&leaf, 3); }); });
-    debug_timer_get("rec2", &cnt, &tot, &own);
-    EXPECT_EQ(tot, 6u);
-    EXPECT_EQ(own, 3u);
+    EXPECT_EQ(got("rec2"), "2 6 3");
 }
 
 TEST_F(Profiler, ReportSubtractsTheEstimatedOverhead)
@@ -111,8 +109,7 @@ TEST_F(Profiler, ReportSubtractsTheEstimatedOverhead)
     __global_debug_timer_flg_lock = 1; // nothing is measured while a report is written
     call(&tiny, 10);
     __global_debug_timer_flg_lock = 0;
-    EXPECT_EQ(tiny.cnt, 2u);
-    EXPECT_EQ(tiny.dpt, 0);
+    EXPECT_TRUE(tiny.cnt == 2 && tiny.dpt == 0);
 }
 
 TEST_F(Profiler, AutoReportWritesOncePerInterval)
