@@ -74,22 +74,21 @@ TEST(Buf, FailuresChangeNothing)
     buf_var(h, 1u << 31);
     st_buf before = b;
     void *e = nullptr;
-    EXPECT_EQ(buf_ref(h, 0, UINT32_MAX, &e), -1) << "2^63 bytes cannot be had";
-    EXPECT_EQ(std::memcmp(&b, &before, sizeof b), 0) << "not even the exponent moved";
+    EXPECT_TRUE(buf_ref(h, 0, UINT32_MAX, &e) == -1 && std::memcmp(&b, &before, sizeof b) == 0)
+        << "2^63 bytes cannot be had; not even the exponent moved";
     buf_var(h, 4);
     uint32_t x = 1;
     ASSERT_EQ(buf_psh(h, &x), 0);
     before = b;
-    EXPECT_EQ(buf_ref(h, 2, UINT32_MAX, &e), -1) << "index + count beyond 32 bits";
-    EXPECT_EQ(std::memcmp(&b, &before, sizeof b), 0);
+    EXPECT_TRUE(buf_ref(h, 2, UINT32_MAX, &e) == -1 && std::memcmp(&b, &before, sizeof b) == 0)
+        << "index + count beyond 32 bits";
     buf_end(h);
 
     uint16_t arr[3] = {1, 2, 3};
     buf_ptr(h, arr, sizeof *arr, 3);
     EXPECT_EQ(buf_get(h, 3, &x), -1) << "beyond cnt of a fixed array";
     EXPECT_EQ(buf_ref(h, UINT32_MAX, 2, &e), -1) << "wrapping index + count";
-    EXPECT_EQ(buf_end(h), nullptr) << "a fixed array owns nothing";
-    EXPECT_EQ(b.dat, arr);
+    EXPECT_TRUE(buf_end(h) == nullptr && b.dat == arr) << "a fixed array owns nothing";
 }
 
 TEST(Buf, FixedArrayAndStringCursors)
@@ -99,17 +98,14 @@ TEST(Buf, FixedArrayAndStringCursors)
     buf_str(h, "xyz");
     for (char c : {'x', 'y', 'z'})
         ASSERT_EQ(pop<char>(h), c);
-    EXPECT_EQ(buf_eop(h), 1) << "the third pop ends the view";
     char c;
-    EXPECT_EQ(buf_pop(h, &c), RTN_ERR1);
+    EXPECT_TRUE(buf_eop(h) == 1 && buf_pop(h, &c) == RTN_ERR1) << "the third pop ends the view";
 
     int16_t arr[2] = {};
     buf_ptr(h, arr, sizeof *arr, 2);
     int16_t v = 5;
-    ASSERT_EQ(buf_psh(h, &v), 0);
-    ASSERT_EQ(buf_psh(h, &v), 0);
-    EXPECT_EQ(buf_eop(h), 1) << "pushing the last element ends a fixed array";
-    EXPECT_EQ(buf_psh(h, &v), RTN_ERR1);
+    ASSERT_TRUE(buf_psh(h, &v) == 0 && buf_psh(h, &v) == 0);
+    EXPECT_TRUE(buf_eop(h) == 1 && buf_psh(h, &v) == RTN_ERR1) << "the last push ends the array";
     buf_rst(h);
     v = 9;
     EXPECT_TRUE(b.pos == 0 && buf_put(h, 1, &v) == 0 && arr[1] == 9);
@@ -127,19 +123,17 @@ TEST(Buf, LinkedStackAndQueue)
     for (int i = 0; i < 5; i++)
         buf_psh(h, &i);
     int v;
-    ASSERT_EQ(buf_ref(h, UINT32_MAX, 1, &e), 0);
-    EXPECT_EQ(*static_cast<int *>(e), 0) << "the tail of a stack is its first push";
+    EXPECT_TRUE(buf_ref(h, UINT32_MAX, 1, &e) == 0 && *static_cast<int *>(e) == 0)
+        << "the tail of a stack is its first push";
     for (int i = 4; i >= 0; i--)
         EXPECT_EQ(pop<int>(h), i) << "a stack pops in reverse";
-    EXPECT_EQ(buf_pop(h, &v), RTN_ERR1);
-    EXPECT_EQ(buf_end(h), h);
+    EXPECT_TRUE(buf_pop(h, &v) == RTN_ERR1 && buf_end(h) == h);
 
     buf_lnkq(h, sizeof(int));
     for (int round = 0; round < 2; round++) { // emptied and refilled
         for (int i = 0; i < 4; i++)
             ASSERT_EQ(buf_psh(h, &i), 0);
-        ASSERT_EQ(buf_ref(h, UINT32_MAX, 1, &e), 0);
-        EXPECT_EQ(*static_cast<int *>(e), 3);
+        EXPECT_TRUE(buf_ref(h, UINT32_MAX, 1, &e) == 0 && *static_cast<int *>(e) == 3);
         EXPECT_EQ(get<int>(h, 2), 2);
         for (int i = 0; i < 4; i++)
             EXPECT_EQ(pop<int>(h), i) << "a queue pops in push order";
@@ -150,14 +144,12 @@ TEST(Buf, LinkedStackAndQueue)
         if (i % 3 != 2)
             continue;
         EXPECT_EQ(pop<int>(h), next++);
-        ASSERT_EQ(buf_ref(h, UINT32_MAX, 1, &e), 0);
-        EXPECT_EQ(*static_cast<int *>(e), i) << "the tail survives a pop";
+        EXPECT_TRUE(buf_ref(h, UINT32_MAX, 1, &e) == 0 && *static_cast<int *>(e) == i)
+            << "the tail survives a pop";
     }
     EXPECT_EQ(b.cnt, 20u);
-    ASSERT_EQ(buf_ref(h, 20, 1, &e), 0);
-    EXPECT_EQ(e, nullptr) << "past the end: no address";
-    EXPECT_EQ(buf_eop(h), 1);
-    EXPECT_EQ(buf_get(h, 20, &v), -1) << "no copy from a missing element";
+    EXPECT_TRUE(buf_ref(h, 20, 1, &e) == 0 && !e) << "past the end: no address";
+    EXPECT_TRUE(buf_eop(h) == 1 && buf_get(h, 20, &v) == -1) << "no copy from a missing element";
     void *arr = nullptr;
     EXPECT_EQ(_buf_vptr(h, &arr), -1) << "a list has no array to hand over";
     EXPECT_EQ(buf_end(h), h) << "releases the blocks left";
@@ -186,8 +178,7 @@ TEST(Buf, UnalignedRecordsInPackedMemory)
         ASSERT_EQ(buf_psh(g, &i), 0);
     EXPECT_EQ(get<uint64_t>(g, 77), 77u);
     EXPECT_EQ(buf_cnt(g), 100u);
-    EXPECT_EQ(buf_end(g), g);
-    EXPECT_EQ(buf_dat(g), nullptr);
+    EXPECT_TRUE(buf_end(g) == g && buf_dat(g) == nullptr);
 }
 
 } // namespace
