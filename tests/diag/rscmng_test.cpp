@@ -94,8 +94,7 @@ TEST(RscMng, NestingLevelsEndTheirRegistrations)
     EXPECT_EQ(count(m), 3u);
     rscmng_nst_out(m);
     EXPECT_TRUE(m.m.top == nullptr && count(m) == 2);
-    EXPECT_EQ(del(m, 0x2000, 1), 1) << "ended with its level";
-    EXPECT_NE(find(m, 0x3000, 0), nullptr);
+    EXPECT_TRUE(del(m, 0x2000, 1) == 1 && find(m, 0x3000, 0)) << "0x2000 ended with its level";
     EXPECT_EQ(__rtn, w);
     __rtn = 0;
 }
@@ -120,8 +119,7 @@ TEST(RscMng, LevelWithoutFrameKeepsTheEnclosingRegistrations)
     rscmng_nst_out(m);
     EXPECT_NE(find(m, 0x1000, 1), nullptr) << "the enclosing level's records survive";
     rscmng_nst_out(m);
-    EXPECT_EQ(find(m, 0x1000, 1), nullptr);
-    EXPECT_EQ(del(m, 0x3000, 1), 0);
+    EXPECT_TRUE(find(m, 0x1000, 1) == nullptr && del(m, 0x3000, 1) == 0);
     __mem_fail_at(0);
 }
 
@@ -133,8 +131,7 @@ TEST(RscMng, DuplicatesGuardAndFailedSetUp)
     reg(m, 0x1000, 8, 0);
     reg(m, 0x1000, 4, 2); // another nest flag is another key
     EXPECT_TRUE(count(m) == 2 && find(m, 0x1000, 0)->cnt == 2);
-    EXPECT_EQ(del(m, 0x1000, 0), 0);
-    EXPECT_EQ(del(m, 0x1000, 0), 1) << "one drop removes a counted key";
+    EXPECT_TRUE(del(m, 0x1000, 0) == 0 && del(m, 0x1000, 0) == 1) << "one drop removes it";
 
     __dbg = 1; // busy diagnostics do nothing
     EXPECT_EQ(reg(m, 0x9000, 4, 0), ptr(0x9000));
