@@ -10,18 +10,6 @@
 #include <cstdlib>
 #include <string>
 
-// The characters the default decoder gives for s.
-static regexp_ref::Text codes(const std::string &s)
-{
-    regexp_ref::Text v;
-    st_stream c = {};
-    cstream_str_set(&c, s.c_str());
-    for (int32_t ch; stream_pop(&c, &ch) == 0;)
-        v.push_back(static_cast<uint32_t>(ch));
-    stream_end(&c);
-    return v;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0)
@@ -35,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         pat += static_cast<char>(data[i]);
     for (i++; i < size && data[i] && txt.size() < 64; i++)
         txt += static_cast<char>(data[i]);
-    const regexp_ref::Text pc = codes(pat), tc = codes(txt);
+    const regexp_ref::Text pc = regexp_ref::codes(pat), tc = regexp_ref::codes(txt);
     std::string d = regexp_ref::check(pc, tc, opt);
     uint32_t a[2] = {0, 0}, b[2] = {0, 0};
     const int32_t sa = regexp_ref::engine(pc, tc, opt, a), sb = strregexp(txt.c_str(), pat.c_str(), b, &opt);

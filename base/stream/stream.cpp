@@ -102,6 +102,20 @@ static bool stream_pending(const st_stream *stm)
     return stm && (stm->flg & (STM_PND | STM_PNE));
 }
 
+// The status word after a pop: 0 when it gave units; else the stream stops
+// and a kind that failed without a word ends the data (1). Returns ok.
+static bool stream_settle(st_stream *stm, bool ok)
+{
+    if (ok) {
+        __rtn = RTN_OK;
+    } else {
+        stm->flg |= STM_STP;
+        if (__rtn == RTN_OK)
+            __rtn = RTN_NONE;
+    }
+    return ok;
+}
+
 int32_t stream_pop(st_stream *stm, void *unit) noexcept
 {
     if (stream_pending(stm))
@@ -111,14 +125,7 @@ int32_t stream_pop(st_stream *stm, void *unit) noexcept
     st_simple_timer t;
     stream_clock(stm, &t);
     __rtn = RTN_OK; // so that a kind that fails silently is told apart
-    const bool ok = stm->fnc_lst->pop(stm->hdl, unit) == 0;
-    if (ok) {
-        __rtn = RTN_OK;
-    } else {
-        stm->flg |= STM_STP;
-        if (__rtn == RTN_OK)
-            __rtn = RTN_NONE;
-    }
+    const bool ok = stream_settle(stm, stm->fnc_lst->pop(stm->hdl, unit) == 0);
     stream_count(stm, &t, stream_acs(ok, !ok, __rtn));
     return __rtn;
 }
@@ -149,14 +156,7 @@ int32_t stream_pop_blk(st_stream *stm, void *units, uint32_t max, uint32_t *got)
     st_simple_timer t;
     stream_clock(stm, &t);
     __rtn = RTN_OK;
-    const bool ok = stream_call_blk(stm, units, max, got) == 0 && *got > 0;
-    if (ok) {
-        __rtn = RTN_OK;
-    } else {
-        stm->flg |= STM_STP;
-        if (__rtn == RTN_OK)
-            __rtn = RTN_NONE;
-    }
+    const bool ok = stream_settle(stm, stream_call_blk(stm, units, max, got) == 0 && *got > 0);
     stream_count(stm, &t, stream_acs(*got, !ok, __rtn));
     if (!ok && *got > 0) {
         stream_keep_end(stm, __rtn);

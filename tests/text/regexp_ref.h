@@ -250,4 +250,16 @@ inline std::string check(const Text &pat, const Text &txt, uint32_t opt, bool *c
                : what + "expected a match ending at " + std::to_string(emin);
 }
 
+// The characters the default decoder gives for s.
+inline Text codes(const std::string &s)
+{
+    Text v;
+    st_stream c = {};
+    cstream_str_set(&c, s.c_str());
+    for (int32_t ch; stream_pop(&c, &ch) == 0;)
+        v.push_back(static_cast<uint32_t>(ch));
+    stream_end(&c);
+    return v;
+}
+
 } // namespace regexp_ref

@@ -266,18 +266,6 @@ std::string random_pattern(std::mt19937 &r, bool grp = false)
     return s;
 }
 
-// The characters the default decoder gives for a string.
-regexp_ref::Text codes(const std::string &s)
-{
-    regexp_ref::Text v;
-    st_stream c = {};
-    cstream_str_set(&c, s.c_str());
-    for (int32_t ch; stream_pop(&c, &ch) == 0;)
-        v.push_back(static_cast<uint32_t>(ch));
-    stream_end(&c);
-    return v;
-}
-
 // Each case runs three ways: the reference, the engine over the decoded
 // characters, and strregexp, which reads the string itself and steps over
 // characters that cannot start a match (two-byte ones included, one with
@@ -293,7 +281,7 @@ TEST(Regexp, CrossCheckWithReference)
                 p += "ab.[]^-$*+?{}|()\\,1"[r() % 19];
         for (unsigned n = r() % 14; t.size() < n;)
             t += std::vector<const char *>{"a", "ab", "b", "\n", "c", "\x82\xA0", "\x82" "a"}[r() % 7];
-        const regexp_ref::Text pc = codes(p), tc = codes(t);
+        const regexp_ref::Text pc = regexp_ref::codes(p), tc = regexp_ref::codes(t);
         for (uint32_t opt : {MTC_OPT_DEF, uint32_t{MTC_DEF}, MTC_OPT_DEF | MTC_ANC}) {
             bool cmp;
             std::string d = regexp_ref::check(pc, tc, opt, &cmp);
