@@ -424,3 +424,157 @@ int32_t cstream_vmap(st_stream *stm, st_vmap *map, void *stt,
 int32_t cstream_vtyp(st_stream *out, const void *nod, const st_cstream_vmap_opt *opt) noexcept;
 int32_t cstream_vtyp_key(st_stream *out, const void *nod, const st_cstream_vmap_opt *opt) noexcept;
 int32_t cstream_vtyp_pr(st_stream *out, const void *nod, const st_cstream_vmap_opt *opt) noexcept;
+
+// ---------------------------------------------------------------------------
+// Text analyzer
+//
+// A rule-driven rewriter over a stream of tokens (st_txt_anr_tkn, e.g. from
+// txt_spr_for_anr_stream). Tokens are read lazily into a list; each token
+// that becomes the head gets one pass: every rule, in order, tests its
+// items from the head (a cursor walks forward, marks remember places), and
+// a rule whose tests all pass performs its items' actions. The head is then
+// handed out unless deleted. Kind bits ANR_OPN / ANR_CLS open and close a
+// group, ANR_BLK marks a blank; -1 in a test matches any kind.
+//
+// Choices: a pattern item with the anchored option tests each token's text
+// from its start; type 17 with no text prints the text of the token it was
+// tested on, also when the rule applies. Output files are opened
+// close-on-exec. The end of the source tokens (status 1 or 0x80000001) is
+// reported as 1; other failures are passed on.
+// ---------------------------------------------------------------------------
+
+enum : uint32_t {               /* token kind bits the analyzer reads */
+    ANR_OPN = 0x80000000u,      // opens a group
+    ANR_CLS = 0x40000000u,      // closes a group
+    ANR_BLK = 0x20000000u,      // blank: skipped by moves
+};
+
+enum : uint8_t {        /* st_txt_anr_tkn.stt */
+    ANR_TKN_ANR = 0x01, // its pass has run
+    ANR_TKN_GEN = 0x02, // made by an action
+    ANR_TKN_DEL = 0x04, // deleted: never handed out, skipped by moves and joins
+};
+
+// Item types (st_txt_anr_itm.typ); see the table in analyzer.cpp.
+enum : uint32_t {
+    ANR_TST = 0, ANR_TST_NOT, ANR_LOOK, ANR_FIND, ANR_MOV, ANR_MOV_ALL, ANR_OPN_IN, ANR_GRP_OUT,
+    ANR_GRP_CLS, ANR_KND, ANR_INS_GRP, ANR_INS_AFT, ANR_INS_BEF, ANR_INS_GRP_VAR, ANR_INS_AFT_VAR,
+    ANR_INS_BEF_VAR, ANR_DEL, ANR_ECHO, ANR_FIL_NEW, ANR_FIL_ADD, ANR_FIL_CLS, ANR_FIL_PUT,
+    ANR_FIL_PUT_VAR, ANR_VAR_SEL, ANR_VAR_STR, ANR_VAR_INT, ANR_VAR_ADD, ANR_CAT_TOP, ANR_CAT_END,
+    ANR_CAT, ANR_TYP_NUM
+};
+
+struct st_txt_anr_itm {
+    st_txt_anr_itm *nxt;  // next item of the rule
+    uint32_t typ;         // ANR_TST .. ANR_CAT; any other fails its test
+    int32_t val;          // kind to test (-1 any), kind to give, or a flag
+    char *txt;            // pattern, text, file or variable name, or none (owned)
+    st_txt_mtc mtc;       // types 0-3 with a text: the compiled pattern (owned)
+    st_txt_anr_tkn **mrk; // remembered link: its token is the one concerned
+    void *var_nod;        // type 23: the variable found
+    void *var_nst;        // type 23: its nest (none: top level)
+};
+
+struct st_txt_anr_rul {
+    st_txt_anr_rul *nxt; // next rule, in the order added
+    st_txt_anr_itm *itm; // first item
+    st_txt_anr_tkn *use; // token at which its tests ended while it is in use; none: free
+    st_txt_anr_rul *stk; // next rule on the stack of rules in use
+    int32_t stt_req;     // the analyzer state in which it is tried
+    int32_t stt_new;     // state set when it is applied
+    int32_t stt_end;     // state set when it is released
+};
+
+enum : uint8_t {        /* st_txt_anr.flg */
+    ANR_HND = 0x01,     // the head was handed out and is removed at the next call
+    ANR_EOS = 0x02,     // src has reported its end: no more reads
+};
+
+// Analyzer record, owned by the caller: txt_anr_set / _txt_anr_set,
+// txt_anr_end.
+struct st_txt_anr {
+    st_stream *src;            // token source (owned)
+    st_txt_anr_tkn *tok;       // the token list; the first is the head
+    st_txt_anr_tkn *cur;       // the cursor token
+    st_txt_anr_tkn **cur_lnk;  // the link in front of the cursor token
+    st_txt_anr_rul *rul;       // first rule
+    st_txt_anr_rul **rul_tal;  // where the next rule is linked
+    st_txt_anr_itm **itm_tal;  // where the next item of the current rule is linked
+    int32_t stt;               // the analyzer state (starts at 0)
+    st_txt_anr_rul *stk;       // stack of rules in use
+    st_vmap var;               // variables: string keys, string or integer values
+    void *var_sel;             // the selected variable's key node, or none
+    void *var_sel_nst;         // its nest
+    st_txt_anr_tkn **cat_top;  // first token of a join (a link), or none
+    st_txt_anr_tkn **cat_end;  // last token of a join (a link), or none
+    FILE *fil;                 // the output file, or none
+    uint8_t flg;               // ANR_* bits
+};
+
+// Set the record up over a splitter (its token stream, owned: ending the
+// analyzer ends the splitter) or over a token stream src (owned; ended
+// when the set-up fails). 0; -1 for a missing argument or allocation.
+int32_t txt_anr_set(st_txt_anr *anr, st_txt_spr *spr) noexcept;
+int32_t _txt_anr_set(st_txt_anr *anr, st_stream *src) noexcept;
+
+// Appends a rule with states stt[0..2] (required, on apply, on release;
+// none: 0, 0, 0); later items go to it. 0; -1 on failure.
+int32_t txt_anr_chk_add_lst(st_txt_anr *anr, const int32_t *stt) noexcept;
+
+// Appends an item to the current rule; types 0-3 with a text compile it
+// with *opt (none: MTC_OPT_DEF). 0; -1 without a rule, for a malformed
+// pattern or a failed allocation (nothing appended).
+int32_t txt_anr_chk_add_fct(st_txt_anr *anr, uint32_t typ, int32_t val, const char *txt,
+                            const uint32_t *opt) noexcept;
+
+// The head token (read from src when the list is empty), made the cursor;
+// *lnk (when given) = the list head link. 0; -1 when there is none.
+int32_t txt_anr_top(st_txt_anr *anr, st_txt_anr_tkn **tok, st_txt_anr_tkn ***lnk) noexcept;
+
+// Moves the cursor to the next token (read from src at the end); *prv = the
+// token left. 0; -1 when there is none (the cursor is then cleared).
+int32_t txt_anr_nxt(st_txt_anr *anr, st_txt_anr_tkn **tok, st_txt_anr_tkn **prv) noexcept;
+
+// Removes the head token; the cursor goes to the new head. 0; -1 when the
+// list is empty.
+int32_t txt_anr_pop(st_txt_anr *anr) noexcept;
+
+// Inner operations: read one token from src to the end of the list (0;
+// the source's status at its end); the move of item types 4 (skip) and 10;
+// make a token from a text copy, a text taken over, or a stream's text
+// (the stream is ended).
+int32_t __txt_anr_new(st_txt_anr *anr) noexcept;
+int32_t __txt_anr_mov_nxt(st_txt_anr *anr, st_txt_anr_tkn **tok, st_txt_anr_tkn ***lnk,
+                          int32_t skp) noexcept;
+int32_t __txt_anr_mak_fct(st_txt_anr_tkn **out, uint32_t knd, const char *txt) noexcept;
+int32_t __txt_anr_mak_fct_use_prm_txt(st_txt_anr_tkn **out, uint32_t knd, char *txt) noexcept;
+int32_t __txt_anr_mak_fct_by_stm(st_txt_anr_tkn **out, uint32_t knd, st_stream *stm) noexcept;
+
+// One pass of all rules from the head. 0; a failing action's status.
+int32_t __txt_anr(st_txt_anr *anr) noexcept;
+
+// Advances: removes the head handed out last, runs the new head's pass
+// once, hands out the head after it in *tok (may be none). 0; 1 at the end
+// of the tokens; a failure.
+int32_t _txt_anr(st_txt_anr *anr, st_txt_anr_tkn **tok) noexcept;
+
+// _txt_anr until it reports anything but 0; then 0.
+int32_t txt_anr(st_txt_anr *anr) noexcept;
+
+// Ends src, frees tokens, rules and items, closes the output file, ends the
+// variables, zeroes the record. 0.
+int32_t txt_anr_end(st_txt_anr *anr) noexcept;
+
+// Streams: the analyzer's tokens that are not deleted (a copy of each
+// record; its text valid until the next pop; ending the stream ends the
+// analyzer; none: self-allocated and parked); the bytes of a token
+// stream's texts (owned; deleted tokens skipped); and a copy of the
+// character stream src (owned) with each "@name@" replaced by the text of
+// the top-level variable name of map ("@@" gives "@"; a missing name, an
+// unterminated one or a value of another kind fails the pop).
+extern const st_stream_fnc __txt_anr_stream_fnclst;
+extern const st_stream_fnc __txt_anr_cvt_bin_stream_fnclst;
+extern const st_stream_fnc __vmap_fmt_stream_fnclst;
+int32_t txt_anr_stream(st_stream *stm, st_txt_anr *anr) noexcept;
+int32_t txt_anr_cvt_bin_stream(st_stream *stm, st_stream *tok, uint32_t rsv) noexcept;
+int32_t vmap_fmt_stream(st_stream *stm, st_vmap *map, st_stream *src) noexcept;
