@@ -377,9 +377,10 @@ int32_t txt_spr_for_anr_stream(st_stream *stm, st_txt_spr *spr) noexcept;
 // One pair per line: the key, "=", the value, a line end. Nested keys are
 // written either with their full "/"-separated path (path layout) or inside
 // "[" and "]" lines after their parent's line, one tab deeper (block
-// layout). Integers are written in decimal; a string of ASCII letters,
-// digits and "_" only (the empty string too) is written bare, any other
-// between quotes with "\" as "\\", a quote as "\"" and a line end as "\n".
+// layout). Integers are written in decimal (a negative one between
+// quotes, as the reader drops a bare "-"); a non-empty string of ASCII
+// letters, digits and "_" only is written bare, any other (the empty
+// string too, as "") between quotes with "\" as "\\", a quote as "\"" and a line end as "\n".
 // Strings are decoded as Shift-JIS; a lead byte that ends a string is a
 // character of its own, so every byte of a value reaches the text.
 //
@@ -578,3 +579,48 @@ extern const st_stream_fnc __vmap_fmt_stream_fnclst;
 int32_t txt_anr_stream(st_stream *stm, st_txt_anr *anr) noexcept;
 int32_t txt_anr_cvt_bin_stream(st_stream *stm, st_stream *tok, uint32_t rsv) noexcept;
 int32_t vmap_fmt_stream(st_stream *stm, st_vmap *map, st_stream *src) noexcept;
+
+// ---------------------------------------------------------------------------
+// Variant-map text format: the reader
+//
+// Reads "key=value" statements (ended by ";", a line end, "[" or "]"),
+// "/"-separated paths (nested maps) and "[" ... "]" blocks below the key
+// created last. Words are runs of ASCII letters, digits and "_", or quoted
+// texts with the escapes "\n", "\t", "\"", "\\" and "\/"; "#" is ignored,
+// other characters outside quotes are dropped. Keys and values are stored
+// as strings; a path key missing on the way is created without value. On a
+// failure the keys stored so far stay in the map.
+// ---------------------------------------------------------------------------
+
+enum : uint32_t {           /* read options of _vmap_cstream */
+    VMAP_RD_LIN = 0x01,     // a line end that ends no statement ends reading (success)
+    VMAP_RD_VAL = 0x02,     // a key must be followed by "=" and a value
+};
+
+// Parse state of the statement parser.
+struct st_vmap_frmm {
+    void *rut;           // the root parent given to the reader
+    void *par;           // the current parent (block)
+    void *lst;           // the key node created last
+    uint32_t opt;        // VMAP_RD_* bits
+    st_txt_anr_tkn stp;  // the token the parser stopped on
+    bool end;            // the parser met the end of the tokens instead
+};
+
+// Reads statements from src (not ended) into map below par (none: the top
+// level). 0 at the end of the text (whatever the bracket depth) or at a
+// line end that ends no statement (VMAP_RD_LIN); 1 when the text ends
+// after "=" or after a key in a map without nests (that key not stored);
+// 0x80000001 for an unexpected token; -1 for a "]" at the level of par, a
+// malformed path, a statement not ended, a bare key with VMAP_RD_VAL or a
+// failed put.
+int32_t _vmap_cstream(st_vmap *map, void *par, st_stream *src, uint32_t opt) noexcept;
+
+// _vmap_cstream with VMAP_RD_VAL.
+int32_t vmap_cstream(st_vmap *map, void *par, st_stream *src) noexcept;
+
+// The statement starting at the word tok (its text is the key), reading
+// further tokens from stm. 0 with st->stp the token it stopped on, or
+// st->end; the failures listed above.
+int32_t _vmap_frmm_cstm_fnc_wrd(st_vmap *map, st_stream *stm, const st_txt_anr_tkn *tok,
+                                st_vmap_frmm *st) noexcept;

@@ -93,12 +93,13 @@ int32_t wrt_nod(chrs *c, const void *nod, const st_cstream_vmap_opt *opt)
         return rtn_fail();
     if (vtyp_get_int(nod, &i) == 0) {
         char dec[16];
-        std::snprintf(dec, sizeof dec, "%d", static_cast<int>(i));
+        // A negative number is quoted: the reader drops a bare "-".
+        std::snprintf(dec, sizeof dec, i < 0 ? "\"%d\"" : "%d", static_cast<int>(i));
         return chr_app_asc(c, dec);
     }
     if (vtyp_get_str(nod, &s) != 0)
         return rtn_fail();
-    if (str_bare(s))
+    if (*s && str_bare(s)) // the empty string is quoted: a bare "k=" does not read back
         return chr_app_str(c, s, false);
     RTN_TRY(chr_app(c, '"'));
     RTN_TRY(chr_app_str(c, s, true));

@@ -63,9 +63,9 @@ TEST(VmapWriter, LayoutsAndDepth)
     t.str(c, "d", "");
     t.num(nullptr, "0", 4);
     EXPECT_EQ(text(&t.m, nullptr, VMAP_FMT_BLK),
-              "0=4\na=1\n[\n\tb=\"x y\"\n\tc=-7\n\t[\n\t\td=\n\t]\n]\n");
-    EXPECT_EQ(text(&t.m, a, 0), "a/b=\"x y\"\na/c=-7\na/c/d=\n");
-    EXPECT_EQ(text(&t.m, a, VMAP_FMT_BLK), "b=\"x y\"\nc=-7\n[\n\td=\n]\n");
+              "0=4\na=1\n[\n\tb=\"x y\"\n\tc=\"-7\"\n\t[\n\t\td=\"\"\n\t]\n]\n");
+    EXPECT_EQ(text(&t.m, a, 0), "a/b=\"x y\"\na/c=\"-7\"\na/c/d=\"\"\n");
+    EXPECT_EQ(text(&t.m, a, VMAP_FMT_BLK), "b=\"x y\"\nc=\"-7\"\n[\n\td=\"\"\n]\n");
 
     // A map without nests writes flat in block layout too.
     st_vmap f;
