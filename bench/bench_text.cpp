@@ -145,3 +145,158 @@ int main(int argc, char **argv)
     benchmark::Shutdown();
     return 0;
 }
+
+// ---------------------------------------------------------------------------
+// Variant-map text: writing and reading back maps of two levels (a top key
+// with nine nested keys, short string values) in path and block layout,
+// beside plain loops over the same text (std::getline, split at the first
+// "=", std::map insert) and the same lines written from a std::map.
+// ---------------------------------------------------------------------------
+
+#include <map>
+#include <sstream>
+
+namespace
+{
+
+struct vmap_data {
+    st_vmap map;         // the map written
+    std::string txt[2];  // its text in path and block layout
+    std::map<std::string, std::string> plain; // the same pairs, by path
+};
+
+std::string vmap_text(st_vmap *m, uint8_t lay)
+{
+    st_cstream_vmap_opt o{0, 0, 0, lay};
+    st_stream w{};
+    cstream_vmap(&w, m, nullptr, &o);
+    std::string s;
+    for (uint32_t ch; stream_pop(&w, &ch) == 0;)
+        for (; ch; ch >>= 8)
+            s += char(ch & 0xFF);
+    stream_end(&w);
+    return s;
+}
+
+// The data for n keys, made once per size.
+vmap_data &vmap_data_of(int64_t n)
+{
+    static std::map<int64_t, vmap_data *> made;
+    vmap_data *&d = made[n];
+    if (d)
+        return *d;
+    d = new vmap_data;
+    vmap_set(&d->map, VMAP_NST);
+    char k[32], v[32];
+    for (int64_t i = 0; i < n / 10; i++) {
+        void *top = nullptr;
+        snprintf(k, sizeof k, "t%lld", (long long)i);
+        _vmap_put_str_str(&d->map, nullptr, k, "top", &top, 0);
+        d->plain[k] = "top";
+        for (int j = 0; j < 9; j++) {
+            char c[8];
+            snprintf(c, sizeof c, "c%d", j);
+            snprintf(v, sizeof v, "v%lld", (long long)(i * 10 + j));
+            vmap_put_str_str(&d->map, top, c, v, 0);
+            d->plain[std::string(k) + "/" + c] = v;
+        }
+    }
+    d->txt[0] = vmap_text(&d->map, 0);
+    d->txt[1] = vmap_text(&d->map, VMAP_FMT_BLK);
+    return *d;
+}
+
+void BM_vmap_write_ours(benchmark::State &state, int lay)
+{
+    vmap_data &d = vmap_data_of(state.range(0));
+    for (auto _ : state) {
+        std::string s = vmap_text(&d.map, lay ? VMAP_FMT_BLK : 0);
+        if (s.size() != d.txt[lay].size())
+            state.SkipWithError("wrong text");
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(d.txt[lay].size()));
+}
+
+// The same lines from the std::map (block layout: a "[" ... "]" block of
+// tab-indented children after each top key).
+void BM_vmap_write_plain(benchmark::State &state, int lay)
+{
+    vmap_data &d = vmap_data_of(state.range(0));
+    for (auto _ : state) {
+        std::string s;
+        bool open = false;
+        for (const auto &[k, v] : d.plain) {
+            const size_t sl = k.find('/');
+            if (lay && sl == std::string::npos && open)
+                s += "]\n";
+            if (lay && sl != std::string::npos && !open)
+                s += "[\n";
+            open = lay && sl != std::string::npos;
+            if (open) {
+                s += '\t';
+                s.append(k, sl + 1, std::string::npos);
+            } else {
+                s += k;
+            }
+            s += '=';
+            s += v;
+            s += '\n';
+        }
+        if (open)
+            s += "]\n";
+        benchmark::DoNotOptimize(s.data());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(d.txt[lay].size()));
+}
+
+void BM_vmap_read_ours(benchmark::State &state, int lay)
+{
+    vmap_data &d = vmap_data_of(state.range(0));
+    for (auto _ : state) {
+        st_vmap m;
+        st_stream src{};
+        vmap_set(&m, VMAP_NST);
+        cstream_str_set(&src, d.txt[lay].c_str());
+        uint32_t cnt = 0;
+        if (vmap_cstream(&m, nullptr, &src) != 0 || map_cnt(&m.map, &cnt) != 0 ||
+            cnt != uint32_t(state.range(0)))
+            state.SkipWithError("wrong read");
+        stream_end(&src);
+        vmap_end(&m);
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(d.txt[lay].size()));
+}
+
+void BM_vmap_read_plain(benchmark::State &state, int lay)
+{
+    vmap_data &d = vmap_data_of(state.range(0));
+    for (auto _ : state) {
+        std::map<std::string, std::string> m;
+        std::istringstream in(d.txt[lay]);
+        for (std::string line; std::getline(in, line);) {
+            const size_t eq = line.find('=');
+            if (eq != std::string::npos)
+                m[line.substr(0, eq)] = line.substr(eq + 1);
+        }
+        benchmark::DoNotOptimize(m.size());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(d.txt[lay].size()));
+}
+
+const bool vmap_registered = [] {
+    const char *lay[2] = {"path", "block"};
+    for (int l = 0; l < 2; l++) {
+        const std::string n = lay[l];
+        using fn_t = void (*)(benchmark::State &, int);
+        const std::pair<std::string, fn_t> ops[] = {{"write_" + n + "_ours", BM_vmap_write_ours},
+                                                    {"write_" + n + "_plain", BM_vmap_write_plain},
+                                                    {"read_" + n + "_ours", BM_vmap_read_ours},
+                                                    {"read_" + n + "_plain", BM_vmap_read_plain}};
+        for (const auto &[op, fn] : ops)
+            benchmark::RegisterBenchmark(op.c_str(), fn, l)
+                ->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+    }
+    return true;
+}();
+
+} // namespace

@@ -216,21 +216,20 @@ struct wrt {
     st_vmap_rng_itr rng_pop; // depth first from stt
     st_cstream_vmap_opt opt; // options; dpt is the current bracket depth
     void *lst_key;           // the key written last
-    void *lst_nst;           // the block lst_key was written in (its block parent)
+    void *rp;                // block layout: the reader's parent for the next line
     bool end;                // the text is complete
 };
 
-// The block a key is written in: its nearest ancestor with a value, the
-// start node, or none.
-void *blk_par(const wrt *w, const void *nod)
+// True when anc is nod or one of its ancestors (none: the top, always).
+bool is_anc(const void *anc, const void *nod)
 {
-    void *p = nod_par(nod);
-    while (p && p != w->stt && !nod_has_val(p))
-        p = nod_par(p);
-    return p;
+    for (const void *p = nod; p; p = nod_par(p))
+        if (p == anc)
+            return true;
+    return !anc;
 }
 
-// dpt tabs and a "]" line, one level up.
+// dpt tabs and a "]" line; the reader's parent goes up to the block's.
 int32_t wrt_cls(wrt *w)
 {
     if (w->opt.dpt > 0)
@@ -239,7 +238,12 @@ int32_t wrt_cls(wrt *w)
     return chr_app_asc(&w->lin, "]\n");
 }
 
-// The lines for one key: block brackets as needed, then its pair.
+// The lines for one key: block brackets as needed, then its pair. In block
+// layout rp is where the reader puts the next statement: "[" after a key
+// makes it rp, "]" makes rp's nest rp. A block is opened only after a key
+// written without path (its nest is rp), so every "]" returns to the rp
+// its "[" left; keys below a key without value are written with the path
+// from rp.
 int32_t wrt_key(wrt *w, void *nod)
 {
     if (!nod_has_val(nod))
@@ -248,20 +252,19 @@ int32_t wrt_key(wrt *w, void *nod)
         RTN_TRY(wrt_pr(&w->lin, nod, nullptr, &w->opt));
         return chr_app(&w->lin, 10);
     }
-    void *bp = blk_par(w, nod);
-    if (w->lst_key && bp == w->lst_key) {
+    void *par = nod_par(nod);
+    if (w->lst_key && is_anc(w->lst_key, par) && nod_par(w->lst_key) == w->rp) {
         RTN_TRY(chr_app_n(&w->lin, '\t', w->opt.dpt));
         RTN_TRY(chr_app_asc(&w->lin, "[\n"));
         w->opt.dpt++;
-    } else {
-        while (w->lst_nst && w->lst_nst != bp) {
-            RTN_TRY(wrt_cls(w));
-            w->lst_nst = blk_par(w, w->lst_nst);
-        }
+        w->rp = w->lst_key;
+    }
+    while (w->rp != w->stt && !is_anc(w->rp, par)) {
+        RTN_TRY(wrt_cls(w));
+        w->rp = nod_par(w->rp);
     }
     w->lst_key = nod;
-    w->lst_nst = bp;
-    RTN_TRY(wrt_pr(&w->lin, nod, bp, &w->opt));
+    RTN_TRY(wrt_pr(&w->lin, nod, w->rp, &w->opt));
     return chr_app(&w->lin, 10);
 }
 
@@ -312,7 +315,7 @@ int32_t cstream_vmap(st_stream *stm, st_vmap *map, void *stt,
     wrt *w = nullptr;
     RTN_TRY(_malloc0(&w, sizeof *w));
     w->map = map;
-    w->stt = stt;
+    w->stt = w->rp = stt;
     w->opt = opt ? *opt : opt_def;
     if (vmap_rng_pop_set(map, stt, VMAP_RNG_DSC, &w->rng_pop) != 0 ||
         stream_set(stm, w, &cstream_vmap_fnclst, nullptr) != 0) {

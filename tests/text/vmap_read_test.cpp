@@ -70,6 +70,23 @@ TEST(VmapReader, FailuresKeepWhatWasStored)
     EXPECT_EQ(rd("a=1;\"b"), ERR1 + "|a=1\n") << "an unclosed quote";
     // A bare key is stored without value when allowed; its nested keys show it.
     EXPECT_EQ(rd("a; a [ b=1 ]", 0), "0|a/b=1\n");
+    // Read back from block layout: a "]" returns to the key without value
+    // that the path of the block's key went through.
+    st_vmap m, back;
+    st_stream src{}, w{};
+    vmap_set(&m, VMAP_NST);
+    vmap_set(&back, VMAP_NST);
+    cstream_str_set(&src, "q [ c=1; b=\"x y\" [ c=d ] ] z=2");
+    EXPECT_EQ(_vmap_cstream(&m, nullptr, &src, 0), 0);
+    st_cstream_vmap_opt blk{0, 0, 0, VMAP_FMT_BLK};
+    cstream_vmap(&w, &m, nullptr, &blk);
+    EXPECT_EQ(vmap_cstream(&back, nullptr, &w), 0);
+    EXPECT_EQ(dump(&back), "q/b=\"x y\"\nq/b/c=d\nq/c=1\nz=2\n");
+    EXPECT_EQ(dump(&back), dump(&m));
+    stream_end(&w);
+    stream_end(&src);
+    vmap_end(&m);
+    vmap_end(&back);
 }
 
 TEST(VmapReader, RandomMapsRoundTrip)
@@ -95,7 +112,9 @@ TEST(VmapReader, RandomMapsRoundTrip)
             void *nst = d && par[d] ? par[d] : nullptr;
             const std::string key = str(lone);
             void *nod = nullptr;
-            if (rng() % 3 == 0)
+            if (rng() % 6 == 0) // without value: its nested keys carry it
+                _vmap_put_str_nul(&m, nst, key.c_str(), &nod, 0);
+            else if (rng() % 3 == 0)
                 _vmap_put_str_int(&m, nst, key.c_str(), int32_t(rng()), &nod, 0);
             else
                 _vmap_put_str_str(&m, nst, key.c_str(), str(lone).c_str(), &nod, 0);
