@@ -171,9 +171,11 @@ std::string vmap_text(st_vmap *m, uint8_t lay)
     st_stream w{};
     cstream_vmap(&w, m, nullptr, &o);
     std::string s;
-    for (uint32_t ch; stream_pop(&w, &ch) == 0;)
-        for (; ch; ch >>= 8)
-            s += char(ch & 0xFF);
+    uint32_t ch[4096], got;
+    while (stream_pop_blk(&w, ch, 4096, &got) == 0)
+        for (uint32_t i = 0; i < got; i++)
+            for (uint32_t c = ch[i]; c; c >>= 8)
+                s += char(c & 0xFF);
     stream_end(&w);
     return s;
 }

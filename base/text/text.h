@@ -380,14 +380,16 @@ int32_t txt_spr_for_anr_stream(st_stream *stm, st_txt_spr *spr) noexcept;
 // layout). Integers are written in decimal (a negative one between
 // quotes, as the reader drops a bare "-"); a non-empty string of ASCII
 // letters, digits and "_" only is written bare, any other (the empty
-// string too, as "") between quotes with "\" as "\\", a quote as "\"" and a line end as "\n".
-// Strings are decoded as Shift-JIS; a lead byte that ends a string is a
+// string too, as "") between quotes with "\" as "\\", a quote as "\""
+// and a line end as "\n". Strings are decoded as Shift-JIS; a lead byte that ends a string is a
 // character of its own, so every byte of a value reaches the text.
 //
 // A key without value is not written: its nested keys carry its name in
-// their paths (in block layout too, relative to the nearest enclosing key
-// that has a value), so "a/b=1" read and written again gives "a/b=1". A key
-// without value and without nested keys leaves no trace in the text.
+// their paths, so "a/b=1" read and written again gives "a/b=1". In block
+// layout a block opens only after a key written without path, and a key
+// is written with the path from the block it is in; so every "]" takes the
+// reader back to where its "[" found it. A key without value and without
+// nested keys leaves no trace in the text.
 // A key in a map without nests counts as a top-level key.
 // ---------------------------------------------------------------------------
 
@@ -403,7 +405,9 @@ struct st_cstream_vmap_opt {
     uint8_t flg;  // VMAP_FMT_* bits
 };
 
-extern const st_stream_fnc cstream_vmap_fnclst;
+// The writer's list, the fnc member of a list with a block slot (a block
+// pop hands out the rest of the current line).
+extern const st_stream_fnc &cstream_vmap_fnclst;
 
 // Sets stm up (none: a self-allocated stream parked in the hand-off slot) as
 // a character stream of the text of the keys below stt (none: the whole

@@ -6,6 +6,7 @@
 // into a caller's chain.
 #include "base/text/text.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -268,12 +269,17 @@ int32_t wrt_key(wrt *w, void *nod)
     return chr_app(&w->lin, 10);
 }
 
-int32_t _cstream_vmap_pop(void *hdl, void *unit)
+// Up to max characters of the text (at least one unless it has ended).
+int32_t _cstream_vmap_pop_blk(void *hdl, void *units, uint32_t max, uint32_t *got)
 {
     wrt *w = static_cast<wrt *>(hdl);
+    *got = 0;
     for (;;) {
         if (w->cur < w->lin.len) {
-            std::memcpy(unit, &w->lin.dat[w->cur++], sizeof(uint32_t));
+            const uint32_t n = std::min(max, w->lin.len - w->cur);
+            std::memcpy(units, &w->lin.dat[w->cur], size_t{n} * sizeof(uint32_t));
+            w->cur += n;
+            *got = n;
             return rtn_ok();
         }
         w->lin.len = w->cur = 0;
@@ -293,6 +299,12 @@ int32_t _cstream_vmap_pop(void *hdl, void *unit)
     }
 }
 
+int32_t _cstream_vmap_pop(void *hdl, void *unit)
+{
+    uint32_t got;
+    return _cstream_vmap_pop_blk(hdl, unit, 1, &got);
+}
+
 int32_t _cstream_vmap_end(void *hdl)
 {
     wrt *w = static_cast<wrt *>(hdl);
@@ -304,8 +316,11 @@ int32_t _cstream_vmap_end(void *hdl)
 
 } // namespace
 
-const st_stream_fnc cstream_vmap_fnclst = {_cstream_vmap_pop, nullptr, _cstream_vmap_end,
-                                           nullptr,           nullptr, nullptr};
+// Block pops hand out the rest of the current line at once.
+const st_stream_fnc_blk __cstream_vmap_fnclst_blk = {
+    {_cstream_vmap_pop, nullptr, _cstream_vmap_end, nullptr, nullptr, nullptr},
+    _cstream_vmap_pop_blk};
+const st_stream_fnc &cstream_vmap_fnclst = __cstream_vmap_fnclst_blk.fnc;
 
 int32_t cstream_vmap(st_stream *stm, st_vmap *map, void *stt,
                      const st_cstream_vmap_opt *opt) noexcept
@@ -318,7 +333,7 @@ int32_t cstream_vmap(st_stream *stm, st_vmap *map, void *stt,
     w->stt = w->rp = stt;
     w->opt = opt ? *opt : opt_def;
     if (vmap_rng_pop_set(map, stt, VMAP_RNG_DSC, &w->rng_pop) != 0 ||
-        stream_set(stm, w, &cstream_vmap_fnclst, nullptr) != 0) {
+        stream_set_blk(stm, w, &__cstream_vmap_fnclst_blk, nullptr, 0) != 0) {
         _cstream_vmap_end(w);
         return rtn_fail();
     }
