@@ -54,6 +54,8 @@ struct st_run {
     st_prc *prc;    // the command, or none (a saved output is read)
     uint32_t lines; // report lines written
     bool tmo;       // the command was ended by the time limit
+    size_t kept;    // rows left after the walk of vanished rows
+    size_t deleted; // rows that walk deleted
 };
 
 } // namespace
@@ -427,6 +429,7 @@ static int32_t report_vanished(st_run *r)
     while (rc == 0 && vmap_rng_pop(&itr, &row, 0) == 0) {
         char *dat = nullptr;
         uint32_t no;
+        r->kept++;
         if (vtyp_ref_lnk_val(row, 0, &dat) != 0)
             continue;
         std::memcpy(&no, dat + ROW_NO, sizeof no);
@@ -440,8 +443,9 @@ static int32_t report_vanished(st_run *r)
             rc = report(r, '-', dat + row_line(r->set), key, nullptr, nullptr);
     }
     vmap_rng_pop_end(&itr);
-    for (size_t i = 0; rc == 0 && i < n; i++)
+    for (size_t i = 0; rc == 0 && i < n; i++, r->kept--)
         rc = _vmap_del_nod(r->rows, r->gone[i], 0);
+    r->deleted = n;
     return rc ? rtn_keep() : rtn_ok();
 }
 
@@ -514,6 +518,12 @@ int32_t monitor_run(st_settings *set, st_generations *gen, time_t now) noexcept
     if (rc != 0)
         return rc;
     gen->run = r.no;
+    // Deletes wear the map's balance down: once the rows deleted since the
+    // last rebuild reach half of those kept, the map is rebuilt (O(n), so
+    // each delete pays a constant share). A failed rebuild changes nothing.
+    gen->del += r.deleted;
+    if (gen->del > 0 && 2 * gen->del >= r.kept && vmap_bal(&gen->rows) == 0)
+        gen->del = 0;
     gen->lines = r.lines;
     gen->tmo = r.tmo;
     if (r.no > 1 && r.lines > 0)
@@ -524,6 +534,7 @@ int32_t monitor_run(st_settings *set, st_generations *gen, time_t now) noexcept
 int32_t generations_set(st_generations *gen) noexcept
 {
     gen->run = 0;
+    gen->del = 0;
     TOOL_TRY(vmap_set(&gen->rows, 0));
     return rtn_ok();
 }

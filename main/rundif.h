@@ -68,6 +68,7 @@ struct st_settings {
 struct st_generations {
     st_vmap rows;   // row key -> last run, watched values, line
     uint32_t run;   // runs completed
+    uint64_t del;   // rows deleted since the map was last rebuilt (vmap_bal)
     uint32_t lines; // report lines of the last run
     uint8_t chg;    // a run after the first has reported a line
     uint8_t tmo;    // the last run's command was ended by the time limit

@@ -29,7 +29,7 @@
 //
 // Balance. Always: the keys are ordered and each node is in the tree once.
 // - Puts and searches (lock off) on a map that had no delete since it was
-//   last empty keep it red-black but for the red pairs that colour flips
+//   last empty or rebuilt by map_bal keep it red-black but for the red pairs that colour flips
 //   leave: every path from the root to an empty link holds the same number
 //   of black nodes, and no path holds three red nodes in a row; so the
 //   height is at most 3*log2(n+1) for n nodes (in practice the searches
@@ -166,6 +166,13 @@ int32_t map_put(st_map *map, const void *src, void **out, uint32_t mode) noexcep
 // is none (nothing changed). Never rotates (see Balance above); no node may
 // be deleted while an iterator is open.
 int32_t map_del(st_map *map, const void *key) noexcept;
+
+// Relinks every node into a tree of the least height that is red-black
+// again (equal black counts, no red pair), in key order and in O(n) time:
+// what puts and searches keep after map_del has worn the balance down.
+// 0; -1 while the rotation lock is held or when the node list cannot be
+// allocated (nothing changed).
+int32_t map_bal(st_map *map) noexcept;
 
 // Adds one to the rotation lock (on non-zero) or subtracts one. Returns 0.
 int32_t map_rtt_lck(st_map *map, int32_t on) noexcept;
@@ -830,6 +837,9 @@ int32_t vmap_get_odr(st_vmap *map, const void *nod, void **out) noexcept;
 
 // map_prt with every key printed by vtyp_map_prt. Returns 0.
 int32_t vmap_prt(st_vmap *map, FILE *fp, uint32_t flg) noexcept;
+
+// map_bal on the variant map's tree (nested keys and orders stay as they are).
+int32_t vmap_bal(st_vmap *map) noexcept;
 
 // Puts every key of src with its value into dst (put mode 0); nested keys
 // under the copies of their parents, top-level keys under nst. 0; -1 on the

@@ -251,3 +251,66 @@ int32_t map_del(st_map *map, const void *key) noexcept
         return rtn_none();
     return rtn_ok();
 }
+
+// Links the sorted nodes v[lo, hi) into a subtree of the least height and
+// returns its root. Depth d of the root; nodes on the deepest level (red
+// depth) are red, all others black, so every path from the top to an empty
+// link holds the same number of black nodes.
+static void *map_bld(const st_map *map, void **v, size_t lo, size_t hi, uint32_t d, uint32_t red)
+{
+    if (lo >= hi)
+        return nullptr;
+    size_t mid = lo + (hi - lo) / 2;
+    void *n = v[mid];
+    map_lnk_put(map, n, 0, map_bld(map, v, lo, mid, d + 1, red));
+    map_lnk_put(map, n, 1, map_bld(map, v, mid + 1, hi, d + 1, red));
+    map_clr_put(map, n, d == red && d > 0);
+    return n;
+}
+
+// Lists the nodes in key order into v without a stack, however deep the
+// tree: a node's in-order predecessor borrows its empty link 1 as a thread
+// back to the node while its left side is walked (Morris), then gives it
+// back. Returns the count.
+static size_t map_col(const st_map *map, void **v)
+{
+    size_t cnt = 0;
+    for (void *cur = map->root; cur;) {
+        void *pre = map_nod_lnk(map, cur, 0);
+        if (!pre) {
+            v[cnt++] = cur;
+            cur = map_nod_lnk(map, cur, 1);
+            continue;
+        }
+        while (map_nod_lnk(map, pre, 1) && map_nod_lnk(map, pre, 1) != cur)
+            pre = map_nod_lnk(map, pre, 1);
+        if (!map_nod_lnk(map, pre, 1)) {
+            map_lnk_put(map, pre, 1, cur);
+            cur = map_nod_lnk(map, cur, 0);
+        } else {
+            map_lnk_put(map, pre, 1, nullptr);
+            v[cnt++] = cur;
+            cur = map_nod_lnk(map, cur, 1);
+        }
+    }
+    return cnt;
+}
+
+int32_t map_bal(st_map *map) noexcept
+{
+    if (!map || map->rtt_lck != 0)
+        return rtn_fail();
+    uint32_t n = 0;
+    RTN_TRY(map_cnt(map, &n));
+    if (n < 2)
+        return rtn_ok();
+    void **v = nullptr;
+    RTN_TRY(_malloc(&v, n * sizeof *v));
+    size_t cnt = map_col(map, v);
+    uint32_t red = 0; // the deepest level of a tree of least height: floor(log2 n)
+    while ((2ull << red) <= n)
+        red++;
+    map->root = map_bld(map, v, 0, cnt, 0, red);
+    _free(&v);
+    return rtn_ok();
+}

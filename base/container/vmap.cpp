@@ -427,3 +427,8 @@ int32_t vmap_mrg(st_vmap *dst, void *nst, st_vmap *src) noexcept
         return rtn_fail();
     return rtn_ok();
 }
+
+int32_t vmap_bal(st_vmap *map) noexcept
+{
+    return map ? map_bal(&map->map) : rtn_fail();
+}

@@ -124,6 +124,19 @@ void balance_run(const std::vector<uint64_t> &keys, uint64_t seed, size_t step)
             ASSERT_TRUE(tree_ok(&m.m, model, false));
         }
     }
+    // The churn wore the balance down; a rebuild restores it, and puts and
+    // searches keep it from there. Refused while the lock is held.
+    map_rtt_lck(&m.m, 1);
+    ASSERT_EQ(map_bal(&m.m), -1);
+    map_rtt_lck(&m.m, 0);
+    ASSERT_EQ(map_bal(&m.m), 0);
+    ASSERT_TRUE(tree_ok(&m.m, model, true)) << "rebuilt";
+    for (uint64_t k = span; k < span + keys.size() / 4; k++) {
+        ASSERT_EQ(m.put(k), 0);
+        model.insert(k);
+        m.get(keys[rnd() % keys.size()], &n); // searches interleaved
+    }
+    ASSERT_TRUE(tree_ok(&m.m, model, true)) << "puts after the rebuild";
     std::vector<uint64_t> left(model.begin(), model.end());
     for (size_t i = 0; i < left.size(); i++) {
         int h = i % step == 0 ? height(&m.m) : 0;

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <functional>
 #include <cstdlib>
 #include <malloc.h>
 #include <string>
@@ -107,6 +109,27 @@ TEST(MonitorRun, NonAsciiKeyColumnGoesThroughTheDecoder)
     EXPECT_EQ(r.report(), "+ a \x81 x\n+ b\n");
     ASSERT_EQ(r.run(cmd), 0);
     EXPECT_EQ(r.report(), "+ a \x81 x\n+ b\n+ b\n");
+}
+
+TEST(MonitorRun, RowMapStaysShallowUnderChurn)
+{
+    // Each run a third of the 3000 rows is new and the last run's new rows
+    // vanish; deletes alone would let the tree grow ever deeper.
+    Runner r;
+    std::function<int(const void *)> height = [&](const void *n) {
+        const st_map *m = &r.gen.rows.map;
+        return n ? 1 + std::max(height(map_nod_lnk(m, n, 0)), height(map_nod_lnk(m, n, 1))) : 0;
+    };
+    for (int run = 1; run <= 30; run++) {
+        std::string awk = "awk \"BEGIN { srand(" + std::to_string(run) +
+                          "); for (i = 0; i < 3000; i++) print (rand() < 0.33 ? \\\"n\\\" " +
+                          std::to_string(run) + " : \\\"k\\\") i }\"";
+        ASSERT_EQ(r.run(awk), 0);
+    }
+    uint32_t n = 0;
+    map_cnt(&r.gen.rows.map, &n);
+    EXPECT_GT(n, 2500u);
+    EXPECT_LE(height(r.gen.rows.map.root), 2 * std::log2(n + 1.0) + 2) << n << " rows";
 }
 
 } // namespace
