@@ -6,6 +6,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
+
 #include <malloc.h>
 
 #include <algorithm>
@@ -93,6 +95,50 @@ void BM_std(benchmark::State &state)
 }
 
 BENCHMARK(BM_st_map)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+// Lookups of every key in a map worn by churn (half of the keys deleted
+// and put back in another order, ten times), as it is (arg 1 = 0) or after
+// map_bal (arg 1 = 1); the rebuild itself is timed apart as map_bal_ms.
+void BM_st_map_churn(benchmark::State &state)
+{
+    const keys &k = keys_for(state.range(0));
+    st_map m{};
+    st_map_set(&m, 8, 8);
+    for (uint64_t v : k.ins)
+        map_put(&m, &v, nullptr, 0);
+    std::mt19937_64 rnd(7);
+    std::vector<uint64_t> half(k.del.begin(), k.del.begin() + k.del.size() / 2);
+    for (int r = 0; r < 10; r++) {
+        for (uint64_t v : half)
+            map_del(&m, &v);
+        std::shuffle(half.begin(), half.end(), rnd);
+        for (uint64_t v : half)
+            map_put(&m, &v, nullptr, 0);
+    }
+    double bal_ms = 0;
+    if (state.range(1)) {
+        auto t0 = std::chrono::steady_clock::now();
+        map_bal(&m);
+        bal_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                     .count();
+    }
+    m.rtt_lck = 1; // the lookups measure the shape as it is, without repairs
+    for (auto _ : state) {
+        void *nod;
+        for (uint64_t v : k.del)
+            benchmark::DoNotOptimize(map_get(&m, &v, &nod));
+    }
+    m.rtt_lck = 0;
+    state.counters["map_bal_ms"] = bal_ms;
+    state.SetItemsProcessed(state.iterations() * k.del.size());
+    map_end(&m);
+}
+BENCHMARK(BM_st_map_churn)
+    ->Args({100000, 0})
+    ->Args({100000, 1})
+    ->Args({1000000, 0})
+    ->Args({1000000, 1})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_std<std::map<uint64_t, uint64_t>>)
     ->Name("BM_std_map")
     ->Arg(100000)
