@@ -134,6 +134,20 @@ static void stream_count_one(const st_stream *stm)
     stm->itf_rec->siz += stm->acs_unt;
 }
 
+// The start of a pop on the full path: a pending end is handed out and a
+// stream that cannot be popped fails (the result to return, never 0); else
+// the clock starts and the word is cleared, so that a kind that fails
+// silently is told apart, and 0 is returned.
+static int32_t stream_pop_start(st_stream *stm, st_simple_timer *t)
+{
+    if (stream_pending(stm))
+        return stream_take_end(stm);
+    if (!stream_ready(stm) || !stm->fnc_lst->pop)
+        return rtn_fail();
+    stream_clock(stm, t);
+    return __rtn = RTN_OK;
+}
+
 int32_t stream_pop(st_stream *stm, void *unit) noexcept
 {
     if (stream_fast(stm) && stm->fnc_lst->pop) {
@@ -147,13 +161,9 @@ int32_t stream_pop(st_stream *stm, void *unit) noexcept
         stream_count(stm, &t, stream_acs(0, true, __rtn));
         return __rtn;
     }
-    if (stream_pending(stm))
-        return stream_take_end(stm);
-    if (!stream_ready(stm) || !stm->fnc_lst->pop)
-        return rtn_fail();
     st_simple_timer t;
-    stream_clock(stm, &t);
-    __rtn = RTN_OK; // so that a kind that fails silently is told apart
+    if (int32_t r = stream_pop_start(stm, &t))
+        return r;
     const bool ok = stream_settle(stm, stm->fnc_lst->pop(stm->hdl, unit) == 0);
     stream_count(stm, &t, stream_acs(ok, !ok, __rtn));
     return __rtn;
@@ -178,13 +188,9 @@ int32_t stream_pop_blk(st_stream *stm, void *units, uint32_t max, uint32_t *got)
         *got = 0;
     if (!units || !got || max == 0)
         return rtn_fail();
-    if (stream_pending(stm))
-        return stream_take_end(stm);
-    if (!stream_ready(stm) || !stm->fnc_lst->pop)
-        return rtn_fail();
     st_simple_timer t;
-    stream_clock(stm, &t);
-    __rtn = RTN_OK;
+    if (int32_t r = stream_pop_start(stm, &t))
+        return r;
     const bool ok = stream_settle(stm, stream_call_blk(stm, units, max, got) == 0 && *got > 0);
     stream_count(stm, &t, stream_acs(*got, !ok, __rtn));
     if (!ok && *got > 0) {

@@ -350,26 +350,29 @@ int32_t cstream_vtyp(st_stream *out, const void *nod, const st_cstream_vmap_opt 
     return ary_out(out, c);
 }
 
-int32_t cstream_vtyp_key(st_stream *out, const void *nod, const st_cstream_vmap_opt *opt) noexcept
+// The key's path (pr: with "=" and its value) from the block's parent on,
+// as one line for out.
+static int32_t wrt_key_out(st_stream *out, const void *nod, const st_cstream_vmap_opt *opt,
+                           bool pr)
 {
     opt = opt ? opt : &opt_def;
     chrs c{};
     const void *stop = (opt->flg & VMAP_FMT_BLK) && nod ? nod_par(nod) : nullptr;
-    if (!out || !nod || chr_app_n(&c, '\t', opt->dpt) != 0 || wrt_path(&c, nod, stop, opt) != 0) {
+    if (!out || !nod ||
+        (pr ? wrt_pr(&c, nod, stop, opt)
+            : chr_app_n(&c, '\t', opt->dpt) != 0 ? -1 : wrt_path(&c, nod, stop, opt)) != 0) {
         std::free(c.dat);
         return rtn_fail();
     }
     return ary_out(out, c);
 }
 
+int32_t cstream_vtyp_key(st_stream *out, const void *nod, const st_cstream_vmap_opt *opt) noexcept
+{
+    return wrt_key_out(out, nod, opt, false);
+}
+
 int32_t cstream_vtyp_pr(st_stream *out, const void *nod, const st_cstream_vmap_opt *opt) noexcept
 {
-    opt = opt ? opt : &opt_def;
-    chrs c{};
-    const void *stop = (opt->flg & VMAP_FMT_BLK) && nod ? nod_par(nod) : nullptr;
-    if (!out || !nod || wrt_pr(&c, nod, stop, opt) != 0) {
-        std::free(c.dat);
-        return rtn_fail();
-    }
-    return ary_out(out, c);
+    return wrt_key_out(out, nod, opt, true);
 }
