@@ -9,12 +9,6 @@ namespace
 
 std::filesystem::path exit_dir;
 
-void remove_exit_dir()
-{
-    std::error_code ec;
-    std::filesystem::remove_all(exit_dir, ec);
-}
-
 struct ExitFiles {
     ExitFiles()
     {
@@ -25,7 +19,10 @@ struct ExitFiles {
         setenv("BAS_MEMLOG_PATH", (exit_dir / "memlog.log").c_str(), 1);
         setenv("BAS_MEMLLOG_PATH", (exit_dir / "memlightlog.log").c_str(), 1);
         setenv("BAS_TMR_PATH", (exit_dir / "_bas_tmr.txt").c_str(), 1);
-        std::atexit(remove_exit_dir);
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(exit_dir, ec);
+        });
     }
 } exit_files;
 

@@ -11,7 +11,6 @@
 #include <fstream>
 #include <functional>
 #include <optional>
-#include <iterator>
 #include <string>
 
 #include <unistd.h>
@@ -19,19 +18,14 @@
 namespace diag_test
 {
 
-// The injected clock: tests set fake_ms, timers read it.
+// The injected clock for the scope: timers read fake_ms.
 inline uint64_t fake_ms;
-
-inline uint64_t fake_clock()
-{
-    return fake_ms;
-}
 
 struct FakeClock {
     explicit FakeClock(uint64_t start = 0)
     {
         fake_ms = start;
-        __tick_fake(fake_clock);
+        __tick_fake([] { return fake_ms; });
     }
     ~FakeClock() { __tick_fake(nullptr); }
     void advance(uint64_t ms) { fake_ms += ms; }
@@ -66,13 +60,6 @@ struct EnvVar {
         put(nam, val);
     }
     ~EnvVar() { put(name.c_str(), old ? old->c_str() : nullptr); }
-};
-
-// Changes the working directory for the scope.
-struct CwdGuard {
-    std::filesystem::path old = std::filesystem::current_path();
-    explicit CwdGuard(const std::filesystem::path &dir) { std::filesystem::current_path(dir); }
-    ~CwdGuard() { std::filesystem::current_path(old); }
 };
 
 // What wrt writes to a stream, as a string.

@@ -44,27 +44,35 @@ std::string line_of(const st_mem_log_rcd *r, int32_t sht)
     return written([&](FILE *fp) { mem_log_rcd_prt(fp, r, sht); });
 }
 
-TEST_F(MemLog, RingKeepsTheLatest64AndPrintsOldestFirst)
+void reenter(FILE *fp, const void *)
 {
-    __mem_log_mng.flg = MEM_LOG_ERR; // standard error, at print time only
-    for (int32_t i = 0; i < 70; i++)
+    fprintf(fp, "inner=%d", mem_log_prt());
+}
+
+TEST_F(MemLog, PrintWritesTheDeferredOutputsOfTheLatest64OldestFirst)
+{
+    __mem_log_mng.flg = MEM_LOG_FIL | MEM_LOG_ERR; // written at print time only
+    CaptureStderr();
+    for (int32_t i = 0; i < 69; i++)
         ASSERT_EQ(psh(nullptr, i, "f.cpp", i + 1), 0);
-    EXPECT_EQ(__mem_log_mng.num, 64u);
+    mem_log_psh(nullptr, 69, "f.cpp", 70, nullptr, 0, reenter);
+    EXPECT_TRUE(GetCapturedStderr().empty() && !std::filesystem::exists(log)) << "deferred";
     CaptureStderr();
     EXPECT_EQ(mem_log_prt(), 64);
     std::string err = GetCapturedStderr();
     ASSERT_EQ(err.rfind("##memlog##\nf.cpp(7) PRC:rundif.exe err_no:6/0x6 prc_cnt:", 0), 0u);
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 65);
-    EXPECT_NE(err.find("\nf.cpp(70) PRC:rundif.exe err_no:69/0x45 prc_cnt:"), std::string::npos);
+    EXPECT_NE(err.find("\nf.cpp(69) PRC:rundif.exe err_no:68/0x44 prc_cnt:"), std::string::npos);
+    EXPECT_TRUE(err.ends_with(" inner=-1\n")) << "the latest last; a re-entered print is refused";
+    EXPECT_EQ("##memlog##\n" + read_file(log), err);
 }
 
-TEST_F(MemLog, PayloadIsLimitedZeroFilledAndMayBeBuiltInPlace)
+TEST_F(MemLog, PayloadIsLimitedZeroFilledBuiltInPlaceAndPrinted)
 {
     __mem_log_mng.flg = 0;
     char big[257];
     std::memset(big, 'x', sizeof big);
     EXPECT_EQ(mem_log_psh(nullptr, 1, "a.cpp", 1, big, 257, nullptr), -1);
-    EXPECT_EQ(__mem_log_mng.num, 0u);
     EXPECT_EQ(mem_log_psh(nullptr, 1, "a.cpp", 2, big, 256, nullptr), 0);
     EXPECT_EQ(std::memcmp(__mem_log_mng.rcd[0].dat, big, 256), 0);
 
@@ -75,11 +83,8 @@ TEST_F(MemLog, PayloadIsLimitedZeroFilledAndMayBeBuiltInPlace)
     EXPECT_EQ(slot, reinterpret_cast<char *>(__mem_log_mng.rcd[1].dat));
     EXPECT_STREQ(slot, "buil") << "the payload is kept, the rest zero-filled";
     EXPECT_EQ(slot[MEM_LOG_DAT_SIZ - 1], 0);
-}
 
-TEST_F(MemLog, RecordLinesAndPayloadPrinters)
-{
-    st_mem_log_rcd r{};
+    st_mem_log_rcd r{}; // record lines, with and without their payload
     r.seq = 42, r.lin = 77, r.fil = "x.cpp", r.val = -1, r.prt = mem_log_prt_str;
     std::memset(r.dat, 'y', sizeof r.dat); // unterminated text: cut at 255
     const std::string head = "x.cpp(77) PRC:rundif.exe err_no:-1/0xffffffff prc_cnt:42";
@@ -158,40 +163,27 @@ TEST_F(MemLog, PushWritesLogStandardErrorAndLightLogLines)
     EXPECT_EQ(read_file(log), err);
 }
 
+// Without the variables the files are in the working directory.
 TEST_F(MemLog, ClearKeepsTheTrailAndTheNextPushStartsAfresh)
 {
+    EnvVar u1{"BAS_MEMLOG_PATH", nullptr}, u2{"BAS_MEMLLOG_PATH", nullptr};
+    const std::filesystem::path cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path);
     int32_t site = 0, other = 0;
     CaptureStderr();
     psh(&site, -1, "a.cpp", 1);
     psh(&site, -1, "a.cpp", 2);
     EXPECT_EQ(mem_log_clr(), 0);
     EXPECT_EQ(mem_log_end(), 0); // as at program end after the tool's clearing
-    std::string trail = read_file(log);
+    std::string trail = read_file(dir.file("memlog.log"));
     EXPECT_EQ(std::count(trail.begin(), trail.end(), '\n'), 2) << "the log was not truncated";
     psh(&other, -1, "b.cpp", 3);
     GetCapturedStderr();
-    EXPECT_TRUE(other == 1 && read_file(llog).size() == 512) << "light-log ids start again";
-    EXPECT_EQ(read_file(log).rfind("b.cpp(3) ", 0), 0u);
-}
-
-void reenter(FILE *fp, const void *)
-{
-    fprintf(fp, "inner=%d", mem_log_prt());
-}
-
-TEST_F(MemLog, DeferredOutputsAreWrittenByPrint)
-{
-    __mem_log_mng.flg = MEM_LOG_FIL | MEM_LOG_ERR;
-    CaptureStderr();
-    psh(nullptr, 1, "d.cpp", 1);
-    mem_log_psh(nullptr, 2, "d.cpp", 2, nullptr, 0, reenter);
-    EXPECT_TRUE(GetCapturedStderr().empty() && !std::filesystem::exists(log)) << "deferred";
-    CaptureStderr();
-    EXPECT_EQ(mem_log_prt(), 2);
-    std::string err = GetCapturedStderr();
-    EXPECT_EQ(err.rfind("##memlog##\nd.cpp(1) ", 0), 0u);
-    EXPECT_NE(err.find(" inner=-1\n"), std::string::npos) << "a re-entered print is refused";
-    EXPECT_EQ("##memlog##\n" + read_file(log), err);
+    mem_log_clr();
+    std::filesystem::current_path(cwd);
+    EXPECT_TRUE(other == 1 && read_file(dir.file("memlightlog.log")).size() == 512)
+        << "light-log ids start again";
+    EXPECT_EQ(read_file(dir.file("memlog.log")).rfind("b.cpp(3) ", 0), 0u);
 }
 
 TEST_F(MemLog, LockSilencesPushesAndRestoresTheFlags)
@@ -211,18 +203,6 @@ TEST_F(MemLog, LockSilencesPushesAndRestoresTheFlags)
     psh(nullptr, 1, "k.cpp", 2);
     GetCapturedStderr();
     EXPECT_EQ(read_file(log).rfind("k.cpp(2) ", 0), 0u);
-}
-
-TEST_F(MemLog, DefaultFileNamesInTheWorkingDirectory)
-{
-    EnvVar u1{"BAS_MEMLOG_PATH", nullptr}, u2{"BAS_MEMLLOG_PATH", nullptr};
-    CwdGuard in(dir.path);
-    CaptureStderr();
-    psh(nullptr, 1, "w.cpp", 1);
-    GetCapturedStderr();
-    mem_log_clr();
-    EXPECT_EQ(read_file(dir.file("memlog.log")).rfind("w.cpp(1) ", 0), 0u);
-    EXPECT_EQ(read_file(dir.file("memlightlog.log")).size(), 256u);
 }
 
 } // namespace

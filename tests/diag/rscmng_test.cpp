@@ -75,7 +75,7 @@ void check(st_rscmng *m)
     }
 }
 
-TEST(RscMng, NestingLevelsEndTheirRegistrations)
+TEST(RscMng, LevelsEndTheirRegistrations)
 {
     Mng m;
     int32_t w = __rtn = RTN_ERR1; // bookkeeping must not touch the word
@@ -83,47 +83,46 @@ TEST(RscMng, NestingLevelsEndTheirRegistrations)
     rscmng_nst_in(m);
     reg(m, 0x2000, 16, 1);
     reg(m, 0x3000, 16, 0); // global inside a level: stays
-    rscmng_nst_in(m);
-    EXPECT_EQ(m.m.lvl, 12);
-    reg(m, 0x4000, 16, 1);
+    rscmng_nst_in(m);      // a level makes its frame only when something registers
+    EXPECT_TRUE(m.m.lvl == 12 && m.m.top->lvl == 11);
+    reg(m, 0x4000, 16, 1); // makes the level's frame now
     reg(m, 0x5000, 16, 1);
     EXPECT_EQ(del(m, 0x4000, 1), 0); // dropped before its level ends
     check(m);
     rscmng_nst_out(m);
     check(m);
-    EXPECT_EQ(count(m), 3u);
+    EXPECT_TRUE(count(m) == 3 && !find(m, 0x5000, 1) && find(m, 0x2000, 1));
     rscmng_nst_out(m);
     EXPECT_TRUE(m.m.top == nullptr && count(m) == 2);
     EXPECT_TRUE(del(m, 0x2000, 1) == 1 && find(m, 0x3000, 0)) << "0x2000 ended with its level";
     EXPECT_EQ(__rtn, w);
     __rtn = 0;
-}
 
-TEST(RscMng, LevelWithoutFrameKeepsTheEnclosingRegistrations)
-{
-    Mng m;
     rscmng_nst_in(m);
-    reg(m, 0x1000, 4, 1);
-    rscmng_nst_in(m); // a level makes its frame only when something registers
-    EXPECT_TRUE(m.m.lvl == 12 && m.m.top->lvl == 11);
-    reg(m, 0x2000, 4, 1); // makes the level's frame now
-    check(m);
-    rscmng_nst_out(m);
-    EXPECT_TRUE(!find(m, 0x2000, 1) && find(m, 0x1000, 1));
-
+    reg(m, 0x6000, 4, 1);
     rscmng_nst_in(m);
     __mem_fail_at(1); // the registration's frame cannot be made
-    reg(m, 0x3000, 4, 1);
-    ASSERT_NE(find(m, 0x3000, 1), nullptr) << "registered, though on no list";
+    reg(m, 0x7000, 4, 1);
+    ASSERT_NE(find(m, 0x7000, 1), nullptr) << "registered, though on no list";
     check(m);
     rscmng_nst_out(m);
-    EXPECT_NE(find(m, 0x1000, 1), nullptr) << "the enclosing level's records survive";
+    EXPECT_NE(find(m, 0x6000, 1), nullptr) << "the enclosing level's records survive";
     rscmng_nst_out(m);
-    EXPECT_TRUE(find(m, 0x1000, 1) == nullptr && del(m, 0x3000, 1) == 0);
+    EXPECT_TRUE(find(m, 0x6000, 1) == nullptr && del(m, 0x7000, 1) == 0);
     __mem_fail_at(0);
+
+    rscmng_nst_in(m);
+    reg(m, 0x2000, 4, 1);
+    rscmng_nst_in(m);
+    reg(m, 0x8000, 4, 1);
+    EXPECT_EQ(rscmng_del_all(m, 12), 0); // the frames of level 12 and above
+    EXPECT_TRUE(!find(m, 0x8000, 1) && find(m, 0x2000, 1));
+    check(m);
+    EXPECT_EQ(rscmng_del_all(m, 0), 0);
+    EXPECT_TRUE(count(m) == 0 && !m.m.top);
 }
 
-TEST(RscMng, DuplicatesGuardAndFailedSetUp)
+TEST(RscMng, DuplicatesGuardFailedSetUpAndTheDefaultManager)
 {
     Mng m;
     EXPECT_EQ(reg(m, 0, 4, 0), nullptr);
@@ -149,6 +148,14 @@ TEST(RscMng, DuplicatesGuardAndFailedSetUp)
     __mem_fail_at(1);
     uint32_t n = 7;
     EXPECT_TRUE(rscmng_cnt(&fresh, &n) == -1 && n == 0 && !fresh.map);
+
+    int32_t lvl = __rscmng_base.lvl; // nullptr: the process's own manager
+    uint32_t base_cnt = count(nullptr);
+    rscmng_nst_in(nullptr);
+    rscmng_psh(nullptr, &n, sizeof n, 1, "d.cpp", 1, "f", "a");
+    EXPECT_EQ(count(nullptr), base_cnt + 1);
+    rscmng_nst_out(nullptr);
+    EXPECT_TRUE(__rscmng_base.lvl == lvl && count(nullptr) == base_cnt);
 }
 
 TEST(RscMng, RangeChecksNeedOneCoveringResource)
@@ -164,10 +171,7 @@ TEST(RscMng, RangeChecksNeedOneCoveringResource)
     EXPECT_EQ(chk(m, 0x2000, 0), 0) << "a handle covers its own address";
     EXPECT_EQ(chk(m, UINTPTR_MAX - 2, 8), 1);
 
-    TempDir dir; // a logged miss: memory-log record, status word -1
-    EnvVar e1{"BAS_MEMLOG_PATH", dir.file("m.log").c_str()};
-    EnvVar e2{"BAS_MEMLLOG_PATH", dir.file("l.log").c_str()};
-    mem_log_clr();
+    mem_log_clr(); // a logged miss: memory-log record, status word -1
     __rtn = 0;
     testing::internal::CaptureStderr();
     EXPECT_EQ(rscmng_chk(m, ptr(0x1060), 8, 1, "q.cpp", 42, "caller", "buf"), 1);
@@ -202,30 +206,6 @@ TEST(RscMng, ReportListsRegistrationsUpToTheLevel)
     EXPECT_EQ(report(2), head + main_line);
     EXPECT_EQ(report(3), head + buf_line + main_line) << "in pointer order";
     EXPECT_EQ(rc, 0);
-}
-
-TEST(RscMng, DropAllAndTheDefaultManager)
-{
-    Mng m;
-    reg(m, 0x1000, 4, 0);
-    rscmng_nst_in(m);
-    reg(m, 0x2000, 4, 1);
-    rscmng_nst_in(m);
-    reg(m, 0x3000, 4, 1);
-    EXPECT_EQ(rscmng_del_all(m, 12), 0); // the frames of level 12 and above
-    EXPECT_EQ(find(m, 0x3000, 1), nullptr);
-    check(m);
-    EXPECT_EQ(rscmng_del_all(m, 0), 0);
-    EXPECT_TRUE(count(m) == 0 && !m.m.top);
-
-    int32_t lvl = __rscmng_base.lvl;
-    uint32_t base_cnt = count(nullptr);
-    int x;
-    rscmng_nst_in(nullptr);
-    rscmng_psh(nullptr, &x, sizeof x, 1, "d.cpp", 1, "f", "a");
-    EXPECT_EQ(count(nullptr), base_cnt + 1);
-    rscmng_nst_out(nullptr);
-    EXPECT_TRUE(__rscmng_base.lvl == lvl && count(nullptr) == base_cnt);
 }
 
 } // namespace

@@ -9,7 +9,7 @@ namespace
 
 using namespace diag_test;
 
-TEST(Timer, StampMeasuresLongIntervalsExactly)
+TEST(Timer, SimpleStampsSpanLongIntervalsAndComplexTimersChargeTheirParent)
 {
     FakeClock clk(0);
     st_simple_timer t{};
@@ -25,11 +25,7 @@ TEST(Timer, StampMeasuresLongIntervalsExactly)
     clk.advance(3 * 86400000ull + 17); // three days, across many 16-bit wraps
     simple_timer_stop(&t);
     EXPECT_TRUE(t.tot == 70000 + 3 * 86400000ull + 17 && t.cnt == 3);
-}
 
-TEST(Timer, ComplexTimerChargesItsParent)
-{
-    FakeClock clk(100);
     st_complex_timer par{}, chl{};
     complex_timer_start(&par, nullptr);
     for (uint64_t ms : {12, 3}) {
@@ -51,8 +47,7 @@ TEST(Timer, CheckTimeupAnswersOncePerInterval)
     EXPECT_TRUE(check_timeup(&stt, 20) == 1 && stt == 20);
     clk.advance(19999);
     EXPECT_EQ(check_timeup(&stt, 20), 0);
-    EXPECT_EQ(check_timeup(&stt, 0), 1) << "an interval of 0 is always up";
-    EXPECT_EQ(check_timeup(&stt, 0), 1);
+    EXPECT_EQ(check_timeup(&stt, 0) + check_timeup(&stt, 0), 2) << "an interval of 0 is always up";
 }
 
 TEST(Timer, EnvFopenPrefersTheVariableThenTheDefault)
@@ -79,8 +74,7 @@ TEST(Timer, StkptrHandsAParkedStreamOnOnce)
 {
     auto *a = reinterpret_cast<st_stream *>(0x1000), *b = reinterpret_cast<st_stream *>(0x2000);
     stream_end_fn end = [](st_stream *) { return 0; };
-    EXPECT_EQ(stkptr(a, end), a);
-    EXPECT_EQ(__stkptr.end, end);
+    EXPECT_TRUE(stkptr(a, end) == a && __stkptr.end == end);
     EXPECT_EQ(stkptr(b, nullptr), b) << "a second parking replaces the first";
     EXPECT_EQ(stkptr(nullptr, nullptr), b);
     EXPECT_EQ(stkptr(nullptr, nullptr), nullptr);
