@@ -7,6 +7,7 @@
 
 #include "base/text/text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <map>
 #include <string>
@@ -20,7 +21,7 @@ using Text = std::vector<uint32_t>;
 constexpr uint64_t INF = 0xFFFFFFFFu;
 
 struct Item {
-    enum Kind { ATOM, BOL, EOL, GROUP } kind = ATOM;
+    char kind = 'a';                                // 'a' atom, '^' '$' anchors, '(' group
     bool neg = false;                               // negated class or "."
     std::vector<std::pair<uint32_t, uint32_t>> set; // members as inclusive ranges
     uint64_t lo = 1, hi = 1;                        // repetitions of the atom
@@ -101,11 +102,11 @@ struct Parser {
             const uint32_t c = p[i++];
             prev = last, last = 0;
             if (c == '$' || c == '^') {
-                seq->emplace_back().kind = c == '$' ? Item::EOL : Item::BOL;
+                seq->emplace_back().kind = char(c);
             } else if (c == '(') {
                 if (grp)
                     return -1;
-                grp = &seq->emplace_back(), grp->kind = Item::GROUP;
+                grp = &seq->emplace_back(), grp->kind = '(';
                 seq = &grp->alts.emplace_back();
             } else if (c == ')') {
                 if (!grp)
@@ -146,10 +147,8 @@ struct Exact {
 
     static bool hit(const Item &it, uint32_t c)
     {
-        bool in = false;
-        for (auto [lo, hi] : it.set)
-            in = in || (lo <= c && c <= hi);
-        return in != it.neg;
+        auto in = [c](std::pair<uint32_t, uint32_t> r) { return r.first <= c && c <= r.second; };
+        return std::any_of(it.set.begin(), it.set.end(), in) != it.neg;
     }
     // Items i.. of s from position p, then items ui.. of up (around a group).
     bool seq(const Seq *s, size_t i, size_t p, const Seq *up, size_t ui)
@@ -161,11 +160,10 @@ struct Exact {
             return f->second;
         const Item &it = (*s)[i];
         bool r = false;
-        if (it.kind == Item::BOL || it.kind == Item::EOL)
-            r = (it.kind == Item::BOL ? p == 0 || t[p - 1] == '\n'
-                                      : p == t.size() || t[p] == '\n') &&
+        if (it.kind == '^' || it.kind == '$')
+            r = (it.kind == '^' ? p == 0 || t[p - 1] == '\n' : p == t.size() || t[p] == '\n') &&
                 seq(s, i + 1, p, up, ui);
-        else if (it.kind == Item::GROUP)
+        else if (it.kind == '(')
             for (const Seq &a : it.alts)
                 r = r || seq(&a, 0, p, s, i + 1);
         else
@@ -202,7 +200,7 @@ inline std::string check(const Text &pat, const Text &txt, uint32_t opt, bool *c
     auto show = [](const Text &t) {
         std::string s;
         for (uint32_t c : t)
-            s += c == '\n' ? "\\n" : c < 128 ? std::string(1, char(c)) : "<" + std::to_string(c) + ">";
+            s += c < 128 && c != '\n' ? std::string(1, char(c)) : "<" + std::to_string(c) + ">";
         return s;
     };
     const std::string what = "pattern " + show(pat) + " text " + show(txt) + " opt " +
@@ -221,26 +219,27 @@ inline std::string check(const Text &pat, const Text &txt, uint32_t opt, bool *c
     const size_t n = txt.size(), ns = opt & MTC_ANC ? std::min<size_t>(n, 1) : n;
     std::vector<std::vector<bool>> m(ns, std::vector<bool>(n + 1));
     long top_s = -1, top_e = -1, emin = -1;
+    // By growing end: the first match has the least end; the last one
+    // from the least start has the longest end from there.
     for (size_t e = 0; e <= n; e++) {
         Exact x{top, txt, e, {}};
-        for (size_t s = 0; s < ns && s <= e; s++)
+        for (size_t s = 0; s < ns && s <= e; s++) {
             for (const Seq &a : top)
                 m[s][e] = m[s][e] || x.seq(&a, 0, s, nullptr, 0);
-    }
-    for (size_t s = 0; s < ns; s++)
-        for (size_t e = s; e <= n; e++)
-            if (m[s][e]) {
-                emin = emin < 0 || long(e) < emin ? long(e) : emin;
-                top_s = top_s < 0 || top_s == long(s) ? long(s) : top_s;
-                top_e = top_s == long(s) ? long(e) : top_e;
+            if (m[s][e] && (top_s < 0 || long(s) <= top_s)) {
+                emin = emin < 0 ? long(e) : emin;
+                top_s = long(s);
+                top_e = long(e);
             }
-    const std::string want = "expected [" + std::to_string(top_s) + "," + std::to_string(top_e) + ")";
+        }
+    }
     if (top_s < 0)
         return st == RTN_ERR1 || ((opt & MTC_ANC) && st == RTN_ERR) ? "" : what + "expected none";
-    if (st != 0)
-        return what + want;
-    if (opt & MTC_LNG)
-        return long(rng[0]) == top_s && long(rng[1]) == top_e ? "" : what + want;
+    if (st != 0 || (opt & MTC_LNG))
+        return st == 0 && long(rng[0]) == top_s && long(rng[1]) == top_e
+                   ? ""
+                   : what + "expected [" + std::to_string(top_s) + "," + std::to_string(top_e) +
+                         ")";
     // Without MTC_LNG: a real match ending at the first possible end, or
     // one later (a match that needs the next character to end, as before
     // "$", is seen in the step where others take that character).
