@@ -1,16 +1,245 @@
-// Ordered map: put modes, balance under insertion and deletion, the
-// rotation lock, unaligned node layouts, check and print formats.
-#include "map_util.h"
+// Ordered map: put modes, order and red-black shape against a std::set model
+// after every change, the walks and the range iterator over random ranges,
+// the rotation lock, unaligned node layouts, check and print formats.
+#include "base/container/container.h"
 #include "tests/diag/fixture.h"
 
 #include <algorithm>
 #include <cinttypes>
+#include <cmath>
 #include <numeric>
 #include <random>
-#include <string>
+#include <set>
+#include <vector>
 
 namespace
 {
+
+// Keys are 8 bytes stored big-endian, so byte order is numeric order.
+uint64_t key_get(const void *p)
+{
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return __builtin_bswap64(v);
+}
+
+uint64_t key_be(uint64_t v)
+{
+    return __builtin_bswap64(v);
+}
+
+// An st_map of R-byte records keyed by their first 8 bytes; ended on scope exit.
+struct U64Map {
+    st_map m{};
+    explicit U64Map(uint32_t rec = 8) { st_map_set(&m, rec, 8); }
+    ~U64Map() { map_end(&m); }
+    int32_t put(uint64_t v, uint32_t mode = 0, void **out = nullptr)
+    {
+        uint64_t rec[4] = {key_be(v), 0, 0, 0};
+        return map_put(&m, rec, out, mode);
+    }
+    int32_t get(uint64_t v, void **out)
+    {
+        uint64_t k = key_be(v);
+        return map_get(&m, &k, out);
+    }
+    int32_t del(uint64_t v)
+    {
+        uint64_t k = key_be(v);
+        return map_del(&m, &k);
+    }
+};
+
+// Height, black count and red run of the subtree at n, found by following
+// the links directly (no library traversal); uneven when two paths hold
+// different black counts, red3 when three red nodes lie in a row. Adds the
+// keys in order to keys when given.
+struct shape {
+    int h = 0, blacks = 0, reds = 0; // reds: the red run that starts at n
+    bool uneven = false, red3 = false;
+};
+
+shape shape_of(const st_map *m, const void *n, std::vector<uint64_t> *keys = nullptr)
+{
+    if (!n)
+        return {};
+    shape a = shape_of(m, map_nod_lnk(m, n, 0), keys);
+    if (keys)
+        keys->push_back(key_get(map_nod_key(m, n)));
+    shape b = shape_of(m, map_nod_lnk(m, n, 1), keys);
+    bool red = map_nod_red(m, n);
+    shape s;
+    s.h = 1 + std::max(a.h, b.h);
+    s.blacks = a.blacks + !red;
+    s.reds = red ? 1 + std::max(a.reds, b.reds) : 0;
+    s.uneven = a.uneven || b.uneven || a.blacks != b.blacks;
+    s.red3 = a.red3 || b.red3 || s.reds > 2;
+    return s;
+}
+
+// Order (map_chk and the walk against the model). With rb (no delete since
+// the map was empty or rebuilt, puts unlocked) also the red-black shape the
+// map keeps: equal black counts, no three reds in a row, height within
+// 2*log2(n+1).
+::testing::AssertionResult tree_ok(st_map *m, const std::set<uint64_t> &model, bool rb)
+{
+    if (map_chk(m, nullptr, nullptr) != 0)
+        return ::testing::AssertionFailure() << "map_chk found an unordered pair";
+    std::vector<uint64_t> keys;
+    shape s = shape_of(m, m->root, &keys);
+    if (!std::equal(keys.begin(), keys.end(), model.begin(), model.end()))
+        return ::testing::AssertionFailure() << "in-order keys differ from the model";
+    if (rb && (s.uneven || s.red3))
+        return ::testing::AssertionFailure() << "black counts differ or three reds in a row";
+    if (rb && s.h > 2 * std::log2(static_cast<double>(model.size()) + 1))
+        return ::testing::AssertionFailure() << "height " << s.h << " for " << model.size();
+    return ::testing::AssertionSuccess();
+}
+
+struct range {
+    uint64_t lo, hi; // inclusive bounds
+};
+
+// 0 inside [lo, hi]; positive for a node below the range, negative above.
+int32_t in_range(const void *key, const void *nod_key, uintptr_t)
+{
+    const range *r = static_cast<const range *>(key);
+    uint64_t v = key_get(nod_key);
+    return v < r->lo ? 1 : v > r->hi ? -1 : 0;
+}
+
+int32_t collect(void *nod, void *arg)
+{
+    static_cast<std::vector<uint64_t> *>(arg)->push_back(key_get(nod));
+    return 0;
+}
+
+int32_t stop_at_once(void *, void *arg)
+{
+    ++*static_cast<int *>(arg);
+    return 7;
+}
+
+// Drains an iterator that must end with 1, looking keys up between pops
+// (the iterator's lock keeps them from reshaping the tree).
+std::vector<uint64_t> drain(U64Map &m, const range *r, std::mt19937_64 &rnd)
+{
+    st_map_rng_itr itr;
+    std::vector<uint64_t> got;
+    EXPECT_EQ(map_rng_pop_set(&m.m, r, r ? in_range : nullptr, 0, &itr), 0);
+    void *nod;
+    int32_t end;
+    while ((end = map_rng_pop(&itr, &nod)) == 0) {
+        got.push_back(key_get(nod));
+        m.get(rnd() % 3000, &nod);
+    }
+    EXPECT_EQ(end, 1);
+    map_rng_pop_end(&itr);
+    EXPECT_EQ(m.m.rtt_lck, 0);
+    return got;
+}
+
+// map_cnt, map_rng and the iterator over the whole map and over a number of
+// random ranges (some empty, some wide) against the model.
+void walks_agree(U64Map &m, const std::set<uint64_t> &model, std::mt19937_64 &rnd, bool rb,
+                 int ranges)
+{
+    if (model.empty())
+        return; // the empty map's walks have their own test
+    std::vector<uint64_t> all(model.begin(), model.end()), got;
+    uint32_t cnt = 0;
+    ASSERT_TRUE(map_cnt(&m.m, &cnt) == 0 && cnt == all.size());
+    ASSERT_TRUE(map_rng(&m.m, nullptr, nullptr, collect, &got) == 0 && got == all);
+    ASSERT_EQ(drain(m, nullptr, rnd), all);
+    for (int i = 0; i < ranges; i++) {
+        range r = {rnd() % (all.back() + 10), 0};
+        r.hi = r.lo + rnd() % (i % 3 ? 40 : 400) - 5;
+        std::vector<uint64_t> want;
+        if (r.lo <= r.hi)
+            want.assign(model.lower_bound(r.lo), model.upper_bound(r.hi));
+        got.clear();
+        ASSERT_EQ(map_rng(&m.m, &r, in_range, collect, &got), want.empty() ? 1 : 0);
+        ASSERT_EQ(got, want) << "map_rng over [" << r.lo << ", " << r.hi << "]";
+        ASSERT_TRUE(tree_ok(&m.m, model, rb)) << "the walk's searches keep the shape";
+        ASSERT_EQ(drain(m, &r, rnd), want) << "iterator over [" << r.lo << ", " << r.hi << "]";
+    }
+}
+
+// Puts n keys 3 apart (ranges can fall between them) ascending, descending
+// or shuffled, with lookups between them; deletes and puts at random, with
+// no delete making the tree taller; rebuilds; puts again; deletes them all.
+// The model and walks follow the changes (every step-th one in big runs).
+void balance_run(size_t n, int order, size_t step)
+{
+    std::vector<uint64_t> keys(n);
+    for (size_t i = 0; i < n; i++)
+        keys[i] = 3 * (order == 1 ? n - 1 - i : i);
+    std::mt19937_64 rnd(order);
+    if (order == 2)
+        std::shuffle(keys.begin(), keys.end(), rnd);
+    U64Map m;
+    std::set<uint64_t> model;
+    void *nod;
+    for (size_t i = 0; i < n; i++) {
+        ASSERT_EQ(m.put(keys[i]), 0);
+        model.insert(keys[i]);
+        if (i % 3 == 0) {
+            ASSERT_EQ(m.get(keys[rnd() % (i + 1)], &nod), 0);
+        }
+        if (i % step == 0) {
+            ASSERT_TRUE(tree_ok(&m.m, model, true)) << "after " << i + 1 << " puts";
+        }
+    }
+    walks_agree(m, model, rnd, true, step == 1 ? 200 : 5);
+    for (size_t i = 0; i < 2 * n; i++) {
+        uint64_t k = rnd() % (6 * n);
+        bool chk = i % step == 0;
+        int h = chk ? shape_of(&m.m, m.m.root).h : 0;
+        if (rnd() % 3) {
+            ASSERT_EQ(m.del(k), model.erase(k) ? 0 : 1);
+            if (chk) {
+                ASSERT_LE(shape_of(&m.m, m.m.root).h, h) << "a delete never makes it taller";
+            }
+        } else {
+            ASSERT_EQ(m.put(k, MAP_PUT_KEEP), model.insert(k).second ? 0 : 1);
+        }
+        if (chk) {
+            ASSERT_TRUE(tree_ok(&m.m, model, false));
+        }
+    }
+    walks_agree(m, model, rnd, false, step == 1 ? 200 : 5);
+    // The churn wore the balance down; a rebuild restores it, and puts and
+    // searches keep it from there. Refused while the lock is held.
+    map_rtt_lck(&m.m, 1);
+    ASSERT_EQ(map_bal(&m.m), -1);
+    map_rtt_lck(&m.m, 0);
+    ASSERT_EQ(map_bal(&m.m), 0);
+    ASSERT_TRUE(tree_ok(&m.m, model, true)) << "rebuilt";
+    for (uint64_t k = 6 * n; k < 6 * n + n / 4; k++) {
+        ASSERT_EQ(m.put(k), 0);
+        model.insert(k);
+        m.get(keys[rnd() % n], &nod); // searches interleaved
+    }
+    ASSERT_TRUE(tree_ok(&m.m, model, true)) << "puts after the rebuild";
+    std::vector<uint64_t> left(model.begin(), model.end());
+    for (size_t i = 0; i < left.size(); i++) {
+        int h = i % step == 0 ? shape_of(&m.m, m.m.root).h : 0;
+        ASSERT_EQ(m.del(left[i]), 0);
+        if (h) {
+            ASSERT_LE(shape_of(&m.m, m.m.root).h, h);
+        }
+    }
+    EXPECT_EQ(m.m.root, nullptr) << "deleting the last node empties the map";
+}
+
+TEST(Map, StaysOrderedAndBalancedUnderEveryWalk)
+{
+    for (int order : {0, 1, 2}) { // ascending, descending, shuffled
+        for (size_t n : {1, 2, 1000})
+            balance_run(n, order, 1);
+        balance_run(20000, order, 499);
+    }
+}
 
 // Second word of a 16-byte record: its payload.
 uint64_t payload(const void *nod)
@@ -18,11 +247,6 @@ uint64_t payload(const void *nod)
     uint64_t v;
     std::memcpy(&v, static_cast<const char *>(nod) + 8, sizeof v);
     return v;
-}
-
-std::string printed(st_map *m, uint32_t flg)
-{
-    return diag_test::written([&](FILE *fp) { map_prt(m, fp, flg); });
 }
 
 int32_t mak_fails(void **out, const void *, uintptr_t)
@@ -69,7 +293,6 @@ TEST(Map, PutModesAndResults)
     EXPECT_TRUE(map_nod_lnk(&m.m, out, 0) == l0 && map_nod_lnk(&m.m, out, 1) == l1 &&
                 map_nod_red(&m.m, out) == red)
         << "the new node takes the old links and colour";
-    EXPECT_TRUE(tree_ok(&m.m, {1, 2, 5, 8, 9}, true));
 
     st_map_fnc bad = {st_map_cmp, cpy_fails, mak_fails, st_map_del, nullptr};
     m.m.fnclst = &bad;
@@ -81,93 +304,11 @@ TEST(Map, PutModesAndResults)
     m.m.fnclst = &st_map_fnclst;
     EXPECT_EQ(m.del(7), 1) << "deleting a missing key changes nothing";
     EXPECT_TRUE(tree_ok(&m.m, {1, 2, 5, 8, 9}, true)) << "failures leave the tree as it was";
-    for (uint64_t k : {5, 1, 9, 2, 8})
-        EXPECT_EQ(m.del(k), 0);
-    EXPECT_EQ(m.m.root, nullptr) << "deleting the only node empties the map";
 }
 
-// Puts the keys in the given order with repairing lookups between them and
-// checks the red-black shape; then deletes and puts at random, checking
-// order and that no delete makes the tree taller. Checks follow every
-// change (every step-th one in big runs).
-void balance_run(const std::vector<uint64_t> &keys, uint64_t seed, size_t step)
+std::string printed(st_map *m, uint32_t flg)
 {
-    U64Map m;
-    std::set<uint64_t> model;
-    std::mt19937_64 rnd(seed);
-    void *n;
-    for (size_t i = 0; i < keys.size(); i++) {
-        ASSERT_EQ(m.put(keys[i]), 0);
-        model.insert(keys[i]);
-        if (i % 3 == 0) {
-            ASSERT_EQ(m.get(keys[rnd() % (i + 1)], &n), 0);
-        }
-        if (i % step == 0) {
-            ASSERT_TRUE(tree_ok(&m.m, model, true)) << "after " << i + 1 << " puts";
-        }
-    }
-    ASSERT_TRUE(tree_ok(&m.m, model, true));
-    uint64_t span = 2 * keys.size();
-    for (size_t i = 0; i < 2 * keys.size(); i++) {
-        uint64_t k = rnd() % span;
-        bool chk = i % step == 0;
-        int h = chk ? height(&m.m) : 0;
-        if (rnd() % 3) {
-            ASSERT_EQ(m.del(k), model.erase(k) ? 0 : 1);
-            if (chk) {
-                ASSERT_LE(height(&m.m), h) << "a delete never makes the tree taller";
-            }
-        } else {
-            ASSERT_EQ(m.put(k, MAP_PUT_KEEP), model.insert(k).second ? 0 : 1);
-        }
-        if (chk) {
-            ASSERT_TRUE(tree_ok(&m.m, model, false));
-        }
-    }
-    // The churn wore the balance down; a rebuild restores it, and puts and
-    // searches keep it from there. Refused while the lock is held.
-    map_rtt_lck(&m.m, 1);
-    ASSERT_EQ(map_bal(&m.m), -1);
-    map_rtt_lck(&m.m, 0);
-    ASSERT_EQ(map_bal(&m.m), 0);
-    ASSERT_TRUE(tree_ok(&m.m, model, true)) << "rebuilt";
-    for (uint64_t k = span; k < span + keys.size() / 4; k++) {
-        ASSERT_EQ(m.put(k), 0);
-        model.insert(k);
-        m.get(keys[rnd() % keys.size()], &n); // searches interleaved
-    }
-    ASSERT_TRUE(tree_ok(&m.m, model, true)) << "puts after the rebuild";
-    std::vector<uint64_t> left(model.begin(), model.end());
-    for (size_t i = 0; i < left.size(); i++) {
-        int h = i % step == 0 ? height(&m.m) : 0;
-        ASSERT_EQ(m.del(left[i]), 0);
-        if (h) {
-            ASSERT_LE(height(&m.m), h);
-        }
-    }
-    EXPECT_EQ(m.m.root, nullptr);
-}
-
-TEST(Map, StaysOrderedAndBalanced)
-{
-    U64Map asc;
-    for (uint64_t k = 0; k < 1000; k++)
-        asc.put(k);
-    EXPECT_LT(asc.m.dpt_max, 20u) << "1000 ascending keys stay logarithmic";
-
-    std::vector<uint64_t> keys(20000);
-    std::iota(keys.begin(), keys.end(), 0);
-    std::vector<uint64_t> small(keys.begin(), keys.begin() + 1000);
-    balance_run(small, 1, 1);
-    balance_run(keys, 1, 499);
-    std::reverse(small.begin(), small.end());
-    std::reverse(keys.begin(), keys.end());
-    balance_run(small, 2, 1);
-    balance_run(keys, 2, 499);
-    std::shuffle(small.begin(), small.end(), std::mt19937_64(3));
-    std::shuffle(keys.begin(), keys.end(), std::mt19937_64(3));
-    balance_run(small, 3, 1);
-    balance_run(keys, 3, 499);
+    return diag_test::written([&](FILE *fp) { map_prt(m, fp, flg); });
 }
 
 TEST(Map, LockKeepsLookupsFromReshaping)
@@ -179,8 +320,7 @@ TEST(Map, LockKeepsLookupsFromReshaping)
     m.get(0, &n); // the root is black from here on
     map_rtt_lck(&m.m, 1);
     map_rtt_lck(&m.m, 1);
-    map_rtt_lck(&m.m, 0);
-    EXPECT_EQ(m.m.rtt_lck, 1) << "the lock is a counter";
+    map_rtt_lck(&m.m, 0); // a counter: still locked
     std::string before = printed(&m.m, MAP_PRT_TREE | MAP_PRT_HDR);
     for (uint64_t k = 0; k < 200; k++)
         ASSERT_EQ(m.get(k, &n), 0);
@@ -198,12 +338,68 @@ TEST(Map, LockKeepsLookupsFromReshaping)
     EXPECT_FALSE(s.uneven) << "locked puts keep black counts equal";
     EXPECT_TRUE(s.red3) << "but hang red nodes under red ones";
     map_rtt_lck(&m.m, 0);
-    std::vector<uint64_t> all(300);
-    std::iota(all.begin(), all.end(), 0);
+    std::set<uint64_t> all;
+    for (uint64_t k = 0; k < 300; k++)
+        all.insert(k);
     for (int pass = 0; pass < 3; pass++)
         for (uint64_t k = 200; k < 300; k++)
             m.get(k, &n);
-    EXPECT_TRUE(tree_ok(&m.m, {all.begin(), all.end()}, true)) << "unlocked lookups lift red runs";
+    EXPECT_TRUE(tree_ok(&m.m, all, true)) << "unlocked lookups lift red runs";
+}
+
+TEST(Map, EmptyStoppedNestedAndFailingWalks)
+{
+    U64Map m;
+    int calls = 0;
+    range none = {10, 20};
+    EXPECT_EQ(map_rng(&m.m, nullptr, nullptr, stop_at_once, &calls), 0) << "empty map, no range";
+    EXPECT_EQ(map_rng(&m.m, &none, in_range, stop_at_once, &calls), 1);
+    uint32_t cnt = 5;
+    EXPECT_TRUE(map_cnt(&m.m, &cnt) == 0 && cnt == 0 && calls == 0);
+    st_map_rng_itr a, b;
+    void *nod = nullptr;
+    EXPECT_EQ(map_rng_pop_set(&m.m, nullptr, nullptr, 0, &a), 0);
+    EXPECT_EQ(map_rng_pop(&a, &nod), -1) << "an empty map without range pops -1 first";
+    EXPECT_EQ(map_rng_pop_end(&a), 0);
+
+    for (uint64_t k = 0; k < 100; k++)
+        m.put(k * 2);
+    none = {31, 31};
+    EXPECT_TRUE(map_rng(&m.m, &none, in_range, stop_at_once, &calls) == 1 && calls == 0)
+        << "a range matching nothing calls nothing";
+    EXPECT_TRUE(map_rng(&m.m, nullptr, nullptr, stop_at_once, &calls) == 1 && calls == 1)
+        << "a stopping visitor is called once";
+    range some = {100, 200};
+    EXPECT_TRUE(map_rng(&m.m, &some, in_range, stop_at_once, &calls) == 1 && calls == 2);
+    EXPECT_EQ(_map_rng_pop_set(&m.m, &none, in_range, 0, &a, 1), 1) << "reported at set-up";
+    map_rng_pop_end(&a);
+
+    map_rng_pop_set(&m.m, nullptr, nullptr, 0, &a);
+    map_rng_pop_set(&m.m, &some, in_range, 0, &b);
+    EXPECT_EQ(m.m.rtt_lck, 2) << "iterators nest";
+    map_rng_pop_end(&b);
+    map_rng_pop_end(&a);
+    map_rng_pop_end(&a); // a second end changes nothing
+    EXPECT_EQ(m.m.rtt_lck, 0);
+
+    __mem_fail_at(1);
+    EXPECT_TRUE(map_rng_pop_set(&m.m, nullptr, nullptr, 0, &a) == -1 && m.m.rtt_lck == 1)
+        << "the lock stays until the end call";
+    map_rng_pop_end(&a);
+    ASSERT_EQ(map_rng_pop_set(&m.m, nullptr, nullptr, 0, &a), 0);
+    int32_t res = 0;
+    uint64_t expect = 0;
+    while (res == 0) { // fail the first pop that must stack a node
+        __mem_fail_at(1);
+        nod = nullptr;
+        res = map_rng_pop(&a, &nod);
+        ASSERT_NE(nod, nullptr);
+        EXPECT_EQ(key_get(nod), 2 * expect++) << "nodes come in order up to the failure";
+    }
+    __mem_fail_at(0);
+    EXPECT_EQ(res, -1);
+    EXPECT_EQ(map_rng_pop_end(&a), 0) << "the record stays valid for its end";
+    EXPECT_EQ(m.m.rtt_lck, 0);
 }
 
 // A packed node as the variant map uses: a 1-byte key, links at odd
@@ -221,8 +417,7 @@ int32_t pk_cmp(const void *a, const void *b, uintptr_t)
 
 int32_t pk_mak(void **out, const void *src, uintptr_t)
 {
-    packed_nod *n = new packed_nod(*static_cast<const packed_nod *>(src));
-    *out = n;
+    *out = new packed_nod(*static_cast<const packed_nod *>(src));
     return 0;
 }
 
@@ -264,8 +459,7 @@ TEST(Map, UnalignedLinksAndSharedColourByte)
         }
     }
     EXPECT_EQ(map_end(&m), &m);
-    EXPECT_EQ(released, 256);
-    EXPECT_EQ(m.root, nullptr);
+    EXPECT_TRUE(released == 256 && m.root == nullptr);
 }
 
 using pairs = std::vector<std::pair<uint64_t, uint64_t>>;
