@@ -20,8 +20,6 @@ struct rule {
     int32_t asg_val = 0;
 };
 
-using toks = std::vector<std::pair<uint32_t, std::string>>;
-
 // A character stream over txt: Shift-JIS, or UTF-8 over bytes of its own.
 struct chars {
     st_stream byt{}, chr{};
@@ -37,8 +35,9 @@ struct chars {
     ~chars() { stream_end(&chr); }
 };
 
-// Splits txt with the rules; the tokens, then the status that ended them.
-toks split(const std::vector<rule> &rules, const char *txt, bool utf8 = false)
+// Splits txt with the rules; the tokens as "kind<text> ", then "end" (and
+// the status that ended them when it is not the end of the text).
+std::string split(const std::vector<rule> &rules, const char *txt, bool utf8 = false)
 {
     chars src(txt, utf8);
     st_txt_spr spr;
@@ -50,48 +49,42 @@ toks split(const std::vector<rule> &rules, const char *txt, bool utf8 = false)
                   0)
             << r.pat;
     }
-    toks out;
+    std::string out;
     st_txt_spr_tkn t;
     int32_t st;
     for (int i = 0; i < 200 && (st = txt_spr(&spr, &t)) == 0; i++)
-        out.emplace_back(t.knd, t.txt);
-    out.emplace_back(~0u, std::to_string(st));
+        out += std::to_string(t.knd) + "<" + t.txt + "> ";
+    out += st == RTN_ERR1 ? "end" : "end " + std::to_string(st);
     EXPECT_EQ(txt_spr(&spr, &t), RTN_ERR1) << "the end is reported again";
     txt_spr_end(&spr);
     return out;
 }
 
-const std::string END = std::to_string(RTN_ERR1);
 const std::vector<rule> words = {{1, "[a-z]+"}, {2, "[ ]+"}};
 
 } // namespace
 
 TEST(Splitter, TokensUnclaimedTextAndNoBacktracking)
 {
-    EXPECT_EQ(split(words, "ab  cd"), (toks{{1, "ab"}, {2, "  "}, {1, "cd"}, {~0u, END}}));
-    EXPECT_EQ(split(words, "ab!cd"), (toks{{1, "ab"}, {0, "!"}, {1, "cd"}, {~0u, END}}));
-    EXPECT_EQ(split(words, "!?ab"), (toks{{0, "!?"}, {1, "ab"}, {~0u, END}}));
-    EXPECT_EQ(split({}, ""), (toks{{~0u, END}}));
+    EXPECT_EQ(split(words, "ab  cd"), "1<ab> 2<  > 1<cd> end");
+    EXPECT_EQ(split(words, "ab!cd"), "1<ab> 0<!> 1<cd> end");
+    EXPECT_EQ(split(words, "!?ab"), "0<!?> 1<ab> end");
+    EXPECT_EQ(split({}, ""), "end");
     // The rule b never sees the b that abc consumed before failing.
-    EXPECT_EQ(split({{1, "abc"}, {2, "b"}}, "abd"), (toks{{0, "abd"}, {~0u, END}}));
+    EXPECT_EQ(split({{1, "abc"}, {2, "b"}}, "abd"), "0<abd> end");
     // Rule order is the priority at one starting character.
-    EXPECT_EQ(split({{1, "ab"}, {2, "[a-z]+"}}, "abc"), (toks{{1, "ab"}, {2, "c"}, {~0u, END}}));
-    EXPECT_EQ(split({{2, "[a-z]+"}, {1, "ab"}}, "abc"), (toks{{2, "abc"}, {~0u, END}}));
+    EXPECT_EQ(split({{1, "ab"}, {2, "[a-z]+"}}, "abc"), "1<ab> 2<c> end");
+    EXPECT_EQ(split({{2, "[a-z]+"}, {1, "ab"}}, "abc"), "2<abc> end");
     // A kind-0 rule swallows its text as unclaimed, out of the other rules' sight.
-    EXPECT_EQ(split({{0, "<[a-z]+>"}, {1, "[a-z]+"}}, "a<bc>d"),
-              (toks{{1, "a"}, {0, "<bc>"}, {1, "d"}, {~0u, END}}));
+    EXPECT_EQ(split({{0, "<[a-z]+>"}, {1, "[a-z]+"}}, "a<bc>d"), "1<a> 0<<bc>> 1<d> end");
     // "^" holds at the start of the text and after its line ends only.
-    EXPECT_EQ(split({{9, "^#[^\\n]*"}}, "#a\nb #c\n#d"),
-              (toks{{9, "#a"}, {0, "\nb #c\n"}, {9, "#d"}, {~0u, END}}));
-}
-
-TEST(Splitter, TextEndingInsideAnAttempt)
-{
-    EXPECT_EQ(split({{1, "abc"}}, "xab"), (toks{{0, "xab"}, {~0u, END}}));
-    EXPECT_EQ(split({{1, "abc"}}, "abcab"), (toks{{1, "abc"}, {0, "ab"}, {~0u, END}}));
-    // A rule that matches only once the text is known to end still claims it.
-    EXPECT_EQ(split({{1, "ab*"}}, "!a"), (toks{{0, "!"}, {1, "a"}, {~0u, END}}));
-    EXPECT_EQ(split({{1, "ab*c?"}}, "ab"), (toks{{1, "ab"}, {~0u, END}}));
+    EXPECT_EQ(split({{9, "^#[^\\n]*"}}, "#a\nb #c\n#d"), "9<#a> 0<\nb #c\n> 9<#d> end");
+    // The text ending inside an attempt: what was read is unclaimed, but
+    // a rule that matches only once the text is known to end still claims it.
+    EXPECT_EQ(split({{1, "abc"}}, "xab"), "0<xab> end");
+    EXPECT_EQ(split({{1, "abc"}}, "abcab"), "1<abc> 0<ab> end");
+    EXPECT_EQ(split({{1, "ab*"}}, "!a"), "0<!> 1<a> end");
+    EXPECT_EQ(split({{1, "ab*c?"}}, "ab"), "1<ab> end");
 }
 
 TEST(Splitter, ConditionsAndAssignmentsSwitchRules)
@@ -102,26 +95,22 @@ TEST(Splitter, ConditionsAndAssignmentsSwitchRules)
                                  {5, "\"", "mode", 1, "mode", 0},
                                  {1, "[a-z]+", "mode", 0},
                                  {2, "[ ]+", "mode", 0}};
-    EXPECT_EQ(split(q, "ab \"cd ef\" gh"), (toks{{1, "ab"}, {2, " "}, {3, "\""}, {4, "cd ef"},
-                                                 {5, "\""}, {2, " "}, {1, "gh"}, {~0u, END}}));
+    EXPECT_EQ(split(q, "ab \"cd ef\" gh"), "1<ab> 2< > 3<\"> 4<cd ef> 5<\"> 2< > 1<gh> end");
     // Never switched on: the text is split by the other rules.
-    EXPECT_EQ(split({{7, "[a-z]+", "mode", 1}, {1, "[a-c]+"}}, "abz"),
-              (toks{{1, "ab"}, {0, "z"}, {~0u, END}}));
+    EXPECT_EQ(split({{7, "[a-z]+", "mode", 1}, {1, "[a-c]+"}}, "abz"), "1<ab> 0<z> end");
 }
 
 TEST(Splitter, MultiByteTextsKeepTheirBytes)
 {
     // The same UTF-8 bytes through both decoders, and a Shift-JIS text.
     const char *u = "ab \xE3\x81\x82\xE3\x81\x84 cd";
-    const toks want = {{1, "ab"}, {2, " "}, {0, "\xE3\x81\x82\xE3\x81\x84"}, {2, " "}, {1, "cd"},
-                       {~0u, END}};
+    const std::string want = "1<ab> 2< > 0<\xE3\x81\x82\xE3\x81\x84> 2< > 1<cd> end";
     EXPECT_EQ(split(words, u, true), want);
     EXPECT_EQ(split(words, u, false), want);
-    EXPECT_EQ(split(words, "x\x82\xA0\x82\xA2y"),
-              (toks{{1, "x"}, {0, "\x82\xA0\x82\xA2"}, {1, "y"}, {~0u, END}}));
+    EXPECT_EQ(split(words, "x\x82\xA0\x82\xA2y"), "1<x> 0<\x82\xA0\x82\xA2> 1<y> end");
     // A rule over a multi-byte character, in UTF-8.
     EXPECT_EQ(split({{7, "\xE3\x81\x82+"}}, "\xE3\x81\x82\xE3\x81\x82z", true),
-              (toks{{7, "\xE3\x81\x82\xE3\x81\x82"}, {0, "z"}, {~0u, END}}));
+              "7<\xE3\x81\x82\xE3\x81\x82> 0<z> end");
 }
 
 TEST(Splitter, StreamsAndRefusals)

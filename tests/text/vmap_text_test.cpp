@@ -1,0 +1,241 @@
+// Variant-map text: the writer's exact text in both layouts (quoting, depth
+// and level options, keys without value, failures), the reader's
+// statements, paths, blocks, quotes and options, failures with the keys
+// stored before them, and random maps written in both layouts and read back.
+#include "base/text/text.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+namespace
+{
+
+// The whole text of the writer over map below stt; its status after "|".
+std::string text(st_vmap *map, void *stt = nullptr, uint32_t flg = 0, uint32_t dpt = 0,
+                 uint32_t lvl = 0)
+{
+    st_cstream_vmap_opt opt{lvl, 0, dpt, static_cast<uint8_t>(flg)};
+    st_stream stm{};
+    EXPECT_EQ(cstream_vmap(&stm, map, stt, &opt), 0);
+    char *out = nullptr;
+    const int32_t st = cstream_to_vstr(&stm, &out);
+    std::string s = out ? out : "";
+    _free(&out);
+    return st ? s + "|" + std::to_string(st) : s;
+}
+
+// A nested map; put() stores a string, an integer or (v none) no value
+// under nst and hands out the key node.
+struct nested {
+    st_vmap m;
+    nested() { vmap_set(&m, VMAP_NST); }
+    ~nested() { vmap_end(&m); }
+    void *put(void *nst, const char *k, const char *v = nullptr)
+    {
+        void *n = nullptr;
+        EXPECT_EQ(
+            v ? _vmap_put_str_str(&m, nst, k, v, &n, 0) : _vmap_put_str_nul(&m, nst, k, &n, 0), 0);
+        return n;
+    }
+    void *put(void *nst, const char *k, int32_t v)
+    {
+        void *n = nullptr;
+        EXPECT_EQ(_vmap_put_str_int(&m, nst, k, v, &n, 0), 0);
+        return n;
+    }
+};
+
+// Reads txt into a fresh map; the status, "|", the map's text.
+std::string rd(const char *txt, uint32_t opt = VMAP_RD_VAL, uint32_t mod = VMAP_NST)
+{
+    st_vmap m;
+    vmap_set(&m, mod);
+    st_stream src{};
+    cstream_str_set(&src, txt);
+    const int32_t st = _vmap_cstream(&m, nullptr, &src, opt);
+    stream_end(&src);
+    std::string r = std::to_string(st) + "|" + text(&m);
+    vmap_end(&m);
+    return r;
+}
+
+const std::string ERR1 = std::to_string(RTN_ERR1);
+
+} // namespace
+
+TEST(VmapWriter, LayoutsDepthAndKeysWithoutValue)
+{
+    nested t;
+    void *a = t.put(nullptr, "a", 1);
+    t.put(a, "b", "x y");
+    EXPECT_EQ(text(&t.m), "a=1\na/b=\"x y\"\n");
+    EXPECT_EQ(text(&t.m, nullptr, VMAP_FMT_BLK), "a=1\n[\n\tb=\"x y\"\n]\n");
+    // The initial depth puts tabs before every line and is closed at the end.
+    EXPECT_EQ(text(&t.m, nullptr, 0, 1), "\ta=1\n\ta/b=\"x y\"\n]\n");
+    EXPECT_EQ(text(&t.m, nullptr, 0, 0, 3), "|-1") << "level above 2";
+    EXPECT_EQ(text(&t.m, nullptr, 0, 0, 2), "a=1\na/b=\"x y\"\n");
+
+    // Two levels closed at once; siblings in key order; a start node.
+    // Negative integers and the empty string are quoted so that they read back.
+    void *c = t.put(a, "c", -7);
+    t.put(c, "d", "");
+    t.put(nullptr, "0", 4);
+    EXPECT_EQ(text(&t.m, nullptr, VMAP_FMT_BLK),
+              "0=4\na=1\n[\n\tb=\"x y\"\n\tc=\"-7\"\n\t[\n\t\td=\"\"\n\t]\n]\n");
+    EXPECT_EQ(text(&t.m, a), "a/b=\"x y\"\na/c=\"-7\"\na/c/d=\"\"\n");
+    EXPECT_EQ(text(&t.m, a, VMAP_FMT_BLK), "b=\"x y\"\nc=\"-7\"\n[\n\td=\"\"\n]\n");
+
+    // Keys without value are carried by their nested keys' paths: a block
+    // opens only after a key written without path.
+    nested n;
+    n.put(n.put(nullptr, "a"), "b", 1);
+    n.put(nullptr, "lone");
+    void *k = n.put(nullptr, "k", 2);
+    n.put(n.put(k, "x"), "y", 3);
+    n.put(k, "z", 4);
+    EXPECT_EQ(text(&n.m), "a/b=1\nk=2\nk/x/y=3\nk/z=4\n");
+    EXPECT_EQ(text(&n.m, nullptr, VMAP_FMT_BLK), "a/b=1\nk=2\n[\n\tx/y=3\n\tz=4\n]\n");
+
+    // A map without nests writes flat in block layout too.
+    st_vmap f;
+    vmap_set(&f, 0);
+    vmap_put_str_str(&f, nullptr, "k", "v", 0);
+    EXPECT_EQ(text(&f, nullptr, VMAP_FMT_BLK), "k=v\n");
+    vmap_end(&f);
+}
+
+TEST(VmapWriter, QuotingKeepsEveryByte)
+{
+    nested t;
+    t.put(nullptr, "q", "a\\b\"c\nd\te");
+    t.put(nullptr, "w", "A_z9");
+    t.put(nullptr, "x", "\xE3\x81\x82"); // ends in a Shift-JIS lead byte
+    t.put(nullptr, "y", "\x83\x5C");     // a trail byte that is "\"
+    t.put(nullptr, "z z", "[=/;#]");
+    EXPECT_EQ(text(&t.m), "q=\"a\\\\b\\\"c\\nd\te\"\nw=A_z9\nx=\"\xE3\x81\x82\"\n"
+                          "y=\"\x83\x5C\"\n\"z z\"=\"[=/;#]\"\n");
+}
+
+TEST(VmapWriter, FailuresAndPieces)
+{
+    nested t;
+    void *b = t.put(t.put(nullptr, "a", 1), "b", "x y");
+    vmap_put_flt_int(&t.m, nullptr, 0.5, 1, 0);
+    EXPECT_EQ(text(&t.m), "|-1") << "a float key fails the first pop";
+    EXPECT_EQ(cstream_vmap(nullptr, nullptr, nullptr, nullptr), -1);
+
+    // The pieces pushed into a chain the caller owns, and a parked stream.
+    st_stream out{};
+    st_cstream_vmap_opt blk{0, 0, 1, VMAP_FMT_BLK};
+    ASSERT_EQ(cstream_vtyp_pr(&out, b, nullptr), 0);
+    ASSERT_EQ(cstream_vtyp_key(&out, b, &blk), 0);
+    EXPECT_EQ(cstream_vtyp_pr(&out, t.put(nullptr, "n"), nullptr), -1) << "no value";
+    void *v = nullptr;
+    ASSERT_EQ(vtyp_get_lnk(b, &v, 0), 0);
+    ASSERT_EQ(cstream_vtyp(nullptr, v, nullptr), 0);
+    st_stream *parked = stkptr(nullptr, nullptr);
+    ASSERT_NE(parked, nullptr);
+    ASSERT_EQ(stream_psh(&out, parked), 0);
+    char *s = nullptr;
+    ASSERT_EQ(cstream_to_vstr(&out, &s), 0);
+    EXPECT_STREQ(s, "a/b=\"x y\"\tb\"x y\"");
+    _free(&s);
+}
+
+TEST(VmapReader, StatementsPathsAndBlocks)
+{
+    EXPECT_EQ(rd("a = b [ c = d ]"), "0|a=b\na/c=d\n");
+    EXPECT_EQ(rd("a=1;b=2\n#\nx/y/z=3"), "0|a=1\nb=2\nx/y/z=3\n");
+    EXPECT_EQ(rd("a=1 [ b=2 [ c=3 ] d=4 ] e=5"), "0|a=1\na/b=2\na/b/c=3\na/d=4\ne=5\n");
+    EXPECT_EQ(rd("a=1 [ b=2"), "0|a=1\na/b=2\n") << "open brackets at the end are accepted";
+    EXPECT_EQ(rd("a=-1"), "0|a=1\n") << "unmatched text is dropped";
+    EXPECT_EQ(rd("a=\"-1.5\"; b=\"\""), "0|a=\"-1.5\"\nb=\"\"\n");
+    EXPECT_EQ(rd("q=\"x\\\"y\\\\z\tw\\n\\/\""), "0|q=\"x\\\"y\\\\z\tw\\n/\"\n");
+    // Read option 0: line ends end reading at an empty line.
+    EXPECT_EQ(rd("a=1\nb=2", VMAP_RD_LIN), "0|a=1\nb=2\n");
+    EXPECT_EQ(rd("a=1\n\nb=2", VMAP_RD_LIN), "0|a=1\n");
+    // A map without nests: "/" is no path.
+    EXPECT_EQ(rd("a=1;k", 0, 0), "1|a=1\n") << "a key at the end is not stored";
+    // A bare key is stored without value when allowed; its nested keys show it.
+    EXPECT_EQ(rd("a; a [ b=1 ]", 0), "0|a/b=1\n");
+}
+
+TEST(VmapReader, FailuresKeepWhatWasStored)
+{
+    EXPECT_EQ(rd("a = 1.5"), "-1|a=1\n");
+    EXPECT_EQ(rd("a=1 ]"), "-1|a=1\n");
+    EXPECT_EQ(rd("a=1 b=2"), "-1|a=1\n") << "a statement not ended";
+    EXPECT_EQ(rd("a=1;b;"), "-1|a=1\n") << "a bare key with the default option";
+    EXPECT_EQ(rd("a=1;= 2"), ERR1 + "|a=1\n");
+    EXPECT_EQ(rd("a=1;b=/"), ERR1 + "|a=1\n");
+    EXPECT_EQ(rd("a=1;b="), "1|a=1\n");
+    EXPECT_EQ(rd("a=1;b/"), "-1|a=1\n");
+    EXPECT_EQ(rd("a=1;\"b"), ERR1 + "|a=1\n") << "an unclosed quote";
+    // Read back from block layout: a "]" returns to the key without value
+    // that the path of the block's key went through.
+    const char *blk = "q [ c=1; b=\"x y\" [ c=d ] ] z=2";
+    EXPECT_EQ(rd(blk, 0), "0|q/b=\"x y\"\nq/b/c=d\nq/c=1\nz=2\n");
+    nested t;
+    void *q = t.put(nullptr, "q");
+    t.put(q, "c", 1);
+    t.put(t.put(q, "b", "x y"), "c", "d");
+    t.put(nullptr, "z", 2);
+    EXPECT_EQ(rd(text(&t.m, nullptr, VMAP_FMT_BLK).c_str()), "0|" + text(&t.m));
+}
+
+// Random maps written in both layouts and read back: first through bytes,
+// decoded as Shift-JIS again; in odd rounds the writer's characters go
+// straight into the reader, so every byte survives (strings may end in a
+// lone lead byte). In block layout a "]" must return the reader to the key
+// without value that the path of the block's key went through.
+TEST(VmapReader, RandomMapsRoundTrip)
+{
+    std::mt19937 rng(14);
+    const char *parts[] = {"\"",       "\\",   "\n",   "\t",       " ", "=",  "/",
+                           "[",        "]",    ";",    "#",        "a", "Z9", "_",
+                           "\x82\xA0", "\xA0", "\xFF", "\xE3\x81", "-", "."};
+    auto str = [&](bool lone) {
+        std::string s;
+        for (int n = rng() % 5; n > 0; n--)
+            s += parts[rng() % (sizeof parts / sizeof *parts)];
+        if (lone && rng() % 4 == 0)
+            s += "\x82"; // a lead byte that ends the string
+        return s;
+    };
+    for (int round = 0; round < 60; round++) {
+        const bool lone = round % 2;
+        nested t;
+        void *par[5] = {};
+        for (int k = 0; k < 30; k++) {
+            const int d = rng() % 4; // parent depth 0..3: keys up to depth 4
+            void *nst = d && par[d] ? par[d] : nullptr;
+            const std::string key = str(lone);
+            void *nod;
+            if (rng() % 6 == 0) // without value: its nested keys carry it
+                nod = t.put(nst, key.c_str());
+            else if (rng() % 3 == 0)
+                nod = t.put(nst, key.c_str(), int32_t(rng()));
+            else
+                nod = t.put(nst, key.c_str(), str(lone).c_str());
+            par[(nst ? d : 0) + 1] = nod;
+        }
+        const std::string want = text(&t.m);
+        for (uint8_t lay : {uint8_t(0), uint8_t(VMAP_FMT_BLK)}) {
+            st_cstream_vmap_opt opt{0, 0, 0, lay};
+            st_stream w{}, src{}, *in = &w;
+            nested back;
+            cstream_vmap(&w, &t.m, nullptr, &opt);
+            char *txt = nullptr;
+            if (!lone) {
+                ASSERT_EQ(cstream_to_vstr(&w, &txt), 0);
+                cstream_str_set(in = &src, txt);
+            }
+            EXPECT_EQ(vmap_cstream(&back.m, nullptr, in), 0) << (txt ? txt : "");
+            stream_end(in);
+            EXPECT_EQ(text(&back.m), want) << "round " << round << " layout " << int(lay);
+            _free(&txt);
+        }
+    }
+}
