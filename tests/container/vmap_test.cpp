@@ -1,16 +1,49 @@
 // Variant map: put modes in every map mode, stored key layout, equal chains,
 // nested deletion, insertion order, callbacks, failures, merge, the typed
-// family, and a random model check of a nested map against std::map.
+// family, iteration in key and insertion order, and a random model check of
+// a nested map and its walk against std::map.
+#include "base/container/container.h"
 #include "tests/diag/fixture.h"
-#include "vmap_util.h"
 
 #include <algorithm>
 #include <map>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace
 {
+
+// A variant map of the given mode, ended on scope exit.
+struct VMap {
+    st_vmap m{};
+    explicit VMap(uint32_t mod) { EXPECT_EQ(vmap_set(&m, mod), 0); }
+    ~VMap() { vmap_end(&m); }
+    uint32_t cnt()
+    {
+        uint32_t n = 0;
+        map_cnt(&m.map, &n);
+        return n;
+    }
+};
+
+// The string value of a key node (or member), "<none>" when it has none.
+std::string val_of(const void *nod)
+{
+    char *s = nullptr;
+    return vtyp_ref_lnk_val(nod, 0, &s) == 0 ? s : "<none>";
+}
+
+// A key node's or value's datum as text: its string, or its integer.
+std::string name(const void *nod)
+{
+    char *s = nullptr;
+    int32_t i = -999;
+    if (vtyp_get_str(nod, &s) == 0)
+        return s;
+    vtyp_get_int(nod, &i);
+    return std::to_string(i);
+}
 
 std::string get(VMap &v, const char *key)
 {
@@ -45,9 +78,28 @@ std::string ring(VMap &v, const void *par)
         return s;
     n = f;
     do {
-        s += key_str(n);
+        s += name(n);
         vtyp_get_odr(n, &n, nullptr, nullptr);
     } while (n != f);
+    return s;
+}
+
+// An iterator walk with the given flags from stt as "key[=value] ...";
+// with rows_only, steered descent enters only nested (integer) keys.
+std::string walk(VMap &v, uint32_t flg, bool rows_only = false, void *stt = nullptr)
+{
+    st_vmap_rng_itr itr;
+    std::string s;
+    int32_t d = 1, rc;
+    void *n, *val;
+    EXPECT_EQ(vmap_rng_pop_set(&v.m, stt, flg, &itr), 0);
+    while ((rc = vmap_rng_pop(&itr, &n, d)) == 0) {
+        s += name(n) + (vtyp_get_lnk(n, &val, 0) == 0 && val ? "=" + name(val) : "") + " ";
+        d = !rows_only || vtyp_is_int(n) == 0;
+    }
+    EXPECT_EQ(rc, 1) << "the end is 1, never a failure";
+    vmap_rng_pop_end(&itr);
+    EXPECT_EQ(v.m.map.rtt_lck, 0) << "every level gave its lock back";
     return s;
 }
 
@@ -56,6 +108,12 @@ TEST(Vmap, PutModesInEveryMapMode)
     for (uint32_t mod = 0; mod < 8; mod++) {
         SCOPED_TRACE("map mode " + std::to_string(mod));
         VMap v(mod);
+        st_vmap_rng_itr itr;
+        EXPECT_EQ(vmap_rng_pop_set(&v.m, nullptr, VMAP_RNG_ODR, &itr), mod & VMAP_ODR ? 0 : -1)
+            << "insertion order only in ordered maps";
+        vmap_rng_pop_end(&itr);
+        std::string odr = mod & VMAP_ODR ? walk(v, VMAP_RNG_ODR) : "";
+        EXPECT_EQ(walk(v, 0) + walk(v, VMAP_RNG_DSC) + odr, "") << "empty maps end with 1";
         void *n1 = nullptr, *n = nullptr;
         EXPECT_EQ(vmap_put_str_str(&v.m, nullptr, "a", "0", MAP_PUT_OLD_ONLY), -1);
         EXPECT_EQ(v.cnt(), 0u) << "bit 0 adds no missing key";
@@ -108,7 +166,7 @@ struct Rows : VMap {
 // Refuses the key "no" and the third call of all.
 int32_t refuse(void *nod, uintptr_t arg)
 {
-    return ++*reinterpret_cast<int *>(arg) == 3 || key_str(nod) == "no";
+    return ++*reinterpret_cast<int *>(arg) == 3 || name(nod) == "no";
 }
 
 TEST(Vmap, RecursiveDeletionInANestedMapAndCallbacks)
@@ -329,8 +387,8 @@ TEST(Vmap, Merge)
     EXPECT_EQ(vmap_mrg(&w.m, nullptr, &w.m), -1);
 }
 
-// Random puts and deletes on rows with nested integers, checked against a
-// model after every step.
+// Random puts and deletes on rows with nested integers; after every step
+// the walk (keys and values in key order) and the count match the model.
 TEST(Vmap, RandomNestedMapAgainstModel)
 {
     VMap v(VMAP_NST);
@@ -365,19 +423,70 @@ TEST(Vmap, RandomNestedMapAgainstModel)
                 ASSERT_EQ(vmap_del_int(&v.m, row, col, 0), model[key].second.erase(col) ? 0 : -1);
             }
         }
-        uint32_t want = 0;
+        uint32_t cnt = 0;
+        std::string want;
         for (auto &[k, r] : model) {
-            ASSERT_EQ(get(v, k.c_str()), r.first);
-            ASSERT_EQ(vmap_ref_str(&v.m, nullptr, k.c_str(), &row), 0);
-            for (auto [c, x] : r.second) {
-                int32_t got;
-                ASSERT_EQ(vmap_get_int_int(&v.m, row, c, &got), 0);
-                ASSERT_EQ(got, x);
-            }
-            want += 1 + r.second.size();
+            want += k + "=" + r.first + " ";
+            for (auto [c, x] : r.second)
+                want += std::to_string(c) + "=" + std::to_string(x) + " ";
+            cnt += 1 + r.second.size();
         }
-        ASSERT_EQ(v.cnt(), want);
+        ASSERT_EQ(walk(v, VMAP_RNG_DSC), want) << "key order, rows then their nested keys";
+        ASSERT_EQ(v.cnt(), cnt);
         ASSERT_EQ(map_chk(&v.m.map, nullptr, nullptr), 0);
+    }
+}
+
+// Top-level keys c, a, b put in that order, each with nested 2 then 1.
+struct Three : VMap {
+    explicit Three(uint32_t mod) : VMap(mod)
+    {
+        for (const char *k : {"c", "a", "b"}) {
+            void *n;
+            _vmap_put_str_str(&m, nullptr, k, k, &n, 0);
+            vmap_put_int_nul(&m, n, 2, 0);
+            vmap_put_int_nul(&m, n, 1, 0);
+        }
+    }
+};
+
+TEST(VmapItr, KeyAndInsertionOrderWithSteeredDescent)
+{
+    Three v(VMAP_NST);
+    EXPECT_EQ(walk(v, 0), "a=a b=b c=c ") << "top level only, in key order";
+    EXPECT_EQ(walk(v, VMAP_RNG_DSC, true), "a=a b=b c=c ") << "d = 0 skips the nested keys";
+    void *b;
+    vmap_ref_str(&v.m, nullptr, "b", &b);
+    EXPECT_EQ(walk(v, 0, false, b), "1 2 ") << "from a start key: its nested keys";
+    Three o(VMAP_NST | VMAP_ODR);
+    EXPECT_EQ(walk(o, VMAP_RNG_ODR), "c=c 2 1 a=a 2 1 b=b 2 1 ") << "insertion order, pre-order";
+    EXPECT_EQ(walk(o, VMAP_RNG_ODR | VMAP_RNG_DSC, true), "c=c a=a b=b ");
+    Three w(VMAP_ODR); // not nested: the same six keys at the top level
+    EXPECT_EQ(walk(w, VMAP_RNG_ODR), "c=c 2 1 a=a b=b ") << "equal integer keys overwrite";
+}
+
+TEST(VmapItr, AllocationFailureIsNotTheEnd)
+{
+    for (uint32_t flg : {0u, unsigned{VMAP_RNG_DSC}, unsigned{VMAP_RNG_ODR}}) {
+        VMap v(VMAP_NST | VMAP_ODR);
+        for (int k = 0; k < 15; k++) {
+            void *n;
+            _vmap_put_str_str(&v.m, nullptr, std::to_string(k + 10).c_str(), "x", &n, 0);
+            vmap_put_int_nul(&v.m, n, 1, 0);
+        }
+        st_vmap_rng_itr itr;
+        ASSERT_EQ(vmap_rng_pop_set(&v.m, nullptr, flg, &itr), 0);
+        void *n;
+        int32_t rc, got = 0;
+        __mem_fail_at(1);
+        while ((rc = vmap_rng_pop(&itr, &n, 1)) == 0) {
+            got++;
+            __mem_fail_at(1);
+        }
+        __mem_fail_at(0);
+        EXPECT_EQ(rc, -1) << "flags " << flg << ": failed after " << got << " keys";
+        vmap_rng_pop_end(&itr);
+        EXPECT_EQ(v.m.map.rtt_lck, 0);
     }
 }
 
