@@ -19,7 +19,7 @@ std::string replace(const char *src, const char *pat, const char *rpl)
     return text(stkptr(nullptr, nullptr));
 }
 
-TEST(Replace, LeftToRightWithoutOverlap)
+TEST(Replace, LeftToRightWithoutOverlapSourceFailuresAndOwnership)
 {
     EXPECT_EQ(replace("a.b.c", ".", "::"), "a::b::c");
     EXPECT_EQ(replace("aaa", "aa", "X"), "Xa");
@@ -30,10 +30,9 @@ TEST(Replace, LeftToRightWithoutOverlap)
     EXPECT_EQ(replace("\x82\x41", "A", "?"), "\x82\x41") << "no match inside a character";
     EXPECT_EQ(replace("abc", "", "X"), "abc") << "an empty pattern replaces nothing and ends";
     EXPECT_EQ(replace("abab", "ab", ""), "");
-}
 
-TEST(Replace, SourceFailurePassesAndOwnership)
-{
+    // The scripted source fills one byte of each unit: the window zeroes
+    // the rest.
     Script sc{2, -1};
     st_stream src = {}, p = {}, r = {};
     ASSERT_EQ(stream_set(&src, &sc, &script_fnclst, nullptr), 0);
@@ -41,7 +40,7 @@ TEST(Replace, SourceFailurePassesAndOwnership)
     cstream_str_set(&r, "");
     Stm s;
     ASSERT_EQ(cstream_replace(&s, &src, &p, &r), 0);
-    EXPECT_EQ(p.hdl == nullptr && r.hdl == nullptr, true) << "drained and ended at once";
+    EXPECT_TRUE(p.hdl == nullptr && r.hdl == nullptr) << "drained and ended at once";
     int32_t rtn = 0;
     EXPECT_EQ(units<int32_t>(&s, &rtn), (std::vector<int32_t>{'x', 'x'}));
     EXPECT_EQ(rtn, -1) << "the source's failure, not the end of data";
@@ -64,7 +63,7 @@ TEST(Chain, MembersOneAfterTheOtherAndNoClearViews)
     ASSERT_EQ(stream_psh(&ch, stkptr(nullptr, nullptr)), 0); // freed by the chain
     ASSERT_EQ(cstream_str_set(&b, "c"), 0);
     ASSERT_EQ(stream_psh(&ch, &b), 0);
-    EXPECT_EQ(b.hdl == nullptr && b.flg == 0, true) << "moved: the pushed object is cleared";
+    EXPECT_TRUE(b.hdl == nullptr && b.flg == 0) << "moved: the pushed object is cleared";
     EXPECT_EQ(text(&ch), "abc");
     ASSERT_EQ(stream_chain(&ch), 0);
     int32_t c;
@@ -89,13 +88,11 @@ TEST(Chain, MembersOneAfterTheOtherAndNoClearViews)
     EXPECT_EQ(stream_noclear(&v, nullptr), -1);
 }
 
-TEST(Convert, DrainsEndTheirSource)
+TEST(Convert, DrainsAndCopiesEndTheirSource)
 {
     Stm s;
     ASSERT_EQ(cstream_str_set(&s, ""), 0);
-    EXPECT_EQ(text(&s), "") << "an empty text, not none";
-    EXPECT_EQ(s.hdl, nullptr);
-
+    EXPECT_TRUE(text(&s).empty() && s.hdl == nullptr) << "an empty text, not none";
     ASSERT_EQ(cstream_str_set(&s, "A\x82\xA0"), 0);
     int32_t *v = nullptr;
     ASSERT_EQ(cstream_to_vcstr(&s, &v), 0);
@@ -107,8 +104,7 @@ TEST(Convert, DrainsEndTheirSource)
     stream_set(&bad, &sc, &script_fnclst, nullptr);
     char *t = reinterpret_cast<char *>(1);
     EXPECT_EQ(cstream_to_vstr(&bad, &t), -1) << "a failing source passes its failure";
-    EXPECT_EQ(t, nullptr);
-    EXPECT_EQ(sc.ends, 1);
+    EXPECT_TRUE(t == nullptr && sc.ends == 1);
 
     FILE *fp = tmpfile();
     ASSERT_EQ(cstream_str_set(&s, "f\x82\xA0"), 0);
@@ -118,28 +114,22 @@ TEST(Convert, DrainsEndTheirSource)
     EXPECT_EQ(fread(buf, 1, sizeof buf, fp), 3u) << "no terminator, file left open";
     EXPECT_STREQ(buf, "f\x82\xA0");
     fclose(fp);
-}
 
-TEST(Convert, CopyEndsTheSourceOnly)
-{
-    char out[2] = {};
-    Stm dst, src;
+    char out[2] = {}; // a copy ends the source only
+    Stm dst;
     ASSERT_EQ(stream_stc_ary_set(&dst, out, 1, 2), 0);
-    ASSERT_EQ(bstream_str_set(&src, "abc"), 0);
-    EXPECT_EQ(stream_cpy(&dst, &src, 1), RTN_ERR1) << "the third push fails";
-    EXPECT_EQ(src.hdl, nullptr);
-    EXPECT_NE(dst.hdl, nullptr);
-    EXPECT_EQ(std::string(out, 2), "ab");
-    ASSERT_EQ(bstream_str_set(&src, "x"), 0);
-    EXPECT_EQ(stream_cpy(&dst, &src, 0), -1);
-    EXPECT_EQ(src.hdl, nullptr) << "ended even when refused";
+    ASSERT_EQ(bstream_str_set(&s, "abc"), 0);
+    EXPECT_EQ(stream_cpy(&dst, &s, 1), RTN_ERR1) << "the third push fails";
+    EXPECT_TRUE(s.hdl == nullptr && dst.hdl != nullptr && std::string(out, 2) == "ab");
+    ASSERT_EQ(bstream_str_set(&s, "x"), 0);
+    EXPECT_EQ(stream_cpy(&dst, &s, 0), -1);
+    EXPECT_EQ(s.hdl, nullptr) << "ended even when refused";
 
     // Under UTF-8 a copied text keeps every byte; Shift-JIS would take the
     // last byte for a lead byte and drop it.
     Locale u("C.UTF-8");
     if (!u.ok)
         GTEST_SKIP() << "no C.UTF-8 locale";
-    char *t = nullptr;
     stream_end(&dst);
     ASSERT_EQ(cstream_vstr_set(&dst, &t), 0);
     EXPECT_EQ(cstream_cpy_str(&dst, "\xE3\x81\x82\x82"), 0);

@@ -7,18 +7,14 @@ namespace
 
 using namespace stream_test;
 
-uint64_t fake_ms;
-uint64_t fake_clock()
-{
-    return fake_ms;
-}
+uint64_t fake_ms; // the injected clock of the accounting test
 
-TEST(Framework, ClosedStreamsCallNothing)
+TEST(Framework, ClosedStreamsCallNothingAndStatusRulesStopTheOthers)
 {
     Script sc{5};
     char u;
     intptr_t out = 0;
-    const char *dsc;
+    const char *dsc = nullptr;
     st_stream z = {};
     EXPECT_EQ(stream_pop(&z, &u) & stream_psh(&z, &u) & stream_chk(&z) & stream_rst(&z), -1);
     EXPECT_EQ(stream_end(&z), 0);
@@ -34,16 +30,11 @@ TEST(Framework, ClosedStreamsCallNothing)
     EXPECT_EQ(stream_rst(&c) & stream_fls(&c), -1);
     EXPECT_EQ(stream_acs_inf(&c, 0, reinterpret_cast<intptr_t>(&out), 0, &dsc), -1);
     EXPECT_EQ(sc.calls + sc.ends + sc.rsts, 1) << "only the one end";
-}
 
-TEST(Framework, StatusRulesAndStopping)
-{
-    Script sc{1}; // before s: s's end calls into it
+    sc = {1}; // before s: s's end calls into it
     Stm s;
-    char u;
     ASSERT_EQ(bstream_str_set(&s, "ab"), 0);
-    EXPECT_EQ(bytes(&s), "ab");
-    EXPECT_EQ(__rtn, 1) << "end of data";
+    EXPECT_TRUE(bytes(&s) == "ab" && __rtn == 1) << "end of data";
     EXPECT_EQ(stream_pop(&s, &u), -1) << "stopped: the kind is not called";
     EXPECT_EQ(stream_chk(&s), -1);
     EXPECT_EQ(stream_rst(&s), 0) << "no rst slot: only clears stopped";
@@ -51,8 +42,7 @@ TEST(Framework, StatusRulesAndStopping)
 
     stream_end(&s);
     ASSERT_EQ(stream_set(&s, &sc, &script_fnclst, nullptr), 0);
-    EXPECT_EQ(bytes(&s), "x");
-    EXPECT_EQ(__rtn, 1) << "a kind that fails silently means no more data";
+    EXPECT_TRUE(bytes(&s) == "x" && __rtn == 1) << "a kind that fails silently means no more data";
     sc = {0, -1};
     EXPECT_EQ(stream_fls(&s), 0);
     EXPECT_EQ(stream_pop(&s, &u), -1) << "the kind's own failure is kept";
@@ -62,9 +52,6 @@ TEST(Framework, StatusRulesAndStopping)
     EXPECT_EQ(stream_psh(&s, &u), RTN_ERR1) << "a push failure, whatever the kind set";
     EXPECT_EQ(stream_psh(&s, &u), -1) << "stopped";
     EXPECT_EQ(sc.calls, 3);
-
-    intptr_t out = 0;
-    const char *dsc = nullptr;
     EXPECT_EQ(stream_acs_inf(&s, 7, reinterpret_cast<intptr_t>(&out), 0, &dsc), 0)
         << "a stopped stream still answers";
     EXPECT_EQ(out, reinterpret_cast<intptr_t>(&sc) + 7);
@@ -77,8 +64,7 @@ TEST(Framework, SelfAllocatedObjectsGoThroughTheSlotAndAreFreedOnce)
         Script sc;
         ASSERT_EQ(stream_set(nullptr, &sc, &script_fnclst, nullptr), 0);
         st_stream *s = stkptr(nullptr, nullptr);
-        ASSERT_NE(s, nullptr);
-        EXPECT_EQ(s->flg, STM_OPN | STM_SLF);
+        ASSERT_TRUE(s && s->flg == (STM_OPN | STM_SLF));
         EXPECT_EQ(stkptr(nullptr, nullptr), nullptr) << "taken once";
         __rtn = 1;
         EXPECT_EQ(end(s), 0);
@@ -94,7 +80,7 @@ TEST(Framework, SelfAllocatedObjectsGoThroughTheSlotAndAreFreedOnce)
 
 TEST(Framework, CountedStreamAccountsEveryAccessButRealErrors)
 {
-    __tick_fake(fake_clock);
+    __tick_fake([] { return fake_ms; });
     fake_ms = 1000;
     uint32_t id = 0;
     st_itfmng_rcd *rcd = nullptr;
