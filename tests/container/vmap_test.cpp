@@ -85,8 +85,8 @@ std::string ring(VMap &v, const void *par)
 }
 
 // An iterator walk with the given flags from stt as "key[=value] ...";
-// with rows_only, steered descent enters only nested (integer) keys.
-std::string walk(VMap &v, uint32_t flg, bool rows_only = false, void *stt = nullptr)
+// with steered descent, dsc is the choice after every key.
+std::string walk(VMap &v, uint32_t flg, int32_t dsc = 1, void *stt = nullptr)
 {
     st_vmap_rng_itr itr;
     std::string s;
@@ -95,7 +95,7 @@ std::string walk(VMap &v, uint32_t flg, bool rows_only = false, void *stt = null
     EXPECT_EQ(vmap_rng_pop_set(&v.m, stt, flg, &itr), 0);
     while ((rc = vmap_rng_pop(&itr, &n, d)) == 0) {
         s += name(n) + (vtyp_get_lnk(n, &val, 0) == 0 && val ? "=" + name(val) : "") + " ";
-        d = !rows_only || vtyp_is_int(n) == 0;
+        d = dsc;
     }
     EXPECT_EQ(rc, 1) << "the end is 1, never a failure";
     vmap_rng_pop_end(&itr);
@@ -173,6 +173,7 @@ TEST(Vmap, RecursiveDeletionInANestedMapAndCallbacks)
 {
     Rows v;
     ASSERT_EQ(v.cnt(), 45u);
+    EXPECT_EQ(walk(v, VMAP_RNG_DSC, 0), "r1=line 1 r2=line 2 ") << "d = 0 skips nested keys";
     EXPECT_EQ(vmap_del_str(&v.m, nullptr, "r1", 0), -1) << "nested keys refuse it";
     EXPECT_EQ(vmap_del_int(&v.m, v.r1, 33, 0), -1) << "also one level down";
     EXPECT_EQ(_vmap_del_nod(&v.m, v.r2, 0), -1) << "also a held node";
@@ -203,7 +204,7 @@ TEST(Vmap, RecursiveDeletionInANestedMapAndCallbacks)
     EXPECT_GT(calls, 3);
 }
 
-TEST(Vmap, InsertionOrderSurvivesDeleteAndReplace)
+TEST(Vmap, InsertionOrderAndWalksSurviveDeleteAndReplace)
 {
     VMap v(VMAP_NST | VMAP_ODR);
     void *b;
@@ -213,6 +214,10 @@ TEST(Vmap, InsertionOrderSurvivesDeleteAndReplace)
     for (const char *k : {"y", "x", "z"})
         vmap_put_str_str(&v.m, b, k, k, 0);
     EXPECT_EQ(ring(v, nullptr) + "/" + ring(v, b), "cadb/yxz");
+    EXPECT_EQ(walk(v, VMAP_RNG_ODR), "c=c a=a d=d b=b y=y x=x z=z ") << "pre-order";
+    EXPECT_EQ(walk(v, VMAP_RNG_ODR | VMAP_RNG_DSC, 0), "c=c a=a d=d b=b ") << "d = 0 skips";
+    EXPECT_EQ(walk(v, 0), "a=a b=b c=c d=d ") << "key order, no descent: the top level";
+    EXPECT_EQ(walk(v, 0, 1, b), "x=x y=y z=z ") << "from a start key: its nested keys";
     vmap_del_str(&v.m, nullptr, "c", 0);
     vmap_del_str(&v.m, b, "y", 0);
     EXPECT_EQ(ring(v, nullptr) + "/" + ring(v, b), "adb/xz") << "head and first child moved on";
@@ -281,32 +286,26 @@ const kind_ops kinds[] = {KIND(int, 5), KIND(flt, .5), KIND(str, "k"), KIND(buf,
 
 TEST(Vmap, TypedFamilyForEveryKeyKind)
 {
+    VMap v(0); // the four kinds side by side are four keys
+    char *s = nullptr;
+    void *n = nullptr, *g = nullptr;
     for (const kind_ops &k : kinds) {
         SCOPED_TRACE(k.kind);
-        VMap v(0);
-        char *s = nullptr;
-        void *n = nullptr, *g = nullptr;
         EXPECT_EQ(k.ref(&v.m, &n), -1) << "missing";
         ASSERT_EQ(k.put_nul(&v.m), 0);
         EXPECT_TRUE(k.get_str(&v.m, &s) == -1 && !s) << "no value: -1, the target stays";
-        ASSERT_EQ(k.put_str(&v.m, "one", 0), 0);
+        ASSERT_EQ(k.put_str(&v.m, k.kind, 0), 0);
         ASSERT_EQ(k.ref(&v.m, &n) | k.get(&v.m, &g), 0);
         EXPECT_EQ(n, g) << "ref and get hand out the same key node";
         EXPECT_EQ(k.put_str(&v.m, "two", MAP_PUT_KEEP), -1);
-        ASSERT_EQ(k.get_str(&v.m, &s), 0);
-        EXPECT_EQ(s + sum(v), "one1 ok");
-        EXPECT_EQ(k.del(&v.m), 0);
-        EXPECT_TRUE(k.del(&v.m) == -1 && k.ref(&v.m, &n) == -1) << "deleted";
     }
-    for (size_t a = 0; a < 4; a++) { // the four kinds side by side are four keys
-        VMap v(0);
-        for (size_t b = 0; b < 4; b++)
-            kinds[(a + b) % 4].put_str(&v.m, kinds[(a + b) % 4].kind, 0);
-        EXPECT_EQ(v.cnt(), 4u);
-        for (const kind_ops &k : kinds) {
-            char *s = nullptr;
-            EXPECT_TRUE(k.get_str(&v.m, &s) == 0 && std::string(s) == k.kind) << k.kind;
-        }
+    EXPECT_EQ(sum(v), "4 ok");
+    for (const kind_ops &k : kinds) {
+        ASSERT_EQ(k.get_str(&v.m, &s), 0);
+        EXPECT_EQ(std::string(s), k.kind);
+        EXPECT_EQ(k.del(&v.m), 0);
+        EXPECT_TRUE(k.del(&v.m) == -1 && k.ref(&v.m, &n) == -1) << k.kind << " deleted";
+        s = nullptr;
     }
 }
 
@@ -435,34 +434,6 @@ TEST(Vmap, RandomNestedMapAgainstModel)
         ASSERT_EQ(v.cnt(), cnt);
         ASSERT_EQ(map_chk(&v.m.map, nullptr, nullptr), 0);
     }
-}
-
-// Top-level keys c, a, b put in that order, each with nested 2 then 1.
-struct Three : VMap {
-    explicit Three(uint32_t mod) : VMap(mod)
-    {
-        for (const char *k : {"c", "a", "b"}) {
-            void *n;
-            _vmap_put_str_str(&m, nullptr, k, k, &n, 0);
-            vmap_put_int_nul(&m, n, 2, 0);
-            vmap_put_int_nul(&m, n, 1, 0);
-        }
-    }
-};
-
-TEST(VmapItr, KeyAndInsertionOrderWithSteeredDescent)
-{
-    Three v(VMAP_NST);
-    EXPECT_EQ(walk(v, 0), "a=a b=b c=c ") << "top level only, in key order";
-    EXPECT_EQ(walk(v, VMAP_RNG_DSC, true), "a=a b=b c=c ") << "d = 0 skips the nested keys";
-    void *b;
-    vmap_ref_str(&v.m, nullptr, "b", &b);
-    EXPECT_EQ(walk(v, 0, false, b), "1 2 ") << "from a start key: its nested keys";
-    Three o(VMAP_NST | VMAP_ODR);
-    EXPECT_EQ(walk(o, VMAP_RNG_ODR), "c=c 2 1 a=a 2 1 b=b 2 1 ") << "insertion order, pre-order";
-    EXPECT_EQ(walk(o, VMAP_RNG_ODR | VMAP_RNG_DSC, true), "c=c a=a b=b ");
-    Three w(VMAP_ODR); // not nested: the same six keys at the top level
-    EXPECT_EQ(walk(w, VMAP_RNG_ODR), "c=c 2 1 a=a b=b ") << "equal integer keys overwrite";
 }
 
 TEST(VmapItr, AllocationFailureIsNotTheEnd)
