@@ -1,8 +1,11 @@
-// Status-word rules, event counter, source-position register and the memory
-// wrappers.
+// Status-word rules, event counter, source-position register, memory
+// wrappers, timers on an injected clock, the interval check, files named by
+// the environment and the stream hand-off slot.
 #include "tests/diag/fixture.h"
 
 #include <cstring>
+
+#include <fcntl.h>
 
 namespace
 {
@@ -48,8 +51,7 @@ TEST(Status, KeepingAndRealErrorRules)
     __rtn = 1; // what an earlier callee left behind
     EXPECT_EQ(caller_with_cleanup(rtn_ok, &cleaned), 0) << "success clears the word";
     // 0x80000000 has the flag but code 0: not a real error.
-    EXPECT_FALSE(rtn_is_err(RTN_ERR0) || rtn_is_err(RTN_NONE));
-    EXPECT_TRUE(rtn_is_err(RTN_ERR));
+    static_assert(!rtn_is_err(RTN_ERR0) && !rtn_is_err(RTN_NONE) && rtn_is_err(RTN_ERR));
     __rtn = RTN_ERR0;
     EXPECT_EQ(rtn_real(), -1);
     __rtn = 0;
@@ -59,23 +61,21 @@ TEST(Status, EventCounterAndSourcePositions)
 {
     uint64_t slot = 0, big = 1234567890123ull;
     uint64_t n = __prc_cnt(&slot);
-    EXPECT_EQ(slot, n);
-    EXPECT_EQ(__prc_cnt(nullptr), n + 1);
+    EXPECT_TRUE(slot == n && __prc_cnt(nullptr) == n + 1);
     int w = 0;
     EXPECT_EQ(written([&](FILE *fp) {
                   w = __prc_prt(nullptr, fp); // prints n+2, counter goes to n+3
                   __prc_prt(&big, fp);        // prints the slot's value, counter unchanged
               }),
               std::to_string(n + 2) + "1234567890123");
-    EXPECT_EQ(w, static_cast<int>(std::to_string(n + 2).size()));
-    EXPECT_EQ(__prc_cnt(nullptr), n + 3);
+    EXPECT_TRUE(w == int(std::to_string(n + 2).size()) && __prc_cnt(nullptr) == n + 3);
 
     // The register remembers a reference until the next file name.
     st_src_pos *own = __src_pos(nullptr, "a.cpp", 12, "f", "about");
     EXPECT_EQ(__src_pos(nullptr, nullptr, 0, nullptr, nullptr), own);
     st_src_pos mine = {"x", "b.cpp", 3, "g"};
-    EXPECT_EQ(__src_pos(&mine, nullptr, 0, nullptr, nullptr), &mine);
-    EXPECT_EQ(__src_pos(nullptr, nullptr, 0, nullptr, nullptr), &mine);
+    EXPECT_TRUE(__src_pos(&mine, nullptr, 0, nullptr, nullptr) == &mine &&
+                __src_pos(nullptr, nullptr, 0, nullptr, nullptr) == &mine);
     EXPECT_EQ(written([&](FILE *fp) {
                   EXPECT_EQ(__src_pos_fprint(fp, own), 0);
                   EXPECT_EQ(__src_pos_fprint(fp, &mine), 0);
@@ -124,6 +124,77 @@ TEST(Memory, WrappersFillTheSlotOrFailWithMinusOne)
     __mem_fail_at(1);
     EXPECT_TRUE(_calloc(&q, 2, 2) == -1 && !q);
     __mem_fail_at(0);
+}
+
+TEST(Timer, SimpleStampsSpanLongIntervalsAndComplexTimersChargeTheirParent)
+{
+    FakeClock clk(0);
+    st_simple_timer t{};
+    EXPECT_EQ(simple_timer_stop(&t), 0u) << "a timer never started counts 0 ms";
+    simple_timer_start(&t);
+    EXPECT_NE(t.stt, 0u) << "a start at tick 0 must not look stopped";
+    clk.advance(70000); // more than a 16-bit stamp can span
+    EXPECT_EQ(simple_timer_diff(&t), 70000u);
+    EXPECT_EQ(simple_timer_stop(&t), 70000u);
+    EXPECT_EQ(simple_timer_diff(&t), 0u);
+    clk.advance(65530);
+    simple_timer_start(&t);
+    clk.advance(3 * 86400000ull + 17); // three days, across many 16-bit wraps
+    simple_timer_stop(&t);
+    EXPECT_TRUE(t.tot == 70000 + 3 * 86400000ull + 17 && t.cnt == 3);
+
+    st_complex_timer par{}, chl{};
+    complex_timer_start(&par, nullptr);
+    for (uint64_t ms : {12, 3}) {
+        complex_timer_start(&chl, &par);
+        clk.advance(ms);
+        complex_timer_stop(&chl);
+    }
+    clk.advance(1);
+    EXPECT_EQ(complex_timer_stop(&par), 16u);
+    EXPECT_TRUE(par.chl_tot == 15 && par.chl_cnt == 2 && chl.tmr.cnt == 2);
+}
+
+TEST(Timer, CheckTimeupAnswersOncePerInterval)
+{
+    FakeClock clk(10000);
+    uint64_t stt = 0;
+    EXPECT_EQ(check_timeup(&stt, 20), 0);
+    clk.advance(10000);
+    EXPECT_TRUE(check_timeup(&stt, 20) == 1 && stt == 20);
+    clk.advance(19999);
+    EXPECT_EQ(check_timeup(&stt, 20), 0);
+    EXPECT_EQ(check_timeup(&stt, 0) + check_timeup(&stt, 0), 2) << "an interval of 0 is always up";
+}
+
+TEST(Timer, EnvFopenPrefersTheVariableThenTheDefault)
+{
+    TempDir dir;
+    std::string named = dir.file("named"), def = dir.file("default");
+    auto opens = [&](const char *var_val, const char *dflt) {
+        EnvVar env("DIAG_TEST_PATH", var_val);
+        FILE *fp = env_fopen("DIAG_TEST_PATH", dflt, "w");
+        bool cloexec = fp && (fcntl(fileno(fp), F_GETFD) & FD_CLOEXEC);
+        if (fp)
+            fclose(fp);
+        return fp ? (cloexec ? "cloexec" : "inherited") : "none";
+    };
+    EXPECT_STREQ(opens(named.c_str(), def.c_str()), "cloexec");
+    EXPECT_TRUE(std::filesystem::exists(named) && !std::filesystem::exists(def));
+    EXPECT_STREQ(opens(dir.file("no/dir").c_str(), def.c_str()), "cloexec");
+    EXPECT_TRUE(std::filesystem::exists(def)) << "a failed open falls back to the default";
+    EXPECT_STREQ(opens(dir.file("no/dir").c_str(), nullptr), "none");
+    EXPECT_STREQ(opens(nullptr, nullptr), "none");
+}
+
+TEST(Timer, StkptrHandsAParkedStreamOnOnce)
+{
+    auto *a = reinterpret_cast<st_stream *>(0x1000), *b = reinterpret_cast<st_stream *>(0x2000);
+    stream_end_fn end = [](st_stream *) { return 0; };
+    EXPECT_TRUE(stkptr(a, end) == a && __stkptr.end == end);
+    EXPECT_EQ(stkptr(b, nullptr), b) << "a second parking replaces the first";
+    EXPECT_EQ(stkptr(nullptr, nullptr), b);
+    EXPECT_EQ(stkptr(nullptr, nullptr), nullptr);
 }
 
 } // namespace
