@@ -31,23 +31,20 @@ uint64_t key_be(uint64_t v)
 // An st_map of R-byte records keyed by their first 8 bytes; ended on scope exit.
 struct U64Map {
     st_map m{};
-    explicit U64Map(uint32_t rec = 8) { st_map_set(&m, rec, 8); }
+    uint64_t rec[2] = {}; // the record of the latest call: the key, payload 0
+    explicit U64Map(uint32_t siz = 8) { st_map_set(&m, siz, 8); }
     ~U64Map() { map_end(&m); }
-    int32_t put(uint64_t v, uint32_t mode = 0, void **out = nullptr)
+    const void *key(uint64_t v)
     {
-        uint64_t rec[4] = {key_be(v), 0, 0, 0};
-        return map_put(&m, rec, out, mode);
+        rec[0] = key_be(v);
+        return rec;
     }
-    int32_t get(uint64_t v, void **out)
+    int32_t put(uint64_t v, uint32_t md = 0, void **o = nullptr)
     {
-        uint64_t k = key_be(v);
-        return map_get(&m, &k, out);
+        return map_put(&m, key(v), o, md);
     }
-    int32_t del(uint64_t v)
-    {
-        uint64_t k = key_be(v);
-        return map_del(&m, &k);
-    }
+    int32_t get(uint64_t v, void **out) { return map_get(&m, key(v), out); }
+    int32_t del(uint64_t v) { return map_del(&m, key(v)); }
 };
 
 // Height, black count and red run of the subtree at n, found by following
@@ -89,10 +86,9 @@ shape shape_of(const st_map *m, const void *n, std::vector<uint64_t> *keys = nul
     shape s = shape_of(m, m->root, &keys);
     if (!std::equal(keys.begin(), keys.end(), model.begin(), model.end()))
         return ::testing::AssertionFailure() << "in-order keys differ from the model";
-    if (rb && (s.uneven || s.red3))
-        return ::testing::AssertionFailure() << "black counts differ or three reds in a row";
-    if (rb && s.h > 2 * std::log2(static_cast<double>(model.size()) + 1))
-        return ::testing::AssertionFailure() << "height " << s.h << " for " << model.size();
+    if (rb && (s.uneven || s.red3 || s.h > 2 * std::log2(model.size() + 1.0)))
+        return ::testing::AssertionFailure() << "uneven black counts, three reds in a row or "
+                                             << "height " << s.h << " for " << model.size();
     return ::testing::AssertionSuccess();
 }
 
