@@ -1,22 +1,26 @@
-// The argument parser against the tool's table, and the settings read from it.
+// The argument parser against the tool's table, the settings read from it,
+// and help_args on tables other than the tool's own.
 #include "main/rundif.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 namespace
 {
 
+using V = std::vector<std::string>;
+
 // A parsed options map that ends itself.
 struct Parsed {
     st_vmap opt = {};
     int32_t rc;
-    std::vector<std::string> store;
+    V store;
     std::vector<char *> argv;
 
-    explicit Parsed(std::vector<std::string> args) : store(std::move(args))
+    explicit Parsed(V args) : store(std::move(args))
     {
         for (auto &a : store)
             argv.push_back(a.data());
@@ -26,9 +30,9 @@ struct Parsed {
     ~Parsed() { vmap_end(&opt); }
 
     // Every value stored under key, in order; "<none>" for a key without value.
-    std::vector<std::string> values(const char *key)
+    V values(const char *key)
     {
-        std::vector<std::string> v;
+        V v;
         void *node = nullptr;
         if (vmap_ref_str(&opt, nullptr, key, &node) != 0)
             return v;
@@ -38,15 +42,25 @@ struct Parsed {
         }
         return v;
     }
-    st_settings settings()
+    int32_t read(st_settings &set) { return settings_read(&opt, &set); }
+    // The settings read, field by field ("fail" first when the read fails).
+    std::string settings()
     {
-        st_settings set = {};
-        EXPECT_EQ(settings_read(&opt, &set), 0);
-        return set;
+        st_settings s = {};
+        std::string r = read(s) == 0 ? "spn=" : "fail spn=";
+        r += std::to_string(s.spn) + " key=";
+        for (int32_t i = 0; i < s.key_cnt; i++)
+            r += std::to_string(s.key[i]) + ",";
+        r += " wtc=";
+        for (int32_t i = 0; i < s.wtc_cnt; i++)
+            r += std::to_string(s.wtc[i].col) + ":" + std::to_string(s.wtc[i].scl) + ",";
+        r += " exc=";
+        for (int32_t i = 0; i < s.exc_cnt; i++)
+            r += std::to_string(s.exc[i].col) + ":" + s.exc[i].txt + ",";
+        r += " sep=" + std::to_string(s.sep) + " tim=" + std::to_string(s.tim);
+        return r + (s.con == stdout ? " con=out" : s.con ? " con=?" : " con=none");
     }
 };
-
-using V = std::vector<std::string>;
 
 TEST(VmapArgs, ValuesDefaultsSwitchesAndThePositionalRecord)
 {
@@ -59,10 +73,7 @@ TEST(VmapArgs, ValuesDefaultsSwitchesAndThePositionalRecord)
     EXPECT_EQ(p.values("sep"), V{" "});
     EXPECT_EQ(p.values("hide"), V{});
     EXPECT_EQ(args_def[8].flg & ARGS_DEFINED, ARGS_DEFINED);
-
-    Parsed q({"/span=", "cmd"}); // an empty inline value is stored
-    ASSERT_EQ(q.rc, 0);
-    EXPECT_EQ(q.values("spn"), V{""});
+    EXPECT_EQ(Parsed({"/span=", "cmd"}).values("spn"), V{""}); // an empty inline value is stored
 
     // A command of 200 000 words is stored in order in linear time (each
     // value once walked the whole chain: minutes for this many).
@@ -87,55 +98,84 @@ TEST(VmapArgs, FailuresForMissingValuesAndMissingCommand)
 
 TEST(Settings, NumbersListsAndChannels)
 {
-    for (auto [arg, spn] : std::vector<std::pair<std::string, int>>{
-             {"/span=0", 1}, {"/span=-3", 1}, {"/span=abc", 1}, {"/span= 7x", 7}, {"/time", 10}}) {
-        Parsed p({arg, "ls"});
-        EXPECT_EQ(p.settings().spn, spn) << arg;
-    }
-    Parsed p({"/key=0::4", "/watch=2:10", "/watch=5", "/watch=1:0", "/exclude=0:a:b", "/exclude=3",
-              "/separate-word=,x", "/hide", "/time=1", "ls"});
-    st_settings s = p.settings();
-    ASSERT_EQ(s.key_cnt, 3);
-    EXPECT_EQ(s.key[0], 0);
-    EXPECT_EQ(s.key[1], 0);
-    EXPECT_EQ(s.key[2], 4);
-    ASSERT_EQ(s.wtc_cnt, 2);
-    EXPECT_EQ(s.wtc[0].col, 2);
-    EXPECT_EQ(s.wtc[0].scl, 10);
-    EXPECT_EQ(s.wtc[1].col, 1);
-    EXPECT_EQ(s.wtc[1].scl, 1); // a scale of 0 becomes 1
-    ASSERT_EQ(s.exc_cnt, 1);
-    EXPECT_STREQ(s.exc[0].txt, "a:b");
-    EXPECT_EQ(s.sep, ',');
-    EXPECT_EQ(s.con, nullptr);
-    EXPECT_TRUE(s.tim);
+    const char *dfl = " key= wtc= exc= sep=32 tim=0 con=out";
+    const std::pair<V, std::string> cases[] = {
+        // A span below 1 or unreadable is 1; digits are read up to the first other character.
+        {{"/span=0", "ls"}, "spn=1" + std::string(dfl)},
+        {{"/span=-3", "ls"}, "spn=1" + std::string(dfl)},
+        {{"/span=abc", "ls"}, "spn=1" + std::string(dfl)},
+        {{"/span= 7x", "ls"}, "spn=7" + std::string(dfl)},
+        {{"/key=a", "ls"}, "spn=10 key=0, wtc= exc= sep=32 tim=0 con=out"},
+        // An empty separator is none; a scale of 0 becomes 1; an exclusion
+        // needs a text; a hidden console is none.
+        {{"/separate-word=", "ls"}, "spn=10 key= wtc= exc= sep=0 tim=0 con=out"},
+        {{"/key=0::4", "/watch=2:10", "/watch=5", "/watch=1:0", "/exclude=0:a:b", "/exclude=3",
+          "/separate-word=,x", "/hide", "/time=1", "ls"},
+         "spn=10 key=0,0,4, wtc=2:10,1:1, exc=0:a:b, sep=44 tim=1 con=none"},
+    };
+    for (const auto &[args, want] : cases)
+        EXPECT_EQ(Parsed(args).settings(), want) << args[0];
 
-    Parsed e({"/separate-word=", "ls"});
-    EXPECT_EQ(e.settings().sep, 0);
-    EXPECT_EQ(e.settings().con, stdout);
-    EXPECT_EQ(Parsed({"/key=a", "ls"}).settings().key[0], 0);
-}
-
-TEST(Settings, ListsRefuseMoreThan64Entries)
-{
+    // Lists refuse more than 64 entries (a list stops at 64).
     std::string keys = "/key=0";
     for (int i = 1; i < 64; i++)
         keys += ":" + std::to_string(i);
-    Parsed ok({keys, "ls"});
-    EXPECT_EQ(ok.settings().key_cnt, 64);
-
-    Parsed over({keys + ":64", "ls"});
     st_settings s = {};
-    EXPECT_EQ(settings_read(&over.opt, &s), -1);
-
-    std::vector<std::string> args;
+    EXPECT_EQ(Parsed({keys, "ls"}).read(s), 0);
+    EXPECT_EQ(s.key_cnt, 64);
+    EXPECT_EQ(Parsed({keys + ":64", "ls"}).read(s = {}), -1);
+    V watches;
     for (int i = 0; i < 65; i++)
-        args.push_back("/watch=" + std::to_string(i) + ":2");
-    args.push_back("ls");
-    Parsed w(args);
-    s = {};
-    EXPECT_EQ(settings_read(&w.opt, &s), -1);
+        watches.push_back("/watch=" + std::to_string(i) + ":2");
+    watches.push_back("ls");
+    EXPECT_EQ(Parsed(watches).read(s = {}), -1);
     EXPECT_EQ(s.wtc_cnt, 64);
+}
+
+std::string help_of(const st_args *def, int32_t n, const char *exm)
+{
+    char *buf = nullptr;
+    size_t len = 0;
+    FILE *fp = open_memstream(&buf, &len);
+    EXPECT_EQ(help_args(fp, "prog", "desc", exm, def, n), 0);
+    fclose(fp);
+    std::string s(buf, len);
+    free(buf);
+    return s;
+}
+
+TEST(HelpArgs, LayoutPaddingDefaultsAndTrailingLineFeed)
+{
+    st_args def[] = {
+        // Required switch with a value list: no brackets, no Optional line.
+        {'-', "in", 0, "input", nullptr, "files\n", ARGS_TAKES | ARGS_REQUIRED, 77},
+        // No help text: its later lines continue on the padded line.
+        {'-', "n", '=', "count", "5", nullptr, ARGS_MULTIPLE, 0},
+        // Positional record named by its key, longest entry sets the width.
+        {0, nullptr, 0, "a-long-key", nullptr, "one", ARGS_TAKES | ARGS_MULTIPLE, 0},
+    };
+    // Width: max(2+2, 5, 1+2, 5, 10) + 4 = 14.
+    const std::string W(14, ' ');
+    std::string want = "[prog]\ndesc\n\n"
+                       "prog -in value [-n=val] [a-long-key value ...]\n\n"
+                       "  -in         files\n" +
+                       W + "\n" + "  -n          " + W + "default:5\n" + W + "Optional\n" + W +
+                       "MultipleDefinable\n"
+                       "  a-long-key  one\n" +
+                       W + "Optional\n" + W + "MultipleDefinable\n";
+    EXPECT_EQ(help_of(def, 3, nullptr), want);
+    // The run-time field is neither read nor changed.
+    EXPECT_EQ(def[0].nam_len, 77);
+    // The count limits the records shown; the example follows with a line feed.
+    EXPECT_EQ(help_of(def, 0, "ex"), "[prog]\ndesc\n\nprog\n\nex\n");
+
+    // A name at or past the width is not padded. Width: 6 + 2 + 4 = 12;
+    // the key "averyverylongkey" (16) sets 20 instead.
+    st_args wide[] = {{'/', "abcdef", 0, "averyverylongkey", nullptr, "h", ARGS_REQUIRED, 0},
+                      {0, nullptr, 0, "averyverylongkey", nullptr, "k", ARGS_REQUIRED, 0}};
+    const std::string out = help_of(wide, 2, nullptr);
+    EXPECT_NE(out.find("\n  /abcdef" + std::string(11, ' ') + "h\n"), std::string::npos);
+    EXPECT_NE(out.find("\n  averyverylongkey  k\n"), std::string::npos);
 }
 
 } // namespace

@@ -1,13 +1,18 @@
-// The run function checked against a plain model of the keyed diff over
-// random tables: every report line of every run, in order.
+// The run function: checked against a plain model of the keyed diff over
+// random tables (every report line of every run, in order), and over real
+// commands for memory, odd output, the key decoder and the row map's depth.
 #include "main/rundif.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <clocale>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <malloc.h>
 #include <map>
 #include <random>
 #include <string>
@@ -15,29 +20,15 @@
 #include <unistd.h>
 #include <vector>
 
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#define LIVE_BYTES() __sanitizer_get_current_allocated_bytes()
+#else
+#define LIVE_BYTES() mallinfo2().uordblks
+#endif
+
 namespace
 {
-
-// Decimal value of a column: leading blanks, optional sign, digits, clamped
-// to the signed 64-bit range.
-int64_t model_dec(const std::string &s)
-{
-    const uint64_t top = uint64_t(INT64_MAX);
-    size_t i = s.find_first_not_of(' ');
-    if (i == std::string::npos)
-        return 0;
-    bool neg = s[i] == '-';
-    if (s[i] == '-' || s[i] == '+')
-        i++;
-    uint64_t mag = 0; // saturates just above the largest magnitude
-    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; i++) {
-        uint64_t d = uint64_t(s[i] - '0');
-        mag = mag > (top - d) / 10 ? top + 1 : mag * 10 + d;
-    }
-    if (!neg)
-        return int64_t(std::min(mag, top));
-    return mag > top ? -int64_t(top) - 1 : -int64_t(mag);
-}
 
 struct Row {
     std::string line;               // last line stored under the key
@@ -86,7 +77,8 @@ struct Model {
         row.line = ln;
         for (int32_t i = 0; i < set.wtc_cnt; i++) {
             const st_watch &w = set.wtc[i];
-            int64_t v = row.val[w.col] = model_dec(text(w.col));
+            // Leading blanks, optional sign, digits, clamped to 64 bits.
+            int64_t v = row.val[w.col] = std::strtoll(text(w.col).c_str(), nullptr, 10);
             if (old != prv.end() && !mark && v / w.scl != old->second.val[w.col] / w.scl)
                 mark = '*';
         }
@@ -107,45 +99,51 @@ struct Model {
     }
 };
 
-// The run function over a file that `cat` prints, reports in a memory file.
+// Settings and generations for runs whose reports go to a memory file.
 struct Rig {
     st_settings set = {};
     st_generations gen = {};
     char *buf = nullptr;
     size_t len = 0, seen = 0;
-    std::string dir, path, cmd;
+    std::string path = testing::TempDir() + "rundif-model-XXXXXX", cmd;
 
     Rig()
     {
+        set.sep = ' ';
         set.spn = 1;
         set.fil = open_memstream(&buf, &len);
-        dir = testing::TempDir() + "rundif-model-XXXXXX";
-        EXPECT_NE(mkdtemp(dir.data()), nullptr);
-        path = dir + "/out";
-        cmd = "cat " + path;
-        set.cmd = cmd.data();
+        EXPECT_EQ(close(mkstemp(path.data())), 0);
         EXPECT_EQ(generations_set(&gen), 0);
     }
     ~Rig()
     {
+        uint32_t cnt = 99;
+        rscmng_cnt(nullptr, &cnt);
+        EXPECT_EQ(cnt, 0u) << "resources left registered";
         generations_end(&gen);
         unlink(path.c_str());
-        rmdir(dir.c_str());
         fclose(set.fil);
         free(buf);
     }
-    // Report of one run of a command that prints out.
-    std::string run(const std::string &out)
+    // The report of one run of command (want: its status).
+    std::string run(const std::string &command, int32_t want = 0)
+    {
+        cmd = command;
+        set.cmd = cmd.data();
+        EXPECT_EQ(monitor_run(&set, &gen, 0), want) << command;
+        fflush(set.fil);
+        std::string rep(buf + seen, len - seen);
+        seen = len;
+        return rep;
+    }
+    // The report of one run of a command that prints out.
+    std::string run_out(const std::string &out)
     {
         FILE *f = fopen(path.c_str(), "wb");
         bool ok = f && fwrite(out.data(), 1, out.size(), f) == out.size();
         if (!f || fclose(f) != 0 || !ok)
             return "(the output file could not be written)";
-        EXPECT_EQ(monitor_run(&set, &gen, 0), 0);
-        fflush(set.fil);
-        std::string rep(buf + seen, len - seen);
-        seen = len;
-        return rep;
+        return run("cat " + path);
     }
     // Runs every output against both the run function and the model.
     void check(const std::vector<std::string> &outs)
@@ -155,20 +153,9 @@ struct Rig {
             SCOPED_TRACE("run " + std::to_string(i) + " over:\n" + outs[i]);
             m.rep.clear();
             m.run(outs[i]);
-            ASSERT_EQ(run(outs[i]), m.rep);
+            ASSERT_EQ(run_out(outs[i]), m.rep);
         }
-        uint32_t cnt = 99;
-        rscmng_cnt(nullptr, &cnt);
-        EXPECT_EQ(cnt, 0u) << "resources left registered";
     }
-};
-
-// The console decoder reads UTF-8 while a test runs; the caller's locale
-// comes back afterwards.
-struct Utf8Locale {
-    std::string old = setlocale(LC_CTYPE, nullptr);
-    Utf8Locale() { setlocale(LC_CTYPE, "C.UTF-8"); }
-    ~Utf8Locale() { setlocale(LC_CTYPE, old.c_str()); }
 };
 
 const char *const kWords[] = {"a", "b", "\xC3\x84", "\xE6\x97\xA5\xE6\x9C\xAC", "x"};
@@ -238,35 +225,97 @@ struct Tables {
 
 TEST(MonitorModel, RandomTablesReportLikeTheModel)
 {
-    Utf8Locale loc;
-    ASSERT_TRUE(cstream_console_utf8());
+    // The console decoder reads UTF-8 meanwhile; the locale comes back after.
+    const std::string old = setlocale(LC_CTYPE, nullptr);
+    setlocale(LC_CTYPE, "C.UTF-8");
+    EXPECT_TRUE(cstream_console_utf8());
     Tables t;
-    for (int sc = 0; sc < 60; sc++) {
+    for (int sc = 0; sc < 60 && !HasFatalFailure(); sc++) {
         SCOPED_TRACE("scenario " + std::to_string(sc));
         Rig rig;
         t.settings(rig.set);
         rig.check(t.outputs(char(rig.set.sep)));
-        if (HasFatalFailure())
-            return;
     }
+    setlocale(LC_CTYPE, old.c_str());
 }
 
+// Byte counts above 2^31 still move bands (a 32-bit reading clamped them
+// all to one value), in the run function and in the model.
 TEST(MonitorModel, WatchedValuesBeyond32Bits)
 {
-    Utf8Locale loc;
     Rig rig;
-    rig.set.sep = ' ';
     rig.set.key[rig.set.key_cnt++] = 0;
     rig.set.wtc[rig.set.wtc_cnt++] = {1, 1};
-    const std::vector<std::string> outs = {"p 2147483648\n", "p 4294967296\n", "p 4294967297\n",
-                                           "p -4294967297\n"};
-    rig.check(outs);
-    // The model itself: byte counts above 2^31 still move bands (a 32-bit
-    // reading clamped them all to one value).
     Model m{rig.set};
-    for (const std::string &o : outs)
-        m.run(o);
-    EXPECT_EQ(m.rep, "+ p 2147483648\n* p 4294967296\n* p 4294967297\n* p -4294967297\n");
+    std::string rep;
+    for (const char *out :
+         {"p 2147483648\n", "p 4294967296\n", "p 4294967297\n", "p -4294967297\n"}) {
+        m.run(out);
+        rep += rig.run_out(out);
+    }
+    EXPECT_EQ(rep, "+ p 2147483648\n* p 4294967296\n* p 4294967297\n* p -4294967297\n");
+    EXPECT_EQ(m.rep, rep);
+}
+
+TEST(MonitorRun, RepeatedRunsLeakNothing)
+{
+    Rig r;
+    r.set.key[r.set.key_cnt++] = 0;
+    r.set.wtc[r.set.wtc_cnt++] = {1, 10};
+    const std::string cmd = "awk \"BEGIN { for (i = 0; i < 1000; i++) print i, i * 7 }\"";
+    const std::string rep = r.run(cmd);
+    EXPECT_EQ(std::count(rep.begin(), rep.end(), '\n'), 1000);
+    EXPECT_EQ(r.run(cmd), "");
+    const size_t before = LIVE_BYTES();
+    for (int i = 0; i < 50; i++)
+        ASSERT_EQ(r.run(cmd), "");
+    EXPECT_LE(LIVE_BYTES(), before + 4096); // slack for stdio's own buffers
+}
+
+TEST(MonitorRun, BinaryHugeAndEmptyOutputs)
+{
+    Rig r;
+    // NUL bytes and no line feed at all: nothing is compared.
+    EXPECT_EQ(r.run("head -c 300000 /dev/zero"), "");
+    // One 1 MB line, then a short one; a command that prints nothing: the
+    // previous rows vanish.
+    const std::string mb(1000000, 'a');
+    EXPECT_EQ(r.run("sh -c \"head -c 1000000 /dev/zero | tr '\\000' a; echo; echo b\""),
+              "+ " + mb + "\n+ b\n");
+    EXPECT_EQ(r.run("true"), "- " + mb + "\n- b\n");
+    // A command that cannot be started ends monitoring.
+    r.run("no-such-command-rundif", -1);
+}
+
+TEST(MonitorRun, NonAsciiKeyColumnGoesThroughTheDecoder)
+{
+    Rig r; // C locale: Shift-JIS
+    r.set.key[r.set.key_cnt++] = 1;
+    // 0x81 then a zero byte is one character that writes back as 0x81 alone;
+    // as the last byte of a key column it has no trail byte and leaves the
+    // key, which then equals that of the line "b" (no column 1).
+    const std::string cmd = "printf \"a \\201\\000 x\\nb\\n\"";
+    EXPECT_EQ(r.run(cmd), "+ a \x81 x\n+ b\n");
+    EXPECT_EQ(r.run(cmd), "+ b\n");
+}
+
+TEST(MonitorRun, RowMapStaysShallowUnderChurn)
+{
+    // Each run a third of the 3000 rows is new and the last run's new rows
+    // vanish; deletes alone would let the tree grow ever deeper.
+    Rig r;
+    std::function<int(const void *)> height = [&](const void *n) {
+        const st_map *m = &r.gen.rows.map;
+        return n ? 1 + std::max(height(map_nod_lnk(m, n, 0)), height(map_nod_lnk(m, n, 1))) : 0;
+    };
+    for (int run = 1; run <= 30; run++)
+        r.run("awk \"BEGIN { srand(" + std::to_string(run) +
+              "); for (i = 0; i < 3000; i++) print (rand() < 0.33 ? \\\"n\\\" " +
+              std::to_string(run) + " : \\\"k\\\") i }\"");
+    uint32_t n = 0;
+    map_cnt(&r.gen.rows.map, &n);
+    EXPECT_GT(n, 2500u);
+    EXPECT_LE(height(r.gen.rows.map.root), 2 * std::log2(n + 1.0) + 2) << n << " rows";
 }
 
 } // namespace
