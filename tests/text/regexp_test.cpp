@@ -1,12 +1,11 @@
-// Regular expressions and the matching engine: compiled forms and links,
-// searches under each option, refused patterns, failures that must leave
-// nothing behind, stepping by hand, and a cross-check against the
-// backtracking reference on random patterns and texts.
+// Regular expressions and the matching engine: the compiled form, searches
+// under each option, refused patterns, failures that must leave nothing
+// behind, stepping by hand, and a cross-check against the backtracking
+// reference on random patterns and texts.
 #include "tests/text/regexp_ref.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -22,76 +21,22 @@ Found find(const char *pat, const char *txt, uint32_t opt = MTC_OPT_DEF)
     return {st, r[0], r[1]};
 }
 
-// The compiled list of pat (none when refused).
-st_trm *compile(const char *pat)
+// The compiled list of "a*", node by node: group open, the atom (may occur
+// zero times), the count's bounds, the end.
+TEST(Regexp, CompiledFormInTheDebugPrint)
 {
     st_txt_mtc m = {};
     st_stream p = {};
-    cstream_str_set(&p, pat);
-    EXPECT_EQ(regexp_trm(&m, &p), 0) << pat;
+    cstream_str_set(&p, "a*");
+    ASSERT_EQ(regexp_trm(&m, &p), 0);
     stream_end(&p);
-    return m.trm;
-}
-
-// The compiled list, one token per node: "(" open and ")" close with the
-// index their val points to, "E" end, "^" "$", "{n" counts, else the
-// character; then flag marks: < range start, > range end, ! not,
-// [ check start, ] check end, 0 cnt0.
-std::string shape(const char *pat)
-{
-    st_trm *lst = compile(pat);
-    std::vector<uintptr_t> v;
-    for (const st_trm *n = lst; n; n = n->nxt)
-        v.push_back(reinterpret_cast<uintptr_t>(n));
-    std::string s;
-    for (const st_trm *n = lst; n; n = n->nxt) {
-        const std::string val = n->val == TRM_INF ? "inf" : std::to_string(n->val);
-        s += s.empty() ? "" : " ";
-        if (n->grp & (TRM_OPN | TRM_CLS)) // the index the val points to
-            s += (n->grp & TRM_OPN ? "(" : ")") +
-                 (n->val ? std::to_string(std::find(v.begin(), v.end(), n->val) - v.begin()) : "");
-        else if (n->grp & (TRM_LIN_TOP | TRM_LIN_END))
-            s += n->grp & TRM_LIN_TOP ? "^" : "$";
-        else if (n->flg & (TRM_END | TRM_CNT))
-            s += n->flg & TRM_END ? "E" : "{" + val;
-        else
-            s += n->val == '\n' ? std::string("\\n") : std::string(1, char(n->val));
-        for (int bit = 0; bit < 5; bit++) // TRM_RNG .. TRM_CHK_END
-            if (n->flg & (1 << bit))
-                s += "<>![]"[bit];
-        if (n->grp & TRM_CNT0)
-            s += '0';
-    }
-    txt_mtc_trm_end(lst);
-    return s;
-}
-
-TEST(Regexp, CompiledFormsAndLinks)
-{
-    EXPECT_EQ(shape("a|b"), "(3 a[] )5 ( b[] E");
-    // Every top-level close jumps to the end.
-    EXPECT_EQ(shape("a|b|c"), "(3 a[] )8 (6 b[] )8 ( c[] E");
-    EXPECT_EQ(shape("x(a|bc)y*"), "( x[] (5 a[] )9 ( b[] c[] )9 y[]0 {0< {inf> E");
-    // A group then an alternative: ordinary meaning.
-    EXPECT_EQ(shape("(a)|b"), "(5 ( a[] )4 )7 ( b[] E");
-    EXPECT_EQ(shape("(a)(b)"), "( ( a[] )4 ( b[] )7 E");
-    EXPECT_EQ(shape("[^a-c\\]]+"), "( a<![ c>![ ]![] {1< {inf> E");
-    EXPECT_EQ(shape(".?^$\\n\\.\\d"), "( \\n![]0 {0< {1> ^ $ \\n[] .[] d[] E");
-    EXPECT_EQ(shape("a{2}b{ 2 ,}c{1, 3 }"), "( a[] {2 b[] {2< {inf> c[] {1< {3> E");
-    // A quantifier after a group compiles (the search fails when it gets there).
-    EXPECT_EQ(shape("(ab)*"), "( ( a[] b[]0 )5 {0< {inf> E");
-}
-
-TEST(Regexp, DebugPrintFormat)
-{
-    st_trm *lst = compile("a*");
     char *buf = nullptr;
     size_t len = 0;
     FILE *fp = open_memstream(&buf, &len);
-    EXPECT_EQ(txt_mtc_trm_prt(lst, fp), 0);
-    EXPECT_EQ(txt_mtc_trm_prt(lst, nullptr), -1);
+    EXPECT_EQ(txt_mtc_trm_prt(m.trm, fp), 0);
+    EXPECT_EQ(txt_mtc_trm_prt(m.trm, nullptr), -1);
     std::fclose(fp);
-    txt_mtc_trm_end(lst);
+    txt_mtc_trm_end(m.trm);
     std::string out(buf, len), cut;
     std::free(buf);
     for (size_t i = 0; i < out.size(); i = out.find('\n', i) + 1) // drop each "[address]"
@@ -105,6 +50,10 @@ TEST(Regexp, DebugPrintFormat)
         "[v: /         0/00000000]Flg[rng:00 not:0 chk:00 cnt:0 end:1 jmp:0 grp:00 cnt0:0 line:00 \n");
 }
 
+// Searches the cross-check below cannot pin down: characters of two bytes
+// in the pattern, the match found without MTC_LNG, a count after a group
+// (the reference only knows the search fails somewhere); and a few that
+// name a rule. The rest of the search semantics is left to the cross-check.
 TEST(Regexp, Searches)
 {
     const uint32_t clr = MTC_DEF, anc = MTC_OPT_DEF | MTC_ANC;
@@ -113,23 +62,16 @@ TEST(Regexp, Searches)
         uint32_t opt;
         Found want;
     } cases[] = {
-        {"a|b", "xb", MTC_OPT_DEF, {0, 1, 2}},
-        {"a.c", "a\nc", MTC_OPT_DEF, {RTN_ERR1, 99, 99}},
-        {"a\\nb|\\.|\\d", "xa\nb", MTC_OPT_DEF, {0, 1, 4}},
-        {"a{0,2}", "baaa", MTC_OPT_DEF, {0, 1, 3}}, // braces never skip the atom
-        {"ab*", "abbb", clr, {0, 0, 1}},            // the skipping attempt ends first
-        {"x*", "a", MTC_OPT_DEF, {0, 0, 0}},
+        {"a{0,2}", "baaa", MTC_OPT_DEF, {0, 1, 3}},  // braces never skip the atom
+        {"ab*", "abbb", clr, {0, 0, 1}},             // the skipping attempt ends first
         {"x*", "", MTC_OPT_DEF, {RTN_ERR1, 99, 99}}, // attempts start at characters only
-        {"a|ab", "abc", MTC_OPT_DEF, {0, 0, 2}},
         {"b", "ab", anc, {RTN_ERR, 99, 99}},
         {"a", "ab", anc, {0, 0, 1}}, // a match, though no thread is left
-        {"[a\\-]+", "x-a-", MTC_OPT_DEF, {0, 1, 4}},
-        {"x{2,5}y", "xxxxxxy", MTC_OPT_DEF, {0, 1, 7}},
         {"\x82\xA0+|[^a]", "a\x82\xA0\x82\xA0", MTC_OPT_DEF, {0, 1, 3}}, // characters, not bytes
-        // Matches that end only at the end of the text, after another match.
-        {"x|xy$", "xy", MTC_OPT_DEF, {0, 0, 2}},
-        {"a(b|)", "a", MTC_OPT_DEF, {0, 0, 1}},
-        {"a\\n^", "a\n", MTC_OPT_DEF, {0, 0, 2}},
+        // Syntax the random patterns do not make: escapes, blanks in braces.
+        {"[^a-c\\]]+", "b]xyz]", MTC_OPT_DEF, {0, 2, 5}},
+        {"\\.\\d\\t", "a.d\t", MTC_OPT_DEF, {0, 1, 4}},
+        {"a{2}b{ 2 ,}c{1, 3 }", "aabbbcccc", MTC_OPT_DEF, {0, 0, 8}},
         // Without MTC_LNG: a finished alternative counts at its last character,
         // and among attempts ending in one step the newest is visited first.
         {"xa|b", "xab", clr, {0, 0, 2}},
