@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -16,17 +17,14 @@ extern char **environ;
 // The inherited environment with the given entries replacing theirs.
 static std::vector<std::string> make_env(const std::vector<std::string> &extra)
 {
+    std::map<std::string, std::string> by_name;
+    for (char **e = environ; *e; e++)
+        by_name[std::string(*e, std::strcspn(*e, "="))] = *e;
+    for (const std::string &x : extra)
+        by_name[x.substr(0, x.find('='))] = x;
     std::vector<std::string> env;
-    for (char **e = environ; *e; e++) {
-        std::string s = *e;
-        std::string name = s.substr(0, s.find('='));
-        bool replaced = false;
-        for (const std::string &x : extra)
-            replaced |= x.substr(0, x.find('=')) == name;
-        if (!replaced)
-            env.push_back(s);
-    }
-    env.insert(env.end(), extra.begin(), extra.end());
+    for (auto &kv : by_name)
+        env.push_back(kv.second);
     return env;
 }
 
@@ -37,15 +35,6 @@ static std::vector<char *> c_vector(std::vector<std::string> &v)
         c.push_back(s.data());
     c.push_back(nullptr);
     return c;
-}
-
-CliResult run_rundif(const std::vector<std::string> &args, const std::vector<std::string> &env,
-                     int timeout_ms)
-{
-    CliOptions opt;
-    opt.env = env;
-    opt.timeout_ms = timeout_ms;
-    return run_rundif(args, opt);
 }
 
 CliResult run_rundif(const std::vector<std::string> &args, const CliOptions &opt)

@@ -1,13 +1,10 @@
-// End-to-end runs of the long options.
+// End-to-end runs of the options: the reports they give, byte for byte.
 #include "tests/cli/cli.h"
-#include "tests/cli/feed.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
-#include <fstream>
-#include <csignal>
 #include <regex>
 #include <sys/wait.h>
 
@@ -26,87 +23,94 @@ std::string shell(const std::string &cmd, int *status)
     return out;
 }
 
-TEST(CliOptions, HelpVersionAndUsageErrors)
-{
-    CliResult help = run_rundif({"--help"});
-    EXPECT_EQ(help.status, 0);
-    for (const char *w : {"Usage: rundif", "/key=", "/file-out=", "--count=N", "--exit-on-change",
-                          "--timeout=", "--json", "--color", "--compare", "Exit status", "man rundif"})
-        EXPECT_NE(help.out.find(w), std::string::npos) << w;
-    EXPECT_EQ(run_rundif({"/key=0", "-h"}).out, help.out); // among the "/" options too
-    CliResult v = run_rundif({"--version"});
-    EXPECT_TRUE(std::regex_match(v.out, std::regex(R"(rundif \d+\.\d+\.\d+\n)"))) << v.out;
-    EXPECT_EQ(v.status, 0);
+// Keys, watches, exclusions, duplicate keys, a carriage return and a last
+// line without a line feed (which is not reported).
+const std::string kOld = "a 19 foo\nb 10\nx 5\nc -5\nd 1\nd 2\ne 7\r\nno-line-feed";
+const std::string kNew = "a 20 foo\nb 19\nc 5\nx 6\ne 7\r\nf 3\n";
+const std::string kChange = "* a 20 foo\n+ f 3\n- d 2\n";
+const std::string kReport = "+ a 19 foo\n+ b 10\n+ c -5\n+ d 1\n+ d 2\n+ e 7\r\n" + kChange;
 
-    std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
-        {{"--foo", "ls"}, "unknown option '--foo'"},
-        {{"--count=0", "ls"}, "--count needs a whole number of 1 or more"},
-        {{"--count", "3x", "ls"}, "--count needs a whole number of 1 or more"},
-        {{"--timeout=-1", "ls"}, "--timeout needs a whole number of seconds, 1 or more"},
-        {{"--color=sometimes", "ls"}, "--color needs never, always or auto"},
-        {{"--json=yes", "ls"}, "--json takes no value"},
-        {{"--compare", "a"}, "--compare needs two saved outputs: --compare OLD NEW"},
-        {{"--compare", "-", "-"}, "--compare can read only one of OLD and NEW from standard input"},
-        {{"--compare", "a", "b", "ls"}, "--compare takes no command ('ls')"},
-    };
-    for (auto &[args, line] : bad) {
-        CliResult r = run_rundif(args);
-        EXPECT_EQ(r.status, 2) << line;
-        EXPECT_EQ(r.err, "rundif: " + line + "\n");
-        EXPECT_EQ(r.out, "");
-    }
+// The words of s between the separator characters.
+std::vector<std::string> words(const std::string &s, char sep)
+{
+    std::vector<std::string> v;
+    for (size_t at = 0, end; at <= s.size(); at = end + 1)
+        v.push_back(s.substr(at, (end = std::min(s.find(sep, at), s.size())) - at));
+    return v;
 }
 
-TEST(CliOptions, CountDoubleDashAndExitOnChange)
+TEST(CliOptions, FeedRunsGiveTheReportsOnTheConsoleAndInTheFile)
 {
-    // After "--" a command starting with "/" is the command.
-    CliResult r = run_rundif({"--count=1", "/key=0", "--", "/bin/echo", "x", "/y"});
-    EXPECT_EQ(r.out, "+ x /y\n");
-    EXPECT_EQ(r.status, 0);
-
-    // The feed's count file tells how many runs were made.
+    // A Shift-JIS character ending in a backslash; the ideographic comma in
+    // UTF-8 and in Shift-JIS.
+    const std::string sjis = "\x83\x5C", comma8 = "\xE3\x80\x81", commaj = "\x81\x41";
     struct {
-        std::vector<std::string> runs, args;
-        std::string out, count;
-        int status;
+        std::string runs;               // the feed's outputs, split at "|"
+        std::string args;               // the options, split at " "
+        std::string out;                // the console
+        int status = 143;               // 143: the feed stopped rundif after its last run
+        int made = 0;                   // runs made; 0: one more than the feed has
+        const char *locale = "C.UTF-8"; // "C" takes Shift-JIS
+        std::string file = "";          // out.log afterwards
     } cases[] = {
-        {{"a\n", "b\n", "c\n", "d\n"}, {"--count=3"}, "+ a\n+ b\n- a\n+ c\n- b\n", "3\n", 0},
-        {{"a\n", "a\n", "a\nb\n", "c\n"}, {"--exit-on-change"}, "+ a\n+ b\n", "3\n", 0},
-        {{"a\n", "a\n", "a\n"}, {"--exit-on-change", "--count=2"}, "+ a\n", "2\n", 1},
-        {{"a\n", "b\n", "b\n"}, {"--count=2", "--exit-on-change"}, "+ a\n+ b\n- a\n", "2\n", 0},
+        {kOld + "|" + kNew, "/key=0 /watch=1:10 /exclude=0:x /file-out=out.log", kReport, 143, 0,
+         "C.UTF-8", kReport},
+        // Key column 1: "v1 ", "v2 ", "v3 ", and " " for a line without column 1.
+        {"k1  v1\n v2\nk3 v3\nonly\n|zz v1\nv3 k3\nonly \n", "/key=1",
+         "+ k1  v1\n+  v2\n+ k3 v3\n+ only\n+ v3 k3\n-  v2\n- k3 v3\n"},
+        // Without key columns the whole line is the key: order does not matter.
+        {"p\nq\n|q\np\n|p\n", "/separate-word=,", "+ p\n+ q\n- q\n"},
+        {"a\n|b\n", "/hide /file-out=out.log", "", 143, 0, "C.UTF-8", "+ a\n+ b\n- a\n"},
+        {"a\n", "/hide", ""},
+        // 0x83 0x5C is one Shift-JIS character whose second byte is the
+        // separator: columns "\x83\x5Cb" and "c", key "c\". UTF-8 takes the
+        // lone bytes one by one: columns "\x83", "b", "c", key "b\".
+        {sjis + "b\\c\n|x\\c\n", "/separate-word=\\ /key=1", "+ " + sjis + "b\\c\n", 143, 0, "C"},
+        {sjis + "b\\c\n|x\\c\n", "/separate-word=\\ /key=1",
+         "+ " + sjis + "b\\c\n+ x\\c\n- " + sjis + "b\\c\n"},
+        {"a" + comma8 + "b\n|z" + comma8 + "c\n", "/separate-word=" + comma8 + " /key=1",
+         "+ a" + comma8 + "b\n+ z" + comma8 + "c\n- a" + comma8 + "b\n"},
+        {"a" + commaj + "b\n|z" + commaj + "c\n", "/separate-word=" + commaj + " /key=1",
+         "+ a" + commaj + "b\n+ z" + commaj + "c\n- a" + commaj + "b\n", 143, 0, "C"},
+        {"a\n|b\n|c\n|d\n", "--count=3", "+ a\n+ b\n- a\n+ c\n- b\n", 0, 3},
+        {"a\n|a\n|a\nb\n|c\n", "--exit-on-change", "+ a\n+ b\n", 0, 3},
+        {"a\n|a\n|a\n", "--exit-on-change --count=2", "+ a\n", 1, 2},
+        {"a\n|b\n|b\n", "--count=2 --exit-on-change", "+ a\n+ b\n- a\n", 0, 2},
+        // Colour on the console only; standard output is a pipe for "auto".
+        {"a 1\n|b\na 20\n", "--color=always --count=2 /key=0 /watch=1:10 /file-out=out.log",
+         "\x1b[32m+ a 1\x1b[0m\n\x1b[32m+ b\x1b[0m\n\x1b[33m* a 20\x1b[0m\n", 0, 2, "C.UTF-8",
+         "+ a 1\n+ b\n* a 20\n"},
+        {"a\n", "--color=auto --count=1", "+ a\n", 0, 1},
     };
     for (auto &c : cases) {
-        Feed g(c.runs);
-        r = g.run(c.args);
-        EXPECT_EQ(r.out, c.out) << c.args.size();
-        EXPECT_EQ(r.status, c.status) << c.out;
-        EXPECT_EQ(g.read("count"), c.count) << c.out;
+        std::vector<std::string> runs = words(c.runs, '|');
+        Feed f(runs);
+        CliResult r = f.run(words(c.args, ' '), c.locale);
+        SCOPED_TRACE(c.args + " " + c.locale);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(f.read("out.log"), c.file); // truncated once, appended after every run
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(f.read("count"), std::to_string(c.made ? c.made : runs.size() + 1) + "\n");
+        if (c.status == 143) {
+            EXPECT_NE(r.err.find("interface-name=\"process\" access-name=\"sh\""),
+                      std::string::npos);
+        }
     }
 }
 
-TEST(CliOptions, TimeoutEndsTheCommandsGroupAndTheCycleGoesOn)
+TEST(CliOptions, TimePrefixIsTheRunsStampOnEveryLine)
 {
-    Feed f({});
-    // Run 1 ends by itself; run 2 prints a, then waits for a child that
-    // keeps the output pipe open.
-    f.write("tree.sh", "n=$(cat count 2>/dev/null || echo 0); n=$((n+1)); echo $n > count\n"
-                       "if [ $n = 1 ]; then echo a; echo b; exit; fi\n"
-                       "echo a; sleep 30 & echo $! > child; wait\n");
-    CliOptions opt;
-    opt.cwd = f.dir;
-    opt.timeout_ms = 15000;
-    CliResult r = run_rundif({"--timeout=1", "--count=3", "/span=1", "sh", "tree.sh"}, opt);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "+ a\n+ b\n"); // b is not reported gone: run 2 was cut short
-    std::string told = "rundif: the command ran for 1 s and was ended (--timeout)\n";
-    EXPECT_EQ(r.err.substr(0, 2 * told.size()), told + told);
-    pid_t child = std::stoi("0" + f.read("child"));
-    ASSERT_GT(child, 0);
-    bool gone = process_gone(child);
-    for (int i = 0; i < 300 && !gone; i++, usleep(10000))
-        gone = process_gone(child);
-    EXPECT_TRUE(gone) << "the command's child outlived its run";
-    kill(child, SIGKILL);
+    Feed f({"a\nb\n", "c\n"});
+    CliResult r = f.run({"/time=1"}); // an inline value on a switch is accepted
+    std::regex line(R"(([+-]) (\d{4}/\d\d/\d\d \d\d:\d\d:\d\d) ([abc])\n)");
+    std::vector<std::string> stamps;
+    for (std::sregex_iterator it(r.out.begin(), r.out.end(), line), end; it != end; ++it)
+        stamps.push_back((*it)[2]);
+    ASSERT_EQ(stamps.size(), 5u) << r.out; // + a, + b, + c, - a, - b
+    EXPECT_EQ(stamps[0], stamps[1]);
+    EXPECT_EQ(stamps[2], stamps[3]);
+    EXPECT_EQ(stamps[3], stamps[4]);
+    EXPECT_NE(stamps[1], stamps[2]); // runs are at least a second apart
 }
 
 TEST(CliOptions, JsonLinesParseBackFieldByField)
@@ -139,37 +143,66 @@ TEST(CliOptions, JsonLinesParseBackFieldByField)
     EXPECT_EQ(nlohmann::json::parse(r.out)["line"], "\xE3\x81\x82");
 }
 
-TEST(CliOptions, ColourOnTheConsoleOnly)
-{
-    Feed f({"a 1\n", "b\na 20\n"});
-    CliResult r = f.run({"--color=always", "--count=2", "/key=0", "/watch=1:10", "/file-out=o"});
-    EXPECT_EQ(r.out, "\x1b[32m+ a 1\x1b[0m\n\x1b[32m+ b\x1b[0m\n\x1b[33m* a 20\x1b[0m\n");
-    EXPECT_EQ(f.read("o"), "+ a 1\n+ b\n* a 20\n");
-    Feed g({"a\n"});
-    EXPECT_EQ(g.run({"--color=auto", "--count=1"}).out, "+ a\n"); // standard output is a pipe
-}
-
 TEST(CliOptions, CompareReportsNewAgainstOldOnce)
 {
-    // The monitor's first scenario, as two saved outputs.
     Feed f({});
-    f.write("old", "a 19 foo\nb 10\nx 5\nc -5\nd 1\nd 2\ne 7\r\nno-line-feed");
-    f.write("new", "a 20 foo\nb 19\nc 5\nx 6\ne 7\r\nf 3\n");
-    auto compare = [&f](const std::string &files, int *status) {
-        return shell("cd " + f.dir + " && " RUNDIF_BIN " /key=0 /watch=1:10 /exclude=0:x "
-                     "/file-out=out.log 2>/dev/null --compare " + files, status);
+    f.write("old", kOld);
+    f.write("new", kNew);
+    struct {
+        const char *files;
+        std::string out;
+        int status;
+    } cases[] = {
+        {"old new", kChange, 1},
+        {"- new <old", kChange, 1}, // OLD from standard input
+        {"new new", "", 0},
+        {"old missing 2>&1", "rundif: cannot read missing: No such file or directory\n", 2},
     };
-    int status = -1;
-    EXPECT_EQ(compare("old new", &status), "* a 20 foo\n+ f 3\n- d 2\n");
-    EXPECT_EQ(status, 1);
-    EXPECT_EQ(f.read("out.log"), "* a 20 foo\n+ f 3\n- d 2\n");
-    EXPECT_EQ(compare("- new <old", &status), "* a 20 foo\n+ f 3\n- d 2\n"); // standard input
-    EXPECT_EQ(status, 1);
-    EXPECT_EQ(compare("new new", &status), "");
-    EXPECT_EQ(status, 0);
-    std::string err = compare("old missing 2>&1", &status);
-    EXPECT_EQ(status, 2);
-    EXPECT_NE(err.find("rundif: cannot read missing: No such file or directory\n"), std::string::npos);
+    for (auto &c : cases) {
+        int status = -1;
+        EXPECT_EQ(shell("cd " + f.dir + " && " RUNDIF_BIN " /key=0 /watch=1:10 /exclude=0:x " +
+                            "/file-out=out.log 2>/dev/null --compare " + c.files,
+                        &status),
+                  c.out);
+        EXPECT_EQ(status, c.status) << c.files;
+        EXPECT_EQ(f.read("out.log"), c.status == 2 ? "" : c.out) << c.files;
+    }
+}
+
+TEST(CliOptions, HelpVersionAndUsageErrors)
+{
+    CliResult help = run_rundif({"--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char *w :
+         {"Usage: rundif", "/key=", "/file-out=", "--count=N", "--exit-on-change",
+          "--timeout=", "--json", "--color", "--compare", "Exit status", "man rundif"})
+        EXPECT_NE(help.out.find(w), std::string::npos) << w;
+    EXPECT_EQ(run_rundif({"/key=0", "-h"}).out, help.out); // among the "/" options too
+    CliResult v = run_rundif({"--version"});
+    EXPECT_TRUE(std::regex_match(v.out, std::regex(R"(rundif \d+\.\d+\.\d+\n)"))) << v.out;
+    EXPECT_EQ(v.status, 0);
+    // After "--" a command starting with "/" is the command.
+    CliResult r = run_rundif({"--count=1", "/key=0", "--", "/bin/echo", "x", "/y"});
+    EXPECT_EQ(r.out, "+ x /y\n");
+    EXPECT_EQ(r.status, 0);
+
+    std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
+        {{"--foo", "ls"}, "unknown option '--foo'"},
+        {{"--count=0", "ls"}, "--count needs a whole number of 1 or more"},
+        {{"--count", "3x", "ls"}, "--count needs a whole number of 1 or more"},
+        {{"--timeout=-1", "ls"}, "--timeout needs a whole number of seconds, 1 or more"},
+        {{"--color=sometimes", "ls"}, "--color needs never, always or auto"},
+        {{"--json=yes", "ls"}, "--json takes no value"},
+        {{"--compare", "a"}, "--compare needs two saved outputs: --compare OLD NEW"},
+        {{"--compare", "-", "-"}, "--compare can read only one of OLD and NEW from standard input"},
+        {{"--compare", "a", "b", "ls"}, "--compare takes no command ('ls')"},
+    };
+    for (auto &[args, line] : bad) {
+        r = run_rundif(args);
+        EXPECT_EQ(r.status, 2) << line;
+        EXPECT_EQ(r.err, "rundif: " + line + "\n");
+        EXPECT_EQ(r.out, "");
+    }
 }
 
 TEST(CliOptions, ManPageLintsClean)
