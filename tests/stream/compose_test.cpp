@@ -116,9 +116,9 @@ TEST(Convert, DrainsAndCopiesEndTheirSource)
     ASSERT_EQ(cstream_str_set(&s, "f\x82\xA0"), 0);
     ASSERT_EQ(cstream_to_fil(&s, fp), 0);
     rewind(fp);
-    char buf[8] = {};
-    EXPECT_EQ(fread(buf, 1, sizeof buf, fp), 3u) << "no terminator, file left open";
-    EXPECT_STREQ(buf, "f\x82\xA0");
+    char buf[8];
+    EXPECT_EQ(std::string(buf, fread(buf, 1, sizeof buf, fp)), "f\x82\xA0")
+        << "no terminator, file left open";
     fclose(fp);
 
     char out[2] = {}; // a copy ends the source only
@@ -168,7 +168,7 @@ Args split(const std::string &cmd)
     return r;
 }
 
-TEST(Args, ExactCommandLines)
+TEST(Args, ExactCommandLinesAndTheArgumentStream)
 {
     EXPECT_EQ(join({"tasklist", "/V"}), "tasklist /V");
     EXPECT_EQ(join({"a b"}), "\"a b\"");
@@ -184,6 +184,24 @@ TEST(Args, ExactCommandLines)
     EXPECT_EQ(join({}), "<fail>") << "a count of 0";
     char *out = reinterpret_cast<char *>(1);
     EXPECT_TRUE(arg_to_vstr(1, nullptr, &out) == -1 && out == nullptr);
+
+    // The argument stream, ended part way, releases everything.
+    const char *args[] = {"first arg", "second"};
+    Stm s;
+    EXPECT_EQ(cstream_args_set(&s, -1, args), -1);
+    ASSERT_EQ(cstream_args_set(&s, 2, args), 0);
+    int32_t c = 0;
+    for (int i = 0; i < 4; i++)
+        ASSERT_EQ(stream_pop(&s, &c), 0);
+    EXPECT_EQ(c, 'r');
+    stream_end(&s); // ASan: the record, its streams and their cells are freed
+
+    __mem_fail_at(1);
+    EXPECT_EQ(cstream_args_set(&s, 2, args), -1);
+    __mem_fail_at(3); // the first argument's streams
+    ASSERT_EQ(cstream_args_set(&s, 2, args), 0);
+    EXPECT_EQ(stream_pop(&s, &c), -1);
+    __mem_fail_at(0);
 }
 
 TEST(Args, JoinThenSplitGivesTheArgumentsBack)
@@ -202,26 +220,6 @@ TEST(Args, JoinThenSplitGivesTheArgumentsBack)
         const std::string cmd = join(args);
         ASSERT_EQ(split(cmd), want) << testing::PrintToString(cmd);
     }
-}
-
-TEST(Args, EndingPartWayReleasesEverything)
-{
-    const char *args[] = {"first arg", "second"};
-    Stm s;
-    EXPECT_EQ(cstream_args_set(&s, -1, args), -1);
-    ASSERT_EQ(cstream_args_set(&s, 2, args), 0);
-    int32_t c = 0;
-    for (int i = 0; i < 4; i++)
-        ASSERT_EQ(stream_pop(&s, &c), 0);
-    EXPECT_EQ(c, 'r');
-    stream_end(&s); // ASan: the record, its streams and their cells are freed
-
-    __mem_fail_at(1);
-    EXPECT_EQ(cstream_args_set(&s, 2, args), -1);
-    __mem_fail_at(3); // the first argument's streams
-    ASSERT_EQ(cstream_args_set(&s, 2, args), 0);
-    EXPECT_EQ(stream_pop(&s, &c), -1);
-    __mem_fail_at(0);
 }
 
 } // namespace
