@@ -65,7 +65,7 @@ const std::string ERR1 = std::to_string(RTN_ERR1);
 
 } // namespace
 
-TEST(VmapWriter, LayoutsDepthAndKeysWithoutValue)
+TEST(VmapWriter, LayoutsDepthKeysWithoutValueAndQuoting)
 {
     nested t;
     void *a = t.put(nullptr, "a", 1);
@@ -104,17 +104,15 @@ TEST(VmapWriter, LayoutsDepthAndKeysWithoutValue)
     vmap_put_str_str(&f, nullptr, "k", "v", 0);
     EXPECT_EQ(text(&f, nullptr, VMAP_FMT_BLK), "k=v\n");
     vmap_end(&f);
-}
 
-TEST(VmapWriter, QuotingKeepsEveryByte)
-{
-    nested t;
-    t.put(nullptr, "q", "a\\b\"c\nd\te");
-    t.put(nullptr, "w", "A_z9");
-    t.put(nullptr, "x", "\xE3\x81\x82"); // ends in a Shift-JIS lead byte
-    t.put(nullptr, "y", "\x83\x5C");     // a trail byte that is "\"
-    t.put(nullptr, "z z", "[=/;#]");
-    EXPECT_EQ(text(&t.m), "q=\"a\\\\b\\\"c\\nd\te\"\nw=A_z9\nx=\"\xE3\x81\x82\"\n"
+    // Quoting keeps every byte.
+    nested q;
+    q.put(nullptr, "q", "a\\b\"c\nd\te");
+    q.put(nullptr, "w", "A_z9");
+    q.put(nullptr, "x", "\xE3\x81\x82"); // ends in a Shift-JIS lead byte
+    q.put(nullptr, "y", "\x83\x5C");     // a trail byte that is "\"
+    q.put(nullptr, "z z", "[=/;#]");
+    EXPECT_EQ(text(&q.m), "q=\"a\\\\b\\\"c\\nd\te\"\nw=A_z9\nx=\"\xE3\x81\x82\"\n"
                           "y=\"\x83\x5C\"\n\"z z\"=\"[=/;#]\"\n");
 }
 
@@ -144,7 +142,7 @@ TEST(VmapWriter, FailuresAndPieces)
     _free(&s);
 }
 
-TEST(VmapReader, StatementsPathsAndBlocks)
+TEST(VmapReader, StatementsPathsBlocksAndFailures)
 {
     EXPECT_EQ(rd("a = b [ c = d ]"), "0|a=b\na/c=d\n");
     EXPECT_EQ(rd("a=1;b=2\n#\nx/y/z=3"), "0|a=1\nb=2\nx/y/z=3\n");
@@ -160,10 +158,7 @@ TEST(VmapReader, StatementsPathsAndBlocks)
     EXPECT_EQ(rd("a=1;k", 0, 0), "1|a=1\n") << "a key at the end is not stored";
     // A bare key is stored without value when allowed; its nested keys show it.
     EXPECT_EQ(rd("a; a [ b=1 ]", 0), "0|a/b=1\n");
-}
-
-TEST(VmapReader, FailuresKeepWhatWasStored)
-{
+    // Failures keep what was stored before them.
     EXPECT_EQ(rd("a = 1.5"), "-1|a=1\n");
     EXPECT_EQ(rd("a=1 ]"), "-1|a=1\n");
     EXPECT_EQ(rd("a=1 b=2"), "-1|a=1\n") << "a statement not ended";
