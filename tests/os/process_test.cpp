@@ -1,10 +1,11 @@
-// Child processes: spawning, reading, writing, ending, and command lines.
+// Child processes: command lines, spawning, reading, writing, ending and
+// stops; block pops of the process stream against single pops.
 #include "base/os/os.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <dirent.h>
+#include <random>
 #include <string>
 #include <sys/wait.h>
 #include <vector>
@@ -41,15 +42,12 @@ TEST(CmdLine, BlanksQuotesAndBackslashes)
     EXPECT_EQ(split("\"unterminated arg"), Args{"unterminated arg"});
 }
 
-// Number of open file descriptors of this process.
-int open_fds()
+// The lowest free descriptor: the same again when nothing was left open.
+int free_fd()
 {
-    int n = 0;
-    DIR *d = opendir("/proc/self/fd");
-    while (readdir(d))
-        n++;
-    closedir(d);
-    return n;
+    int fd = dup(0);
+    close(fd);
+    return fd;
 }
 
 // Everything the child writes, until the end of its output.
@@ -63,13 +61,6 @@ std::string drain(st_prc *prc, int32_t *last = nullptr)
     if (last)
         *last = r;
     return s;
-}
-
-// Waits until the child has exited without reaping it.
-void wait_exited(const st_prc *prc)
-{
-    siginfo_t si;
-    ASSERT_EQ(waitid(P_PID, (id_t)prc->pid, &si, WEXITED | WNOWAIT), 0);
 }
 
 bool reaped(pid_t pid)
@@ -102,26 +93,23 @@ TEST(Process, OutputArrivesCompleteAndInOrderThenEnds)
     _prc_end(&prc);
 }
 
-TEST(Process, ErrorOutputIsPreferredWhenBothPipesHoldData)
+TEST(Process, PipesAndAccessInformation)
 {
+    // Error output is preferred when both pipes hold data.
     st_prc prc = {};
     ASSERT_EQ(_prc_set(&prc, nullptr, "sh -c \"echo out; echo err 1>&2\"", PRC_STDOUT | PRC_STDERR),
               0);
-    wait_exited(&prc);
+    siginfo_t si; // waits until the child has exited without reaping it
+    ASSERT_EQ(waitid(P_PID, (id_t)prc.pid, &si, WEXITED | WNOWAIT), 0);
     EXPECT_EQ(_prc_acs_inf(&prc, 0, 0, 0, nullptr), 0);
     EXPECT_EQ(drain(&prc), "err\nout\n");
     const char *dsc = nullptr;
     EXPECT_NE(_prc_acs_inf(&prc, 0, 0, 0, &dsc), 0); // nothing left
     EXPECT_STREQ(dsc, "if pop data is exist then return 0, else other.");
     _prc_end(&prc);
-}
 
-TEST(Process, InputPipeAndAccessInformation)
-{
-    st_prc prc = {};
     ASSERT_EQ(_prc_set(&prc, nullptr, "head -c 3", PRC_STDIN | PRC_STDOUT), 0);
     int fd = -2;
-    const char *dsc = nullptr;
     EXPECT_EQ(_prc_acs_inf(&prc, 1, 0, (intptr_t)&fd, &dsc), 0);
     EXPECT_EQ(fd, prc.par[0]);
     EXPECT_STREQ(dsc, "return pipe handle to res.key 0:stdin 1:stdout 2:stderr");
@@ -146,13 +134,13 @@ TEST(Process, InputPipeAndAccessInformation)
 
 TEST(Process, EndKillsARunningChildAndLeavesNoZombieOrDescriptor)
 {
-    int fds = open_fds();
+    int fd = free_fd();
     st_prc prc = {};
     ASSERT_EQ(_prc_set(&prc, nullptr, "sleep 30", PRC_STDOUT), 0);
     pid_t pid = prc.pid;
     EXPECT_EQ(_prc_end(&prc), 0);
     EXPECT_TRUE(reaped(pid));
-    EXPECT_EQ(open_fds(), fds);
+    EXPECT_EQ(free_fd(), fd);
 
     // With PRC_WAIT the end waits for the child's own exit code.
     ASSERT_EQ(_prc_set(&prc, nullptr, "sh -c \"sleep 0.2; exit 7\"", PRC_STDOUT | PRC_WAIT), 0);
@@ -162,7 +150,7 @@ TEST(Process, EndKillsARunningChildAndLeavesNoZombieOrDescriptor)
     EXPECT_EQ(_prc_set(&prc, nullptr, "no-such-program-rundif-test x", PRC_STDOUT), -1);
     EXPECT_EQ(_prc_set(&prc, nullptr, "   ", PRC_STDOUT), -1);
     EXPECT_EQ(_prc_end(&prc), 0);
-    EXPECT_EQ(open_fds(), fds);
+    EXPECT_EQ(free_fd(), fd);
     uint8_t c;
     EXPECT_EQ(_prc_pop(&prc, &c), -1);
 }
@@ -180,18 +168,65 @@ TEST(Process, ChildGetsDefaultSigpipeEvenWhenTheCallerIgnoresIt)
     sigaction(SIGPIPE, &old, nullptr);
 }
 
-TEST(Process, StopRequestEndsAWaitingPop)
+// The output of cmd through a process stream: single pops for blk 0, else
+// block pops of random sizes 1..blk. acs gets the access count and size
+// added to the record "process" / "seq".
+std::string run(const char *cmd, uint32_t blk, uint64_t acs[2])
+{
+    uint32_t id = 0;
+    st_itfmng_rcd *rcd = nullptr;
+    EXPECT_EQ(itf_get_id("process", &id) | itfmng_get(id, "seq", 3, &rcd), 0);
+    const st_itfmng_rcd was = *rcd;
+    st_stream s;
+    EXPECT_EQ(stream_prc_set(&s, cmd, PRC_STDOUT), 0);
+    std::mt19937 rng(7);
+    std::string out;
+    uint8_t b[4096];
+    for (uint32_t got = 1;
+         (blk ? stream_pop_blk(&s, b, rng() % blk + 1, &got) : stream_pop(&s, b)) == 0;)
+        out.append(reinterpret_cast<char *>(b), got);
+    EXPECT_EQ(__rtn, 1) << "the end of the output";
+    stream_end(&s);
+    acs[0] = rcd->tim.cnt - was.tim.cnt;
+    acs[1] = rcd->siz - was.siz;
+    return out;
+}
+
+TEST(Process, BlockPopsGiveTheBytesAndCountsOfSinglePops)
+{
+    uint64_t one[2], blk[2];
+    const std::string out = run("seq 50000", 0, one); // more than the read-ahead holds
+    EXPECT_EQ(out.size(), 288894u);
+    EXPECT_EQ(run("seq 50000", 4096, blk), out);
+    EXPECT_EQ(one[0], out.size() + 1) << "one access per byte and one for the end";
+    EXPECT_TRUE(blk[0] == one[0] && blk[1] == one[1]);
+}
+
+TEST(Process, StopRequestEndsWaitingPopsAndBlockPopsOfAFlood)
 {
     st_prc prc = {};
+    st_stream s;
     ASSERT_EQ(_prc_set(&prc, nullptr, "sleep 30", PRC_STDOUT), 0);
+    ASSERT_EQ(stream_prc_set(&s, "yes", PRC_STDOUT), 0);
+    uint8_t b[1000];
+    uint32_t got;
+    uint64_t total = 0, was = 0;
+    while (total < (1u << 20) && stream_pop_blk(&s, b, sizeof b, &got) == 0)
+        total += got;
+    EXPECT_GE(total, 1u << 20) << "yes floods";
     os_stop_set(SIGTERM);
-    uint8_t c;
-    EXPECT_EQ(_prc_pop(&prc, &c), -1);
+    EXPECT_EQ(_prc_pop(&prc, b), -1);
     EXPECT_EQ(os_sleep_ms(50000), -1);
     EXPECT_EQ(os_stop_sig(), SIGTERM);
+    // What is buffered still comes out, then the stop ends the pops.
+    for (was = total; total < (2u << 20) && stream_pop_blk(&s, b, sizeof b, &got) == 0;)
+        total += got;
+    EXPECT_EQ(__rtn, -1);
+    EXPECT_LE(total - was, 2u * PRC_BUF_SIZ);
+    stream_end(&s);
+    _prc_end(&prc);
     os_stop_set(0);
     EXPECT_EQ(os_sleep_ms(1), 0);
-    _prc_end(&prc);
 }
 
 } // namespace

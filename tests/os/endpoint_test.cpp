@@ -1,12 +1,16 @@
-// TCP and UDP endpoints and streams over loopback, with raw sockets as peers.
+// Network and serial endpoints and streams: TCP and UDP over loopback with
+// raw sockets as peers; serial devices over pseudo-terminal pairs, the test
+// holding the master side and the device opening the slave side.
 #include "base/os/os.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -42,14 +46,23 @@ int raw(int typ, int port, bool lsn = false)
     return fd;
 }
 
-// Up to n bytes from fd, until n arrived or a receive times out or ends.
-std::string take(int fd, size_t n)
+// Up to n bytes that arrive at fd, waiting up to ms for each read.
+std::string take(int fd, size_t n, int ms = 5000)
 {
     std::string s(n, '\0');
     size_t got = 0;
-    for (ssize_t r; got < n && (r = recv(fd, &s[got], n - got, 0)) > 0;)
-        got += r;
+    pollfd p = {fd, POLLIN, 0};
+    for (ssize_t r = 1; got < n && r > 0 && poll(&p, 1, ms) == 1; got += size_t(r))
+        r = std::max<ssize_t>(read(fd, &s[got], n - got), 0);
     return s.substr(0, got);
+}
+
+// The lowest free descriptor: the same again when nothing was left open.
+int free_fd()
+{
+    int fd = dup(0);
+    close(fd);
+    return fd;
 }
 
 void push(st_stream *s, const std::string &d)
@@ -74,7 +87,6 @@ TEST(Tcp, ClientAreasTransfersFailedSendAndPeerClose)
     EXPECT_EQ(_sck_flg, SCK_STARTED | SCK_HOOKED); // started again, hooked once
     auto *con = static_cast<st_tcp_con *>(s.hdl);
     bound(con->sck);
-    EXPECT_EQ(con->siz, 256u);
     EXPECT_EQ(itf_name(s), "tcp client/127.0.0.1:" + std::to_string(port));
     int peer = bound(accept(lsn, nullptr, nullptr));
 
@@ -122,16 +134,14 @@ TEST(Tcp, ClientAreasTransfersFailedSendAndPeerClose)
 TEST(Tcp, ClientFailuresLeaveNothingBehindAndNamesResolve)
 {
     int idle = raw(SOCK_STREAM, -1), port = port_of(idle); // bound, not listening
-    int fd = dup(0); // the lowest free descriptor: the same when nothing leaked
-    close(fd);
+    int fd = free_fd();
     st_stream s = {};
     EXPECT_EQ(stream_tcp_con_set(&s, "127.0.0.1", port, 0), -1);
     EXPECT_EQ(s.hdl, nullptr);
     EXPECT_EQ(stream_tcp_con_set(nullptr, "127.0.0.1", port, 0), -1);
     EXPECT_EQ(stkptr(nullptr, nullptr), nullptr);
     EXPECT_EQ(stream_tcp_con_set(&s, nullptr, port, 0), -1);
-    EXPECT_EQ(dup(0), fd);
-    close(fd);
+    EXPECT_EQ(free_fd(), fd);
     close(idle);
 
     // A name, and an address that exists only as IPv6.
@@ -164,9 +174,7 @@ TEST(Tcp, ServerStreamAcceptsOneCountedConnectionPerPop)
     bound(con->sck);
 
     // Access operation 0: nothing pending, a waiting byte, a buffered byte.
-    const char *dsc = nullptr;
-    EXPECT_EQ(stream_acs_inf(&a, 0, 0, 0, &dsc), -1);
-    EXPECT_STREQ(dsc, "if pop data is exist then return 0, else other.");
+    EXPECT_EQ(stream_acs_inf(&a, 0, 0, 0, nullptr), -1);
     EXPECT_EQ(send(c1, "hi", 2, 0), 2);
     pollfd pf = {con->sck, POLLIN, 0};
     ASSERT_EQ(poll(&pf, 1, 5000), 1);
@@ -233,6 +241,109 @@ TEST(Udp, DatagramsByteByByteFromTheRecordedSender)
     EXPECT_EQ(_udp_con_set(&u, "::1", 0, "127.0.0.1", 9, 0), -1);
     EXPECT_EQ(u.sck, -1);
     EXPECT_NE(__mem_log_mng.pos, pos); // logged
+}
+
+// A pseudo-terminal pair: the master descriptor and the slave's name. A
+// test that blocks for half a minute ends the test program.
+struct Pty {
+    int m = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    std::string name = m >= 0 && grantpt(m) == 0 && unlockpt(m) == 0 ? ptsname(m) : "";
+    Pty() { alarm(30); }
+    ~Pty() { close(m), alarm(0); }
+};
+
+constexpr tcflag_t FRAME = CSIZE | PARENB | PARODD | CSTOPB;
+
+TEST(Serial, SettingsWordsBecomeRawTermiosOrAreRefused)
+{
+    termios t = {};
+    ASSERT_EQ(__dev_con_tio(&t, 9600, 0), 0);
+    EXPECT_EQ(t.c_cflag & FRAME, tcflag_t(CS8));
+    EXPECT_EQ(t.c_lflag & (ECHO | ICANON | ISIG | IEXTEN), 0u); // the rest: round trip below
+    EXPECT_EQ(t.c_cc[VMIN], 1);
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B9600));
+    ASSERT_EQ(__dev_con_tio(&t, 115200, DEV_PAR_EVN | DEV_STP_2), 0);
+    EXPECT_EQ(t.c_cflag & FRAME, tcflag_t(CS8 | PARENB | CSTOPB));
+    EXPECT_TRUE(t.c_iflag & INPCK);
+    ASSERT_EQ(__dev_con_tio(&t, 1200, 3 | DEV_PAR_ODD), 0);
+    EXPECT_EQ(t.c_cflag & FRAME, tcflag_t(CS6 | PARENB | PARODD));
+    for (uint32_t set : {0x30u, 0x100u, 0x300u, 1u, 2u, 5u, 15u})
+        EXPECT_EQ(__dev_con_tio(&t, 9600, set), -1) << set;
+    EXPECT_EQ(__dev_con_tio(&t, 12345, 0), -1);
+
+    // On a port: a pseudo-terminal keeps the stop bits, speed and input
+    // checks but always reports 8 data bits without parity generation.
+    Pty p;
+    st_dev_con d;
+    ASSERT_EQ(_dev_con_set(&d, p.name.c_str(), 19200, DEV_PAR_EVN | DEV_STP_2, 0), 0);
+    EXPECT_EQ(d.siz, 256u);
+    ASSERT_EQ(tcgetattr(d.prt, &t), 0);
+    EXPECT_TRUE((t.c_cflag & CSTOPB) && (t.c_iflag & INPCK));
+    EXPECT_EQ(cfgetispeed(&t), speed_t(B19200));
+    EXPECT_EQ(fcntl(d.prt, F_GETFD), FD_CLOEXEC);
+    _dev_con_end(&d);
+
+    // Refusals leave nothing open: the next free descriptor stays the same.
+    int fd = free_fd();
+    EXPECT_EQ(_dev_con_set(&d, p.name.c_str(), 9600, DEV_STP_15, 0), -1);
+    EXPECT_EQ(_dev_con_set(&d, "/dev/no-such-port", 9600, 0, 0), -1);
+    st_stream s = {};
+    EXPECT_EQ(stream_dev_con_set(&s, "/dev/null", 9600, 0, 0), -1); // opened, but no tty
+    EXPECT_EQ(s.hdl, nullptr);
+    EXPECT_EQ(free_fd(), fd);
+}
+
+TEST(Serial, StreamMovesEveryByteValueWaitsAndHandsOutThePort)
+{
+    Pty p;
+    st_stream s;
+    ASSERT_EQ(stream_dev_con_set(&s, p.name.c_str(), 9600, 0, 4), 0);
+    EXPECT_EQ(itf_name(s), "device connection/" + p.name);
+
+    // Pushes into the full 4-byte area write all of it before the fifth.
+    for (char c : std::string("abcde"))
+        ASSERT_EQ(stream_psh(&s, &c), 0);
+    EXPECT_EQ(take(p.m, 4), "abcd");
+    EXPECT_EQ(take(p.m, 1, 100), "");
+    EXPECT_EQ(stream_fls(&s), 0);
+    EXPECT_EQ(take(p.m, 1), "e");
+
+    // All 256 values both ways: no translation, no echo.
+    std::string all, got;
+    for (int i = 0; i < 256; i++)
+        all += char(i);
+    for (char c : all)
+        ASSERT_EQ(stream_psh(&s, &c), 0);
+    EXPECT_EQ(stream_fls(&s), 0);
+    EXPECT_TRUE(take(p.m, 256) == all);
+    ASSERT_EQ(write(p.m, all.data(), all.size()), 256);
+    for (uint8_t c; got.size() < 256 && stream_pop(&s, &c) == 0;)
+        got += char(c);
+    EXPECT_TRUE(got == all);
+    EXPECT_EQ(take(p.m, 1, 100), "");
+
+    EXPECT_EQ(stream_acs_inf(&s, 0, 0, 0, nullptr), -1);
+    int fd = -1;
+    EXPECT_EQ(stream_acs_inf(&s, 1, 0, reinterpret_cast<intptr_t>(&fd), nullptr), -1);
+    EXPECT_EQ(stream_acs_inf(&s, 2, 0, 0, nullptr), -1);
+    std::thread late([&] { usleep(50000), (void)!write(p.m, "Zy", 2); });
+    uint8_t c = 0;
+    EXPECT_EQ(stream_pop(&s, &c), 0);
+    EXPECT_EQ(c, 'Z');
+    late.join();
+    EXPECT_EQ(stream_acs_inf(&s, 0, 0, 0, nullptr), 0); // "y" waits
+    EXPECT_EQ(stream_pop(&s, &c), 0);
+    stream_end(&s);
+
+    // Overlapped mode hands out the port for polling; pops still wait.
+    ASSERT_EQ(stream_dev_con_set(&s, p.name.c_str(), 9600, DEV_OVL, 0), 0);
+    EXPECT_EQ(stream_acs_inf(&s, 1, 0, reinterpret_cast<intptr_t>(&fd), nullptr), 0);
+    ASSERT_EQ(write(p.m, "q", 1), 1);
+    pollfd pf = {fd, POLLIN, 0};
+    EXPECT_EQ(poll(&pf, 1, 5000), 1);
+    EXPECT_EQ(stream_pop(&s, &c), 0);
+    EXPECT_EQ(c, 'q');
+    stream_end(&s);
 }
 
 } // namespace
