@@ -88,11 +88,10 @@ TEST(Regexp, RefusedPatterns)
 {
     uint32_t r[2] = {7, 7};
     EXPECT_EQ(strregexp("x", "", r, nullptr), 1) << "an empty pattern: the pop's nothing-more";
+    // Refusals that the cross-check's random patterns rarely or never make
+    // (short, and no "0", blank or "x" among their raw characters).
     for (const char *p :
-         {"*a",   "+",     "?a",   "{2}",  "a|*b",          "^+",    "$?",  "a**",
-          "(*a)", "a{0}",  "a{}",  "a{ }", "a{4294967296}", "((a))", "a)",  "(a",
-          "[]",   "[^]",   "[-a]", "[a-]", "[a-b-c]",       "[ab",   "a{2", "a{2,x}",
-          "a{x}", "a{1,2", "a\\",  "[a\\"})
+         {"a{0}", "a{ }", "a{4294967296}", "a{2,x}", "a{x}", "[^]", "a|*b", "[a-b-c]"})
         EXPECT_EQ(strregexp("a", p, r, nullptr), RTN_ERR) << p;
     EXPECT_EQ(find("a{4294967295}", "a"), Found(RTN_ERR1, 99, 99)) << "the largest count compiles";
     EXPECT_EQ(r[0], 7u) << "the result pair is left alone";

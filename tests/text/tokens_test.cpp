@@ -84,6 +84,8 @@ std::string split(const std::vector<srule> &rules, const char *txt, bool utf8 = 
 
 const std::vector<srule> words = {{1, "[a-z]+"}, {2, "[ ]+"}};
 
+// An analyzer item (type, kind or flag, text) and a rule: its items and
+// its states (required, on apply, on release).
 struct item {
     uint32_t typ;
     int32_t val = 0;
@@ -111,9 +113,9 @@ void add(st_txt_anr *anr, const std::vector<rule> &rules)
 }
 
 // Analyzers stacked over the text, one rule set each; the last one's
-// tokens, then "end" and the status that ended them; with bytes, the bytes of the
-// byte stream over them. after(anr) runs on the last analyzer before it is
-// ended.
+// tokens, then "end" and the status that ended them; with bytes, the bytes
+// of the byte stream over them. after(anr) runs on the last analyzer
+// before it is ended.
 template <typename F = void (*)(st_txt_anr *)>
 std::string run(
     const char *txt, const std::vector<std::vector<rule>> &sets, bool bytes = false,
@@ -270,7 +272,7 @@ TEST(Analyzer, GroupsMovesStatesAndRulesInUse)
     EXPECT_EQ(run("a=b", {{in1, {{{0, 18}}, {0, 1, 0}}}}), "1<a> 18<=> 1<b> end 1");
 }
 
-TEST(Analyzer, VariablesFilesEchoAndInsertBefore)
+TEST(Analyzer, VariablesFilesEchoInsertBeforeAndAFailingAction)
 {
     char path[] = "/tmp/anr_testXXXXXX";
     const int fd = mkstemp(path);
@@ -298,14 +300,13 @@ TEST(Analyzer, VariablesFilesEchoAndInsertBefore)
     fclose(fp);
     EXPECT_STREQ(buf, "n=41;!");
     unlink(path);
-}
 
-TEST(Analyzer, FailingActionKeepsEarlierActions)
-{
+    // A failing action keeps the actions before it.
     uint32_t knd = 0;
-    const std::string got = run("z", {{{{{0, 1}, {9, 9}, {20}, {9, 10}}}}}, false,
-                                [&](st_txt_anr *a) { knd = a->tok ? a->tok->knd : 0; });
-    EXPECT_EQ(got, "end -1") << "no file open: the pass fails";
+    EXPECT_EQ(run("z", {{{{{0, 1}, {9, 9}, {20}, {9, 10}}}}}, false,
+                  [&](st_txt_anr *a) { knd = a->tok ? a->tok->knd : 0; }),
+              "end -1")
+        << "no file open: the pass fails";
     EXPECT_EQ(knd, 9u);
     st_txt_anr anr{};
     EXPECT_EQ(txt_anr_chk_add_fct(&anr, 0, 1, "a", nullptr), -1) << "no rule yet";
