@@ -63,14 +63,15 @@ std::string encode(const V &v)
 
 TEST(Decoders, ShiftJisPairsAndUtf8WholeSequencesOrSingleBytes)
 {
-    EXPECT_EQ(decode("\x41\x82\xA0\xB1", false), (V{0x41, 0xA082, 0xB1}));
-    EXPECT_EQ(decode("\x80\xA0\xDF\xF0\xFF", false), (V{0x80, 0xA0, 0xDF, 0xF0, 0xFF}));
+    // A pair, then bytes that stand alone: kana 0xA0..0xDF, 0x80, 0xF0..0xFF.
+    EXPECT_EQ(decode("\x41\x82\xA0\xB1\x80\xA0\xDF\xF0\xFF", false),
+              (V{0x41, 0xA082, 0xB1, 0x80, 0xA0, 0xDF, 0xF0, 0xFF}));
     EXPECT_EQ(decode("\x81\x40\x9F\xFC\xE0\x40\xEF\x0A", false),
               (V{0x4081, 0xFC9F, 0x40E0, 0x0AEF}));
     EXPECT_EQ(decode("A\x95", false), V{0x41}) << "a lone lead byte at the end is lost";
 
-    EXPECT_EQ(encode({0x41, 0xA082, 0x0A}), "A\x82\xA0\n");
-    EXPECT_EQ(encode({0x8281E3}), "\xE3\x81\x82") << "wider characters keep every byte";
+    // Wider characters keep every byte.
+    EXPECT_EQ(encode({0x41, 0xA082, 0x0A, 0x8281E3}), "A\x82\xA0\n\xE3\x81\x82");
 
     // A, é, あ, 😀 and U+10FFFF, packed low byte first.
     EXPECT_EQ(decode("A\xC3\xA9\xE3\x81\x82\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF", true),
@@ -82,8 +83,7 @@ TEST(Decoders, ShiftJisPairsAndUtf8WholeSequencesOrSingleBytes)
           u8"\xF4\x90\x80\x80", u8"\x80", u8"\xF5\x80", u8"\xFF"})
         EXPECT_EQ(decode(std::string(b.begin(), b.end()), true), V(b.begin(), b.end()));
     // Broken off before a line feed, a new sequence, or the end.
-    EXPECT_EQ(decode("\xE3\x81\n", true), (V{0xE3, 0x81, 0x0A}));
-    EXPECT_EQ(decode("\xE3\xE3\x81\x82", true), (V{0xE3, 0x8281E3}));
+    EXPECT_EQ(decode("\xE3\x81\n\xE3\xE3\x81\x82", true), (V{0xE3, 0x81, 0x0A, 0xE3, 0x8281E3}));
     EXPECT_EQ(decode("\xF0\x9F\x98", true), (V{0xF0, 0x9F, 0x98}));
     EXPECT_EQ(encode(decode("\xF0\x9F\x98\n\xC3", true)), "\xF0\x9F\x98\n\xC3");
 
