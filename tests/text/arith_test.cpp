@@ -66,21 +66,18 @@ TEST(Arith, SumDifferenceAndProductAgreeWith64BitArithmetic)
     std::vector<int32_t> vals = {INT32_MIN, INT32_MIN + 1, -65536,        -46341,   -2, -1, 0, 1, 2,
                                  46341,     65536,         INT32_MAX - 1, INT32_MAX};
     std::mt19937 gen(12345);
-    while (vals.size() < 300) {
-        int32_t v = static_cast<int32_t>(gen());
-        vals.push_back(v >> (gen() % 32)); // magnitudes of every size
-    }
+    while (vals.size() < 300) // magnitudes of every size
+        vals.push_back(static_cast<int32_t>(gen()) >> (gen() % 32));
     auto check = [](int64_t exact, int32_t (*op)(int32_t, int32_t), int32_t a, int32_t b) {
         int32_t got = 0;
         uint32_t n = reports([&] { got = op(a, b); });
         ASSERT_EQ(got, static_cast<int32_t>(static_cast<uint32_t>(exact))) << a << " " << b;
         ASSERT_EQ(n, exact < INT32_MIN || exact > INT32_MAX ? 1u : 0u) << a << " " << b;
     };
-    for (int32_t a : vals) {
+    for (int32_t a : vals)
         for (int32_t b : vals) {
             check(int64_t{a} + b, int_pls, a, b);
             check(int64_t{a} - b, int_mns, a, b);
             check(int64_t{a} * b, int_mlt, a, b);
         }
-    }
 }

@@ -12,7 +12,6 @@
 
 #include <cstdio>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace
