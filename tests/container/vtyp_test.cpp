@@ -30,10 +30,12 @@ std::string printed(const void *v)
     return diag_test::written([&](FILE *fp) { vtyp_map_prt(fp, v, 0); });
 }
 
-st_vtyp_prm prm_of(uint8_t knd, const void *dat, uint32_t siz = 0)
+// A parameter; a non-zero ext (VTYP_X_PRM and more) comes with VTYP_EXT.
+st_vtyp_prm prm_of(uint8_t knd, const void *dat, uint32_t siz = 0, uint8_t ext = 0)
 {
     st_vtyp_prm p = {};
-    p.flg = knd;
+    p.flg = ext ? knd | VTYP_EXT : knd;
+    p.ext = ext;
     p.dat = dat;
     p.siz = siz;
     return p;
@@ -124,8 +126,8 @@ TEST(Vtyp, StringCapacityAndHeaderBytesDropped)
             EXPECT_TRUE(vtyp_get_str(v.v, &s) == 0 && std::string(s) == "fifteen-letters");
         }
     }
-    st_vtyp_prm p = prm_of(VTYP_INT, nullptr);
-    p.flg |= VTYP_EXT, p.ext = VTYP_X_PRM; // an extension byte of just the mark is dropped
+    // An extension byte of just the mark is dropped.
+    st_vtyp_prm p = prm_of(VTYP_INT, nullptr, 0, VTYP_X_PRM);
     Val e;
     ASSERT_EQ(vtyp_set(&e.v, &p), 0);
     EXPECT_TRUE(static_cast<uint8_t *>(e.v)[0] == VTYP_INT && vtyp_len(e.v) == 5);
@@ -174,8 +176,7 @@ TEST(Vtyp, ReleaseOwnsLinksEqualChainAndBufferAndFailuresLeaveNothing)
 {
     // A key with a value and a chain of members: ASan reports a leak or a
     // double free when release misses or repeats any of them.
-    st_vtyp_prm pr[2] = {prm_of(VTYP_STR, "k"), prm_of(VTYP_STR, "v")};
-    pr[0].flg |= VTYP_EXT, pr[0].ext = VTYP_X_PRM | VTYP_X_EQU;
+    st_vtyp_prm pr[2] = {prm_of(VTYP_STR, "k", 0, VTYP_X_PRM | VTYP_X_EQU), prm_of(VTYP_STR, "v")};
     void *key, *last;
     ASSERT_EQ(vtyp_set_pr(&key, pr), 0);
     last = key;
@@ -191,8 +192,7 @@ TEST(Vtyp, ReleaseOwnsLinksEqualChainAndBufferAndFailuresLeaveNothing)
     EXPECT_TRUE(vtyp_get_equ(cpy.v, &nxt) == 0 && !nxt) << "the copy shares no chain";
     vtyp_end(key);
 
-    st_vtyp_prm b = prm_of(VTYP_UDF, nullptr, 4);
-    b.flg |= VTYP_EXT, b.ext = VTYP_X_PRM | VTYP_X_BUF;
+    st_vtyp_prm b = prm_of(VTYP_UDF, nullptr, 4, VTYP_X_PRM | VTYP_X_BUF);
     vtyp_prm_buf(&b, buf_var);
     Val bv;
     ASSERT_EQ(vtyp_set(&bv.v, &b), 0);
@@ -219,9 +219,8 @@ TEST(Vtyp, ReleaseOwnsLinksEqualChainAndBufferAndFailuresLeaveNothing)
 st_vtyp_prm key(uint8_t knd, const void *dat, uint32_t siz = 0, bool has_nst = false,
                 void *nst = nullptr)
 {
-    st_vtyp_prm p = prm_of(knd, dat, siz);
-    p.flg |= VTYP_EXT | (has_nst ? VTYP_NST : 0);
-    p.ext = VTYP_X_PRM;
+    st_vtyp_prm p = prm_of(knd, dat, siz, VTYP_X_PRM);
+    p.flg |= has_nst ? VTYP_NST : 0;
     p.nst = nst;
     return p;
 }
@@ -260,8 +259,7 @@ TEST(Vtyp, KeyOrder)
 
 TEST(Vtyp, OrderChainInsertAndCut)
 {
-    st_vtyp_prm p = prm_of(VTYP_INT, nullptr);
-    p.flg |= VTYP_EXT, p.ext = VTYP_X_PRM | VTYP_X_ODR;
+    st_vtyp_prm p = prm_of(VTYP_INT, nullptr, 0, VTYP_X_PRM | VTYP_X_ODR);
     Val a, b, c;
     vtyp_set(&a.v, &p), vtyp_set(&b.v, &p), vtyp_set(&c.v, &p);
     void *n, *r;
