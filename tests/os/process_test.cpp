@@ -68,8 +68,9 @@ bool reaped(pid_t pid)
     return waitpid(pid, nullptr, WNOHANG) < 0 && errno == ECHILD;
 }
 
-TEST(Process, OutputArrivesCompleteAndInOrderThenEnds)
+TEST(Process, OutputAndInputPipesThenTheEnd)
 {
+    int fd0 = free_fd();
     st_prc prc = {};
     ASSERT_EQ(_prc_set(&prc, nullptr, "printf \"one\\ntwo\\nthree\"", PRC_STDOUT), 0);
     int32_t last = 0;
@@ -91,12 +92,8 @@ TEST(Process, OutputArrivesCompleteAndInOrderThenEnds)
     EXPECT_EQ(drain(&prc, &last), "");
     EXPECT_EQ(last, 1);
     _prc_end(&prc);
-}
 
-TEST(Process, PipesAndAccessInformation)
-{
     // Error output is preferred when both pipes hold data.
-    st_prc prc = {};
     ASSERT_EQ(_prc_set(&prc, nullptr, "sh -c \"echo out; echo err 1>&2\"", PRC_STDOUT | PRC_STDERR),
               0);
     siginfo_t si; // waits until the child has exited without reaping it
@@ -127,17 +124,13 @@ TEST(Process, PipesAndAccessInformation)
     EXPECT_EQ(_prc_psh(&prc, &c), -1); // input not piped
     EXPECT_EQ(_prc_fls(&prc), -1);
     _prc_end(&prc);
-}
 
-TEST(Process, EndKillsARunningChildAndLeavesNoZombieOrDescriptor)
-{
-    int fd = free_fd();
-    st_prc prc = {};
+    // The end kills a running child and leaves no zombie or descriptor.
     ASSERT_EQ(_prc_set(&prc, nullptr, "sleep 30", PRC_STDOUT), 0);
-    pid_t pid = prc.pid;
+    pid = prc.pid;
     EXPECT_EQ(_prc_end(&prc), 0);
     EXPECT_TRUE(reaped(pid));
-    EXPECT_EQ(free_fd(), fd);
+    EXPECT_EQ(free_fd(), fd0);
 
     // With PRC_WAIT the end waits for the child's own exit code.
     ASSERT_EQ(_prc_set(&prc, nullptr, "sh -c \"sleep 0.2; exit 7\"", PRC_STDOUT | PRC_WAIT), 0);
@@ -147,8 +140,7 @@ TEST(Process, EndKillsARunningChildAndLeavesNoZombieOrDescriptor)
     EXPECT_EQ(_prc_set(&prc, nullptr, "no-such-program-rundif-test x", PRC_STDOUT), -1);
     EXPECT_EQ(_prc_set(&prc, nullptr, "   ", PRC_STDOUT), -1);
     EXPECT_EQ(_prc_end(&prc), 0);
-    EXPECT_EQ(free_fd(), fd);
-    uint8_t c;
+    EXPECT_EQ(free_fd(), fd0);
     EXPECT_EQ(_prc_pop(&prc, &c), -1);
 }
 
