@@ -254,7 +254,7 @@ struct Pty {
 
 constexpr tcflag_t FRAME = CSIZE | PARENB | PARODD | CSTOPB;
 
-TEST(Serial, SettingsWordsBecomeRawTermiosOrAreRefused)
+TEST(Serial, SettingsWordsThenAStreamOverAPseudoTerminal)
 {
     termios t = {};
     ASSERT_EQ(__dev_con_tio(&t, 9600, 0), 0);
@@ -291,12 +291,8 @@ TEST(Serial, SettingsWordsBecomeRawTermiosOrAreRefused)
     EXPECT_EQ(stream_dev_con_set(&s, "/dev/null", 9600, 0, 0), -1); // opened, but no tty
     EXPECT_EQ(s.hdl, nullptr);
     EXPECT_EQ(free_fd(), fd);
-}
 
-TEST(Serial, StreamMovesEveryByteValueWaitsAndHandsOutThePort)
-{
-    Pty p;
-    st_stream s;
+    // The stream moves every byte value, waits, and hands out the port.
     ASSERT_EQ(stream_dev_con_set(&s, p.name.c_str(), 9600, 0, 4), 0);
     EXPECT_EQ(itf_name(s), "device connection/" + p.name);
 
@@ -323,7 +319,7 @@ TEST(Serial, StreamMovesEveryByteValueWaitsAndHandsOutThePort)
     EXPECT_EQ(take(p.m, 1, 100), "");
 
     EXPECT_EQ(stream_acs_inf(&s, 0, 0, 0, nullptr), -1);
-    int fd = -1;
+    fd = -1;
     EXPECT_EQ(stream_acs_inf(&s, 1, 0, reinterpret_cast<intptr_t>(&fd), nullptr), -1);
     EXPECT_EQ(stream_acs_inf(&s, 2, 0, 0, nullptr), -1);
     std::thread late([&] { usleep(50000), (void)!write(p.m, "Zy", 2); });
