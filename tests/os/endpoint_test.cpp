@@ -78,7 +78,7 @@ std::string itf_name(const st_stream &s)
     return std::string(nam ? nam : "") + "/" + std::string(s.itf_rec->acs);
 }
 
-TEST(Tcp, ClientAreasTransfersFailedSendAndPeerClose)
+TEST(Tcp, ClientAreasTransfersFailuresAndNames)
 {
     _sck_end();
     int lsn = raw(SOCK_STREAM, -1, true), port = port_of(lsn);
@@ -129,13 +129,11 @@ TEST(Tcp, ClientAreasTransfersFailedSendAndPeerClose)
     EXPECT_EQ(stream_pop(&s, &c), 1);
     stream_end(&s);
     close(lsn);
-}
 
-TEST(Tcp, ClientFailuresLeaveNothingBehindAndNamesResolve)
-{
-    int idle = raw(SOCK_STREAM, -1), port = port_of(idle); // bound, not listening
-    int fd = free_fd();
-    st_stream s = {};
+    // Failures leave nothing behind.
+    int idle = raw(SOCK_STREAM, -1), fd = free_fd(); // bound, not listening
+    port = port_of(idle);
+    s = {};
     EXPECT_EQ(stream_tcp_con_set(&s, "127.0.0.1", port, 0), -1);
     EXPECT_EQ(s.hdl, nullptr);
     EXPECT_EQ(stream_tcp_con_set(nullptr, "127.0.0.1", port, 0), -1);
