@@ -22,25 +22,21 @@ uint64_t key_get(const void *p)
     return __builtin_bswap64(v);
 }
 
-uint64_t key_be(uint64_t v)
-{
-    return __builtin_bswap64(v);
-}
-
 // An st_map of R-byte records keyed by their first 8 bytes; ended on scope exit.
 struct U64Map {
     st_map m{};
-    uint64_t rec[2] = {}; // the record of the latest call: the key, payload 0
+    uint64_t rec[2] = {}; // the record of the latest call: the key, the payload
     explicit U64Map(uint32_t siz = 8) { st_map_set(&m, siz, 8); }
     ~U64Map() { map_end(&m); }
-    const void *key(uint64_t v)
+    const void *key(uint64_t v, uint64_t pay = 0)
     {
-        rec[0] = key_be(v);
+        rec[0] = __builtin_bswap64(v);
+        rec[1] = pay;
         return rec;
     }
-    int32_t put(uint64_t v, uint32_t md = 0, void **o = nullptr)
+    int32_t put(uint64_t v, uint32_t md = 0, void **o = nullptr, uint64_t pay = 0)
     {
-        return map_put(&m, key(v), o, md);
+        return map_put(&m, key(v, pay), o, md);
     }
     int32_t get(uint64_t v, void **out) { return map_get(&m, key(v), out); }
     int32_t del(uint64_t v) { return map_del(&m, key(v)); }
@@ -264,16 +260,14 @@ TEST(Map, PutModesAndResults)
     EXPECT_TRUE(m.put(5, MAP_PUT_OLD_ONLY, &out) == 1 && out == &out)
         << "bit 0 adds no missing key and leaves the node slot alone";
 
-    uint64_t rec[2] = {key_be(5), 50};
-    ASSERT_EQ(map_put(&m.m, rec, &n, 0), 0);
+    ASSERT_EQ(m.put(5, 0, &n, 50), 0);
     EXPECT_TRUE(map_nod_red(&m.m, n)) << "a new node hangs red";
     ASSERT_TRUE(m.get(5, &out) == 0 && out == n);
     EXPECT_FALSE(map_nod_red(&m.m, n)) << "the next search blackens the root";
 
-    rec[1] = 51;
-    EXPECT_TRUE(map_put(&m.m, rec, &out, MAP_PUT_KEEP) == 1 && out == n && payload(n) == 50)
+    EXPECT_TRUE(m.put(5, MAP_PUT_KEEP, &out, 51) == 1 && out == n && payload(n) == 50)
         << "bit 1 keeps a present key";
-    EXPECT_TRUE(map_put(&m.m, rec, &out, MAP_PUT_OLD_ONLY) == 0 && out == n && payload(n) == 51)
+    EXPECT_TRUE(m.put(5, MAP_PUT_OLD_ONLY, &out, 51) == 0 && out == n && payload(n) == 51)
         << "bit 0 overwrites a present key";
 
     for (uint64_t k : {2, 8, 1, 9})
@@ -282,9 +276,7 @@ TEST(Map, PutModesAndResults)
     m.get(8, &old);
     void *l0 = map_nod_lnk(&m.m, old, 0), *l1 = map_nod_lnk(&m.m, old, 1);
     bool red = map_nod_red(&m.m, old);
-    rec[0] = key_be(8);
-    rec[1] = 80;
-    ASSERT_EQ(map_put(&m.m, rec, &out, MAP_PUT_RPL), 0) << "bit 2 replaces the node";
+    ASSERT_EQ(m.put(8, MAP_PUT_RPL, &out, 80), 0) << "bit 2 replaces the node";
     EXPECT_TRUE(out != old && payload(out) == 80);
     EXPECT_TRUE(map_nod_lnk(&m.m, out, 0) == l0 && map_nod_lnk(&m.m, out, 1) == l1 &&
                 map_nod_red(&m.m, out) == red)
