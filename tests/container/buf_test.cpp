@@ -107,27 +107,26 @@ TEST(Buf, LinkedStackAndQueue)
     st_buf b{};
     void *h = buf_hdl(&b);
     void *e = nullptr;
-    buf_lnks(h, sizeof(int));
-    EXPECT_EQ(buf_ref(h, 0, 1, &e), -1) << "an empty list has no element";
-    for (int i = 0; i < 5; i++)
-        buf_psh(h, &i);
     int v;
-    EXPECT_TRUE(buf_ref(h, UINT32_MAX, 1, &e) == 0 && *static_cast<int *>(e) == 0)
-        << "the tail of a stack is its first push";
-    for (int i = 4; i >= 0; i--)
-        EXPECT_EQ(pop<int>(h), i) << "a stack pops in reverse";
-    EXPECT_TRUE(buf_pop(h, &v) == RTN_ERR1 && buf_end(h) == h);
-
-    buf_lnkq(h, sizeof(int));
-    for (int round = 0; round < 2; round++) { // emptied and refilled
-        for (int i = 0; i < 4; i++)
-            ASSERT_EQ(buf_psh(h, &i), 0);
-        EXPECT_TRUE(buf_ref(h, UINT32_MAX, 1, &e) == 0 && *static_cast<int *>(e) == 3);
-        EXPECT_EQ(get<int>(h, 2), 2);
-        for (int i = 0; i < 4; i++)
-            EXPECT_EQ(pop<int>(h), i) << "a queue pops in push order";
-        EXPECT_TRUE(b.cnt == 0 && b.dat == nullptr) << "the last pop releases the list";
+    for (bool que : {false, true}) {
+        SCOPED_TRACE(que ? "queue" : "stack");
+        que ? buf_lnkq(h, sizeof(int)) : buf_lnks(h, sizeof(int));
+        EXPECT_EQ(buf_ref(h, 0, 1, &e), -1) << "an empty list has no element";
+        for (int round = 0; round < 2; round++) { // emptied and refilled
+            for (int i = 0; i < 4; i++)
+                ASSERT_EQ(buf_psh(h, &i), 0);
+            EXPECT_TRUE(buf_ref(h, UINT32_MAX, 1, &e) == 0 &&
+                        *static_cast<int *>(e) == (que ? 3 : 0))
+                << "the tail: a queue's last push, a stack's first";
+            EXPECT_EQ(get<int>(h, 2), que ? 2 : 1);
+            for (int i = 0; i < 4; i++)
+                EXPECT_EQ(pop<int>(h), que ? i : 3 - i)
+                    << "a queue pops in order, a stack reversed";
+            EXPECT_TRUE(b.cnt == 0 && b.dat == nullptr) << "the last pop releases the list";
+        }
+        EXPECT_TRUE(buf_pop(h, &v) == RTN_ERR1 && buf_end(h) == h);
     }
+    buf_lnkq(h, sizeof(int));
     for (int i = 0, next = 0; i < 30; i++) { // pops and pushes interleaved
         ASSERT_EQ(buf_psh(h, &i), 0);
         if (i % 3 != 2)
