@@ -4,7 +4,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -55,9 +55,7 @@ struct Feed {
     std::string read(const std::string &name) const
     {
         std::ifstream in(dir + "/" + name, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
+        return std::string(std::istreambuf_iterator<char>(in), {});
     }
     // Runs rundif with the options, the feed as its command, in the feed's
     // directory and the given locale.

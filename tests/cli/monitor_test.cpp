@@ -35,12 +35,11 @@ TEST(CliMonitor, StopsEndTheWaitAndFloodingCommandsWithTheSignalsStatus)
         // stop ends in SIGKILL (137).
         {SIGTERM, 143, {"/span=60", "/file-out=out.log", "sh", "feed.sh"}, "+ a\n"},
     };
+    CliOptions opt = {.cwd = f.dir, .stop_delay_ms = 500, .timeout_ms = 10000};
     for (auto &c : cases) {
-        CliResult r = run_rundif(c.args, {.cwd = f.dir,
-                                          .stop_at = c.stop_at,
-                                          .stop_sig = c.sig,
-                                          .stop_delay_ms = c.stop_at.empty() ? 300 : 500,
-                                          .timeout_ms = 10000});
+        opt.stop_at = c.stop_at;
+        opt.stop_sig = c.sig;
+        CliResult r = run_rundif(c.args, opt);
         EXPECT_EQ(r.status, c.status) << c.args[1];
         if (!c.stop_at.empty()) {
             EXPECT_EQ(r.out, c.stop_at);
