@@ -8,19 +8,7 @@
 namespace
 {
 
-TEST(CliMonitor, FailuresEndWithStatus255AndTheReports)
-{
-    CliResult r = run_rundif({"/span=1", "no-such-command-rundif", "x"});
-    EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "interface-id=1 interface-name=\"process\" "
-                     "access-name=\"no-such-command-rundif\" access-time=0 access-count=0 "
-                     "access-size=0\n");
-    // The reader of standard output went away.
-    EXPECT_EQ(run_rundif({"/span=1", "echo", "a"}, {.out_gone = true}).status, 255);
-}
-
-TEST(CliMonitor, StopsEndTheWaitAndFloodingCommandsWithTheSignalsStatus)
+TEST(CliMonitor, StopsAndALostReaderEndWithTheirStatus)
 {
     Feed f({"a\n"});
     struct {
@@ -46,6 +34,8 @@ TEST(CliMonitor, StopsEndTheWaitAndFloodingCommandsWithTheSignalsStatus)
         }
     }
     EXPECT_EQ(f.read("out.log"), "+ a\n");
+    // The reader of standard output went away: 255.
+    EXPECT_EQ(run_rundif({"/span=1", "echo", "a"}, {.out_gone = true}).status, 255);
 }
 
 TEST(CliMonitor, AStopOrATimeoutEndsTheCommandsWholeProcessGroup)
