@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -56,6 +57,11 @@ struct Feed {
     {
         std::ifstream in(dir + "/" + name, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    // The exit status of a shell command line run in the feed's directory.
+    int sh(const std::string &cmd) const
+    {
+        return WEXITSTATUS(std::system(("cd " + dir + " && " + cmd).c_str()));
     }
     // Runs rundif with the options, the feed as its command, in the feed's
     // directory and the given locale.

@@ -6,26 +6,12 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cstdio>
 #include <iconv.h>
 #include <regex>
 #include <tuple>
-#include <sys/wait.h>
 
 namespace
 {
-
-// Standard output of a shell command line; *status gets its exit status.
-std::string shell(const std::string &cmd, int *status)
-{
-    std::string out;
-    char buf[4096];
-    FILE *p = popen(cmd.c_str(), "r");
-    for (size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;)
-        out.append(buf, n);
-    *status = p ? WEXITSTATUS(pclose(p)) : -1;
-    return out;
-}
 
 // Keys, watches, exclusions, duplicate keys, a carriage return and a last
 // line without a line feed (which is not reported).
@@ -155,13 +141,11 @@ TEST(CliOptions, CompareReportsNewAgainstOldOnce)
         {"new new", "", 0},
         {"old missing 2>&1", "rundif: cannot read missing: No such file or directory\n", 2},
     };
+    const std::string cmd = RUNDIF_BIN
+        " /key=0 /watch=1:10 /exclude=0:x /file-out=out.log 2>/dev/null > got --compare ";
     for (auto &c : cases) {
-        int status = -1;
-        EXPECT_EQ(shell("cd " + f.dir + " && " RUNDIF_BIN " /key=0 /watch=1:10 /exclude=0:x " +
-                            "/file-out=out.log 2>/dev/null --compare " + c.files,
-                        &status),
-                  c.out);
-        EXPECT_EQ(status, c.status) << c.files;
+        EXPECT_EQ(f.sh(cmd + c.files), c.status) << c.files;
+        EXPECT_EQ(f.read("got"), c.out) << c.files;
         EXPECT_EQ(f.read("out.log"), c.status == 2 ? "" : c.out) << c.files;
     }
 }
@@ -279,10 +263,10 @@ TEST(CliOptions, ManPageLintsClean)
 {
     if (std::system("command -v mandoc >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "mandoc is not installed";
-    int status = -1;
-    EXPECT_EQ(shell("mandoc -T lint -W warning " TEST_DATA_DIR "/../../doc/rundif.1 2>&1", &status),
-              "");
-    EXPECT_EQ(status, 0);
+    Feed f({});
+    EXPECT_EQ(f.sh("mandoc -T lint -W warning " TEST_DATA_DIR "/../../doc/rundif.1 > lint 2>&1"),
+              0);
+    EXPECT_EQ(f.read("lint"), "");
 }
 
 } // namespace
