@@ -72,7 +72,6 @@ TEST(VmapArgs, ValuesDefaultsSwitchesFailuresAndThePositionalRecord)
     EXPECT_EQ(p.values("time"), V{"<none>"});
     EXPECT_EQ(p.values("spn"), V{"10"}); // defaults for options not given
     EXPECT_EQ(p.values("hide"), V{});
-    EXPECT_EQ(args_def[8].flg & ARGS_DEFINED, ARGS_DEFINED);
     EXPECT_EQ(Parsed({"/span=", "cmd"}).values("spn"), V{""}); // an empty inline value is stored
 
     // A command of 200 000 words is stored in order in linear time (each

@@ -71,7 +71,6 @@ TEST(VmapWriter, LayoutsDepthKeysWithoutValueAndQuoting)
     void *a = t.put(nullptr, "a", 1);
     t.put(a, "b", "x y");
     EXPECT_EQ(text(&t.m), "a=1\na/b=\"x y\"\n");
-    EXPECT_EQ(text(&t.m, nullptr, VMAP_FMT_BLK), "a=1\n[\n\tb=\"x y\"\n]\n");
     // The initial depth puts tabs before every line and is closed at the end.
     EXPECT_EQ(text(&t.m, nullptr, 0, 1), "\ta=1\n\ta/b=\"x y\"\n]\n");
     EXPECT_EQ(text(&t.m, nullptr, 0, 0, 3), "|-1") << "level above 2";
@@ -96,13 +95,6 @@ TEST(VmapWriter, LayoutsDepthKeysWithoutValueAndQuoting)
     n.put(k, "z", 4);
     EXPECT_EQ(text(&n.m), "a/b=1\nk=2\nk/x/y=3\nk/z=4\n");
     EXPECT_EQ(text(&n.m, nullptr, VMAP_FMT_BLK), "a/b=1\nk=2\n[\n\tx/y=3\n\tz=4\n]\n");
-
-    // A map without nests writes flat in block layout too.
-    st_vmap f;
-    vmap_set(&f, 0);
-    vmap_put_str_str(&f, nullptr, "k", "v", 0);
-    EXPECT_EQ(text(&f, nullptr, VMAP_FMT_BLK), "k=v\n");
-    vmap_end(&f);
 
     // Quoting keeps every byte.
     nested q;
