@@ -1,6 +1,6 @@
 // Helpers shared by the diagnostics tests: an injected clock, a temporary
-// directory, an environment guard, file reading, and the private directory
-// of the files written at program end.
+// directory, an environment guard, file reading, and where the files
+// written at program end go.
 #pragma once
 
 #include "base/diag/diag.h"
@@ -82,26 +82,14 @@ inline std::string read_file(const std::string &path)
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// The memory log and the profiler write their files again at program end.
-// Point the environment at a private directory for the whole test program,
-// and remove it after those end-of-program writers have run: atexit
-// handlers run in reverse order, and this one is registered before main.
-inline std::filesystem::path exit_dir;
-
+// The memory log and the profiler write their files again at program end:
+// for the whole test program they go to /dev/null, never into the working
+// directory (a test that needs them sets its own paths).
 inline struct ExitFiles {
     ExitFiles()
     {
-        std::string tpl = (std::filesystem::temp_directory_path() / "diagexitXXXXXX").string();
-        if (!mkdtemp(tpl.data()))
-            return;
-        exit_dir = tpl;
-        setenv("BAS_MEMLOG_PATH", (exit_dir / "memlog.log").c_str(), 1);
-        setenv("BAS_MEMLLOG_PATH", (exit_dir / "memlightlog.log").c_str(), 1);
-        setenv("BAS_TMR_PATH", (exit_dir / "_bas_tmr.txt").c_str(), 1);
-        std::atexit([] {
-            std::error_code ec;
-            std::filesystem::remove_all(exit_dir, ec);
-        });
+        for (const char *var : {"BAS_MEMLOG_PATH", "BAS_MEMLLOG_PATH", "BAS_TMR_PATH"})
+            setenv(var, "/dev/null", 1);
     }
 } exit_files;
 
