@@ -65,11 +65,11 @@ const std::string ERR1 = std::to_string(RTN_ERR1);
 
 } // namespace
 
-TEST(VmapWriter, LayoutsDepthKeysWithoutValueAndQuoting)
+TEST(VmapWriter, LayoutsDepthKeysWithoutValueQuotingPiecesAndFailures)
 {
     nested t;
     void *a = t.put(nullptr, "a", 1);
-    t.put(a, "b", "x y");
+    void *b = t.put(a, "b", "x y");
     EXPECT_EQ(text(&t.m), "a=1\na/b=\"x y\"\n");
     // The initial depth puts tabs before every line and is closed at the end.
     EXPECT_EQ(text(&t.m, nullptr, 0, 1), "\ta=1\n\ta/b=\"x y\"\n]\n");
@@ -105,17 +105,8 @@ TEST(VmapWriter, LayoutsDepthKeysWithoutValueAndQuoting)
     q.put(nullptr, "z z", "[=/;#]");
     EXPECT_EQ(text(&q.m), "q=\"a\\\\b\\\"c\\nd\te\"\nw=A_z9\nx=\"\xE3\x81\x82\"\n"
                           "y=\"\x83\x5C\"\n\"z z\"=\"[=/;#]\"\n");
-}
 
-TEST(VmapWriter, FailuresAndPieces)
-{
-    nested t;
-    void *b = t.put(t.put(nullptr, "a", 1), "b", "x y");
-    vmap_put_flt_int(&t.m, nullptr, 0.5, 1, 0);
-    EXPECT_EQ(text(&t.m), "|-1") << "a float key fails the first pop";
-    EXPECT_EQ(cstream_vmap(nullptr, nullptr, nullptr, nullptr), -1);
-
-    // The pieces pushed into a chain the caller owns, and a parked stream.
+    // The pieces of "a/b" pushed into a chain the caller owns, and a parked stream.
     st_stream out{};
     st_cstream_vmap_opt blk{0, 0, 1, VMAP_FMT_BLK};
     ASSERT_EQ(cstream_vtyp_pr(&out, b, nullptr), 0);
@@ -131,6 +122,9 @@ TEST(VmapWriter, FailuresAndPieces)
     ASSERT_EQ(cstream_to_vstr(&out, &s), 0);
     EXPECT_STREQ(s, "a/b=\"x y\"\tb\"x y\"");
     _free(&s);
+    vmap_put_flt_int(&t.m, nullptr, 0.5, 1, 0);
+    EXPECT_EQ(text(&t.m), "|-1") << "a float key fails the first pop";
+    EXPECT_EQ(cstream_vmap(nullptr, nullptr, nullptr, nullptr), -1);
 }
 
 TEST(VmapReader, StatementsPathsBlocksAndFailures)
