@@ -29,11 +29,12 @@ std::vector<std::string> words(const std::string &s, char sep)
     return v;
 }
 
-// s with each distinct time stamp (2026/12/07 10:04:18, or ISO 8601 with the
-// offset) replaced by T1, T2, ... in the order they first appear.
+// s with each distinct time stamp replaced, in the order they first appear,
+// by T1, T2, ... (2026/12/07 10:04:18) or I1, I2, ... (ISO 8601 with offset).
 std::string mask_times(const std::string &s)
 {
-    std::regex stamp(R"(\d{4}[/-]\d\d[/-]\d\d[ T]\d\d:\d\d:\d\d([+-]\d\d:\d\d)?)");
+    std::regex stamp(
+        R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d|\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)");
     std::vector<std::string> seen;
     std::string out;
     size_t at = 0;
@@ -41,7 +42,8 @@ std::string mask_times(const std::string &s)
         size_t k = std::find(seen.begin(), seen.end(), it->str()) - seen.begin();
         if (k == seen.size())
             seen.push_back(it->str());
-        out += s.substr(at, size_t(it->position()) - at) + "T" + std::to_string(k + 1);
+        out += s.substr(at, size_t(it->position()) - at) + (it->str()[4] == '/' ? "T" : "I") +
+               std::to_string(k + 1);
         at = size_t(it->position() + it->length());
     }
     return out + s.substr(at);
@@ -49,11 +51,11 @@ std::string mask_times(const std::string &s)
 
 // JSON lines: the line ends at its NUL; a byte that is not UTF-8 becomes U+FFFD.
 const std::string kJsonRuns = "a 19\nb 1\n|" + std::string("a 21\nc\x01\t\"q\\\xff\0zz\n", 16);
-const std::string kJson = R"({"run":1,"time":"T1","mark":"+","key":"a","line":"a 19"}
-{"run":1,"time":"T1","mark":"+","key":"b","line":"b 1"}
-{"run":2,"time":"T2","mark":"*","key":"a","line":"a 21","watch":[{"column":1,"old":19,"new":21}]}
-{"run":2,"time":"T2","mark":"+","key":"c\u0001\t\"q\\�","line":"c\u0001\t\"q\\�"}
-{"run":2,"time":"T2","mark":"-","key":"b","line":"b 1"}
+const std::string kJson = R"({"run":1,"time":"I1","mark":"+","key":"a","line":"a 19"}
+{"run":1,"time":"I1","mark":"+","key":"b","line":"b 1"}
+{"run":2,"time":"I2","mark":"*","key":"a","line":"a 21","watch":[{"column":1,"old":19,"new":21}]}
+{"run":2,"time":"I2","mark":"+","key":"c\u0001\t\"q\\�","line":"c\u0001\t\"q\\�"}
+{"run":2,"time":"I2","mark":"-","key":"b","line":"b 1"}
 )";
 
 TEST(CliOptions, FeedRunsGiveTheReportsOnTheConsoleAndInTheFile)
@@ -104,7 +106,7 @@ TEST(CliOptions, FeedRunsGiveTheReportsOnTheConsoleAndInTheFile)
          kJson},
         // Shift-JIS is written as UTF-8: 0x82 0xA0 is HIRAGANA LETTER A.
         {"\x82\xA0\n", "--json --count=1",
-         R"({"run":1,"time":"T1","mark":"+","key":"あ","line":"あ"}
+         R"({"run":1,"time":"I1","mark":"+","key":"あ","line":"あ"}
 )",
          0, 1, "C"},
     };
@@ -202,8 +204,12 @@ TEST(CliOptions, HelpVersionAndUsageErrors)
     // Spot check against known code page 932 bytes: "コマンド".
     ASSERT_NE(cp932.find("\x83\x52\x83\x7d\x83\x93\x83\x68"), std::string::npos);
     for (const char *sw : {"/?", "/h", "/H", "/help", "/HELP"})
-        for (auto &[locale, want] : {std::pair{"LC_ALL=C.UTF-8", utf8}, {"LC_ALL=C", cp932}}) {
-            CliResult r = run_rundif({sw, "ignored", "/key"}, {.env = {locale}});
+        for (auto &[locale, want, more] :
+             {std::tuple{"LC_ALL=C.UTF-8", utf8, true}, {"LC_ALL=C", cp932, false}}) {
+            // Anything after the switch is ignored.
+            CliResult r = run_rundif(more ? std::vector<std::string>{sw, "ignored", "/key"}
+                                          : std::vector<std::string>{sw},
+                                     {.env = {locale}});
             EXPECT_EQ(r.out, want) << sw << " " << locale;
             EXPECT_EQ(r.err, "") << sw;
             EXPECT_EQ(r.status, 0) << sw;
