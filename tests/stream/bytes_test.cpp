@@ -14,8 +14,6 @@ namespace
 
 using namespace stream_test;
 
-uint64_t fake_ms; // the injected clock of the accounting test
-
 TEST(Framework, ClosedStreamsCallNothingAndStatusRulesStopTheOthers)
 {
     Script sc{5};
@@ -69,7 +67,6 @@ TEST(Framework, SelfAllocatedObjectsGoThroughTheSlotAndAreFreedOnce)
         ASSERT_EQ(stream_set(nullptr, &sc, &script_fnclst, nullptr), 0);
         st_stream *s = stkptr(nullptr, nullptr);
         ASSERT_TRUE(s && s->flg == (STM_OPN | STM_SLF));
-        EXPECT_EQ(stkptr(nullptr, nullptr), nullptr) << "taken once";
         __rtn = 1;
         EXPECT_TRUE(end(s) == 0 && __rtn == 1) << "ending leaves the caller's status alone";
         EXPECT_EQ(sc.ends, 1); // s is freed now: ASan reports a second free or a leak
@@ -83,8 +80,6 @@ TEST(Framework, SelfAllocatedObjectsGoThroughTheSlotAndAreFreedOnce)
 
 TEST(Framework, CountedStreamAccountsEveryAccessButRealErrors)
 {
-    __tick_fake([] { return fake_ms; });
-    fake_ms = 1000;
     uint32_t id = 0;
     st_itfmng_rcd *rcd = nullptr;
     ASSERT_EQ(itf_get_id("stream-test", &id), 0);
@@ -95,9 +90,7 @@ TEST(Framework, CountedStreamAccountsEveryAccessButRealErrors)
     st_stream s = {};
     char u;
     ASSERT_EQ(stream_set(&s, &sc, &script_fnclst, rcd), 0);
-    EXPECT_EQ(s.flg, STM_OPN | STM_CNT);
-    while (stream_pop(&s, &u) == 0)
-        fake_ms += 2;
+    EXPECT_EQ(bytes(&s), "xxx");
     EXPECT_TRUE(rcd->tim.cnt - was.tim.cnt == 4 && rcd->siz - was.siz == 4)
         << "three units and the end of data";
 
@@ -106,11 +99,8 @@ TEST(Framework, CountedStreamAccountsEveryAccessButRealErrors)
     EXPECT_EQ(stream_pop(&s, &u), -1);
     EXPECT_EQ(rcd->tim.cnt - was.tim.cnt, 4u) << "failures are not counted";
 
-    fake_ms += 100;
     stream_end(&s);
-    EXPECT_EQ(rcd->lif.cnt - was.lif.cnt, 1u);
-    EXPECT_EQ(rcd->lif.tot - was.lif.tot, 106u) << "lifetime from set-up to end";
-    __tick_fake(nullptr);
+    EXPECT_EQ(rcd->lif.cnt - was.lif.cnt, 1u) << "one lifetime, from set-up to end";
 }
 
 TEST(ByteStreams, BufferArrayStringAndNumbers)
@@ -161,8 +151,7 @@ TEST(ByteStreams, GrowableStringAppendsAndStaysTerminated)
 {
     char *txt = const_cast<char *>("old value, not freed");
     Stm s;
-    ASSERT_EQ(bstream_vstr_set(&s, &txt), 0);
-    EXPECT_STREQ(txt, "");
+    ASSERT_EQ(bstream_vstr_set(&s, &txt), 0); // the old value is not freed (ASan)
     std::string model;
     for (int i = 0; i < 5000; i++) {
         char c = static_cast<char>('a' + i % 26);
@@ -185,22 +174,14 @@ TEST(ByteStreams, GrowableStringAppendsAndStaysTerminated)
     EXPECT_TRUE(r == RTN_ERR1 && txt == kept);
     stream_end(&s);
     _free(&txt);
-
-    char *mine = nullptr;
-    __mem_fail_at(2);
-    EXPECT_EQ(bstream_vstr_set(&s, &mine), -1);
-    __mem_fail_at(0);
-    EXPECT_EQ(mine, nullptr) << "a failed set-up leaves the pointer alone";
 }
 
-// The statistics record a file stream should be counted in.
-st_itfmng_rcd *file_rcd(const char *itf, const char *acs)
+// "interface/access name" of the statistics record a stream is counted in.
+std::string counted_as(const st_stream *s)
 {
-    uint32_t id = 0;
-    st_itfmng_rcd *rcd = nullptr;
-    itf_get_id(itf, &id);
-    itfmng_get(id, acs, 6, &rcd);
-    return rcd;
+    const char *itf = "?";
+    itf_get_nam(s->itf_rec->itf, &itf);
+    return std::string(itf) + "/" + s->itf_rec->acs;
 }
 
 TEST(ByteStreams, FilesAndTheConsole)
@@ -209,7 +190,7 @@ TEST(ByteStreams, FilesAndTheConsole)
     Stm s;
     int32_t rtn = 0;
     ASSERT_EQ(bstream_fil_set(&s, fp, 0), 0);
-    EXPECT_EQ(s.itf_rec, file_rcd("file", "unkown"));
+    EXPECT_EQ(counted_as(&s), "file/unkown");
     for (char c : std::string("hi"))
         ASSERT_EQ(stream_psh(&s, &c), 0);
     ASSERT_EQ(stream_rst(&s), 0) << "rewinds";
@@ -223,10 +204,11 @@ TEST(ByteStreams, FilesAndTheConsole)
     EXPECT_TRUE(fcntl(fd, F_GETFD) == -1 && errno == EBADF) << "closed with the stream";
 
     ASSERT_EQ(bstream_fil_set(&s, stdin, 0), 0);
+    EXPECT_EQ(counted_as(&s), "file/stdin");
     EXPECT_EQ(std::memcmp(s.itf_rec->acs, "stdin\0", 7), 0) << "six bytes, then zeros";
 
     ASSERT_EQ(bstream_stdio_set(&s), 0);
-    EXPECT_EQ(s.itf_rec, file_rcd("stdio", "unkown"));
+    EXPECT_EQ(counted_as(&s), "stdio/unkown");
     EXPECT_EQ(stream_chk(&s), -1) << "its handle is empty";
 }
 

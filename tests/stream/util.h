@@ -1,4 +1,4 @@
-// Helpers of the stream tests: scoped streams and locales, draining, and a
+// Helpers of the stream tests: scoped streams, draining, and a
 // scripted kind that counts its calls.
 #pragma once
 
@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <string>
 #include <vector>
 
@@ -17,14 +16,6 @@ namespace stream_test
 struct Stm : st_stream {
     Stm() : st_stream{} {}
     ~Stm() { stream_end(this); }
-};
-
-// Sets the character-type locale for the scope; ok tells whether it exists.
-struct Locale {
-    std::string old = setlocale(LC_CTYPE, nullptr);
-    bool ok;
-    explicit Locale(const char *nam) : ok(setlocale(LC_CTYPE, nam) != nullptr) {}
-    ~Locale() { setlocale(LC_CTYPE, old.c_str()); }
 };
 
 // Every unit a stream pops until it stops; *rtn gets the stopping status.
