@@ -127,16 +127,15 @@ TEST(Matcher, FailuresLeaveNothingBehind)
     }
     // Every allocation failing in turn: a clean failure or the right answer.
     const Found want = find("(a|b)c|[a-z]+b|x*y", "xaaabzz");
-    int n = 1;
-    for (Found got; n < 200; n++) {
-        __mem_fail_at(n);
+    Found got;
+    int n = 0;
+    do {
+        __mem_fail_at(++n);
         got = find("(a|b)c|[a-z]+b|x*y", "xaaabzz");
         __mem_fail_at(0);
-        if (std::get<0>(got) == 0)
-            break;
-        EXPECT_EQ(std::get<0>(got), RTN_ERR) << "allocation " << n;
-    }
-    EXPECT_EQ(find("(a|b)c|[a-z]+b|x*y", "xaaabzz"), want);
+        EXPECT_TRUE(std::get<0>(got) == 0 || std::get<0>(got) == RTN_ERR) << "allocation " << n;
+    } while (std::get<0>(got) != 0 && n < 200);
+    EXPECT_EQ(got, want) << "once no allocation fails";
     EXPECT_GT(n, 5) << "the search did allocate";
 }
 
@@ -151,12 +150,9 @@ TEST(Matcher, SteppingByHand)
         ASSERT_EQ(txt_mtc_wrd(&m, c), 0);
     EXPECT_TRUE(m.thr && (m.stt & MTC_STT_MTC) && m.mtc_top == 1 && m.mtc_end == 4);
 
-    m.opt |= MTC_ONE; // no new attempt: nothing can start
+    m.opt |= MTC_ONE; // a reset clears it (the splitter's tests run its effect)
     EXPECT_EQ(txt_mtc_chk_rst(&m), 0);
     EXPECT_TRUE(!(m.stt & MTC_STT_MTC) && m.mtc_end == 0 && !(m.opt & MTC_ONE) && m.pos == 4);
-    m.opt |= MTC_ONE;
-    EXPECT_EQ(txt_mtc_wrd(&m, 'a'), 0);
-    EXPECT_EQ(m.thr, nullptr);
 
     // Once warm a search allocates nothing: with every allocation failing
     // it still finds the same match.

@@ -82,7 +82,6 @@ TEST(VmapWriter, LayoutsDepthKeysWithoutValueQuotingPiecesAndFailures)
     t.put(nullptr, "0", 4);
     EXPECT_EQ(text(&t.m, nullptr, VMAP_FMT_BLK),
               "0=4\na=1\n[\n\tb=\"x y\"\n\tc=\"-7\"\n\t[\n\t\td=\"\"\n\t]\n]\n");
-    EXPECT_EQ(text(&t.m, a), "a/b=\"x y\"\na/c=\"-7\"\na/c/d=\"\"\n");
     EXPECT_EQ(text(&t.m, a, VMAP_FMT_BLK), "b=\"x y\"\nc=\"-7\"\n[\n\td=\"\"\n]\n");
 
     // Keys without value are carried by their nested keys' paths: a block
