@@ -46,7 +46,6 @@ TEST(Buf, GrowableArrayInAMisalignedRecord)
     for (uint32_t i = 0; i < 1000; i++)
         ASSERT_EQ(pop<uint32_t>(h), i);
     EXPECT_EQ(buf_eop(h), 1) << "the last pop sets the end bit";
-    EXPECT_EQ(buf_pop(h, &v), RTN_ERR1) << "end status, not -1";
     EXPECT_EQ(buf_psh(h, &v), RTN_ERR1) << "the end bit is sticky";
     buf_rst(h);
     ASSERT_EQ(buf_psh(h, &v), 0) << "rewound, pushes overwrite from the start";
@@ -82,11 +81,10 @@ TEST(Buf, FixedArrayAndStringCursorsAndFailuresChangeNothing)
         << "index + count beyond 32 bits";
     buf_end(h);
 
-    buf_str(h, "xyz");
-    for (char c : {'x', 'y', 'z'})
-        ASSERT_EQ(pop<char>(h), c);
+    buf_str(h, "x");
+    ASSERT_EQ(pop<char>(h), 'x');
     char c;
-    EXPECT_TRUE(buf_eop(h) == 1 && buf_pop(h, &c) == RTN_ERR1) << "the third pop ends the view";
+    EXPECT_TRUE(buf_eop(h) == 1 && buf_pop(h, &c) == RTN_ERR1) << "the last pop ends the view";
     int16_t arr[2] = {};
     buf_ptr(h, arr, sizeof *arr, 2);
     int16_t v = 5;
@@ -147,18 +145,17 @@ TEST(Buf, InlineElementsInPackedMemory)
 {
     alignas(8) unsigned char raw[80];
     std::memset(raw, 0xee, sizeof raw);
-    void *h = raw + BUF_HDR_SIZ + 3; // an inline buffer at an odd address
+    unsigned char *h = raw + BUF_HDR_SIZ + 3; // an inline buffer at an odd address
     buf_hdr_put(h, 0, 0, 4, 3);
-    const char src[4] = "abc";
     for (int i = 0; i < 4; i++)
-        ASSERT_EQ(buf_psh(h, src), 0);
-    EXPECT_EQ(buf_psh(h, src), RTN_ERR1);
-    EXPECT_EQ(std::memcmp(static_cast<char *>(h) + 9, "abc", 3), 0) << "elements start at dat";
+        ASSERT_EQ(buf_psh(h, "abc"), 0);
+    EXPECT_EQ(buf_psh(h, "abc"), RTN_ERR1);
+    EXPECT_EQ(std::memcmp(h + 9, "abc", 3), 0) << "elements start at dat";
     buf_clr(h);
     EXPECT_EQ(buf_eop(h), 0);
-    for (int i = 0; i < 12; i++)
-        ASSERT_EQ(static_cast<unsigned char *>(h)[i], 0) << "clr zero-fills inline elements";
-    EXPECT_EQ(static_cast<unsigned char *>(h)[12], 0xee) << "and nothing beyond";
+    const unsigned char zero[12] = {};
+    EXPECT_EQ(std::memcmp(h, zero, 12), 0) << "clr zero-fills the elements";
+    EXPECT_EQ(h[12], 0xee) << "and nothing beyond";
 }
 
 } // namespace
