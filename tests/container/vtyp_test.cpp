@@ -116,7 +116,7 @@ TEST(Vtyp, StringCapacityAndHeaderBytesDropped)
 
 TEST(Vtyp, LinksTypedReadsAndDebugPrint)
 {
-    Val two, one, lv, k;
+    Val two, lv, k;
     int32_t n = 7, got = 99;
     st_vtyp_prm p = prm_of(VTYP_INT, &n);
     vtyp_set(&lv.v, &p);
@@ -125,10 +125,7 @@ TEST(Vtyp, LinksTypedReadsAndDebugPrint)
     EXPECT_EQ(vtyp_get_nst(lv.v, &out), -1) << "no nest part";
     EXPECT_EQ(vtyp_get_str(lv.v, reinterpret_cast<char **>(&out)), -1) << "another kind";
     EXPECT_EQ(out, &out) << "the target stays as it was";
-    p.flg |= VTYP_LNK;
-    vtyp_set(&one.v, &p);
-    EXPECT_EQ(vtyp_put_lnk(one.v, &n, 1), 1) << "one link refuses index 1";
-    p.flg |= VTYP_EXT, p.ext = VTYP_X_PRM | VTYP_X_TRD, p.trd = VTYP_T_LNK2;
+    p.flg |= VTYP_LNK | VTYP_EXT, p.ext = VTYP_X_PRM | VTYP_X_TRD, p.trd = VTYP_T_LNK2;
     vtyp_set(&two.v, &p);
     EXPECT_EQ(vtyp_put_lnk(two.v, lv.v, 1), 0) << "two links take index 1";
     lv.v = nullptr; // owned by two now
