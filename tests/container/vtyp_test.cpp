@@ -1,6 +1,6 @@
 // Variant value: packed layout of every combination of parts, strings and
 // their capacity, links, release of owned parts (run under ASan), failure
-// paths, key order, order chains and the debug print.
+// paths, key order and the debug print.
 #include "base/container/container.h"
 #include "tests/diag/fixture.h"
 
