@@ -14,8 +14,6 @@
 #include <optional>
 #include <string>
 
-#include <unistd.h>
-
 namespace diag_test
 {
 
