@@ -1,6 +1,7 @@
 // The profiler on an injected clock: counts, nesting, recursion, the report
-// columns, the overhead correction and the automatic report. The interface manager: interface ids,
-// access-name limits, timed accesses and the statistics lines.
+// columns, the overhead correction and the automatic report. The interface
+// manager: interface ids, access-name limits, timed accesses and the
+// statistics lines.
 #include "tests/diag/fixture.h"
 
 namespace
