@@ -202,6 +202,7 @@ TEST(ByteStreams, FilesAndTheConsole)
     ASSERT_EQ(bstream_fil_set(&s, fp, 1), 0);
     stream_end(&s);
     EXPECT_TRUE(fcntl(fd, F_GETFD) == -1 && errno == EBADF) << "closed with the stream";
+    EXPECT_EQ(file_stream_fnclst.rst(nullptr), -1) << "no file to rewind";
 
     ASSERT_EQ(bstream_fil_set(&s, stdin, 0), 0);
     EXPECT_EQ(counted_as(&s), "file/stdin");
