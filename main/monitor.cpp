@@ -1,12 +1,16 @@
 // The monitor cycle: run the command, compare its rows with the previous
 // run's, report the differences, wait, and again.
 //
-// Every row lives in one map under its key. Its value holds the number of
-// the last run that saw it, its watched values and its last line, so a
-// line costs one search: a row of the previous run is marked seen by this
-// run and updated in place, a row already seen by this run is a duplicate
-// key ("+" again), a missing one is new. After the command has ended, one
-// walk in key order reports the rows this run did not see and deletes them.
+// Rows are matched as a multiset, as comm matches repeated lines: the k-th
+// row of a key in this run is compared with the k-th row of that key in
+// the previous run. The first row of every key lives in one map under its
+// key; its value holds the number of the last run that saw the key, how
+// many rows of the key that run has seen, its watched values and its last
+// line. So a line costs one search: a key of the previous run is marked
+// seen by this run and updated in place, a missing one is new. Rows after
+// the first of a key (rare) live in a second map under the key and their
+// number, and cost a second search. After the command has ended, one walk
+// in key order reports the rows this run did not see and deletes them.
 #include "main/rundif.h"
 
 #include "base/os/os.h"
@@ -41,36 +45,47 @@ struct st_line {
 // The items of one run.
 struct st_run {
     st_settings *set;
-    st_vmap *rows;  // every row, keyed by its row key
+    st_vmap *rows;  // the first row of every key, keyed by its row key
+    st_vmap *dups;  // the k-th row of a key (k >= 2), keyed by dup_key
     uint32_t no;    // this run's number, stored in the rows it sees
     char pfx[32];   // time prefix, or empty
     st_stream chr;  // characters of the command's output
     st_line lin;    // the current line
     st_text key;    // the current row key
     st_text val;    // the current row value
+    st_text dkey;   // the key of a row in dups
     void **gone;    // rows found vanished, deleted after the walk
     size_t gone_cap;
     time_t now;     // the run's time
     st_prc *prc;    // the command, or none (a saved output is read)
     uint32_t lines; // report lines written
     bool tmo;       // the command was ended by the time limit
+    int err;        // errno of a saved output's read error, or 0
     size_t kept;    // rows left after the walk of vanished rows
     size_t deleted; // rows that walk deleted
+    size_t dup_new; // rows after the first of their key stored anew
+    size_t dup_del; // rows after the first of their key that walk deleted
 };
+
+using i128 = __int128;
+constexpr i128 I128_MAX = static_cast<i128>(~static_cast<unsigned __int128>(0) >> 1);
 
 } // namespace
 
 // The datum of a row value, raw bytes read and written with memcpy:
-//   offset 0                  uint32  number of the last run that saw the row
-//   offset 4                  int64   the watched values, in watch order
-//   offset 4 + 8 * watches    char    the line, terminated
-constexpr size_t ROW_NO = 0, ROW_WTC = 4;
+//   offset 0                  uint32  number of the last run that saw the key
+//   offset 4                  uint32  rows of the key that run saw; ROW_DUP
+//   offset 8                  int128  the watched values, in watch order
+//   offset 8 + 16 * watches   char    the line, terminated
+// The first two words mean something only in the first row of a key.
+constexpr size_t ROW_NO = 0, ROW_CNT = 4, ROW_WTC = 8, WTC_SIZ = sizeof(i128);
+constexpr uint32_t ROW_DUP = 0x80000000u; // the key may have rows in dups
 constexpr uint32_t UNITS = 4096;    // characters taken from the decoder at once
 constexpr size_t TEXT_CAP0 = 64;    // bytes of a new text
 
 static size_t row_line(const st_settings *set)
 {
-    return ROW_WTC + 8 * (size_t)set->wtc_cnt;
+    return ROW_WTC + WTC_SIZ * (size_t)set->wtc_cnt;
 }
 
 // Makes room for n more bytes; -1 when the text cannot grow (it stays).
@@ -268,29 +283,51 @@ static int32_t row_key(st_run *r, const char **key)
     return rtn_ok();
 }
 
-// Decimal value of a column: leading blanks, optional sign, digits; no
-// digits gives 0; clamped to the signed 64-bit range.
-static int64_t column_value(const st_run *r, int32_t n)
+// Decimal value of a column: leading white space, optional sign, digits;
+// no digits gives 0; clamped to the signed 128-bit range (wide enough for
+// every 64-bit counter a system prints).
+static i128 column_value(const st_run *r, int32_t n)
 {
-    size_t len = 0;
-    char *t = column(r, n, &len);
+    size_t len = 0, i = 0;
+    const char *t = column(r, n, &len);
     if (!t)
         return 0;
-    char keep = t[len];
-    t[len] = '\0';
-    long long v = strtoll(t, nullptr, 10);
-    t[len] = keep;
-    return v;
+    while (i < len && (t[i] == ' ' || (t[i] >= '\t' && t[i] <= '\r')))
+        i++;
+    const bool neg = i < len && t[i] == '-';
+    if (i < len && (t[i] == '-' || t[i] == '+'))
+        i++;
+    const unsigned __int128 lim = static_cast<unsigned __int128>(I128_MAX) + neg;
+    unsigned __int128 v = 0;
+    for (; i < len && t[i] >= '0' && t[i] <= '9'; i++) {
+        const unsigned d = static_cast<unsigned>(t[i] - '0');
+        if (v > (lim - d) / 10) {
+            v = lim;
+            break;
+        }
+        v = v * 10 + d;
+    }
+    return static_cast<i128>(neg ? 0 - v : v);
+}
+
+// The band of a value: value / scale rounded toward minus infinity, so
+// every band is exactly scale wide (the one around 0 too).
+static i128 band(i128 v, int32_t scl)
+{
+    const i128 q = v / scl;
+    return v % scl != 0 && v < 0 ? q - 1 : q;
 }
 
 // The row value of the current line, built in r->val: this run's number,
-// the watched values and the line.
+// one row seen, the watched values and the line.
 static int32_t row_value(st_run *r)
 {
+    const uint32_t cnt = 1;
     text_clr(&r->val);
     RTN_TRY(text_bytes(&r->val, &r->no, sizeof r->no));
+    RTN_TRY(text_bytes(&r->val, &cnt, sizeof cnt));
     for (int32_t i = 0; i < r->set->wtc_cnt; i++) {
-        int64_t v = column_value(r, r->set->wtc[i].col);
+        const i128 v = column_value(r, r->set->wtc[i].col);
         RTN_TRY(text_bytes(&r->val, &v, sizeof v));
     }
     return text_bytes(&r->val, r->lin.txt.txt, strlen(r->lin.txt.txt) + 1);
@@ -301,17 +338,18 @@ static int32_t row_value(st_run *r)
 static int watch_mark(const st_run *r, const char *old)
 {
     for (int32_t i = 0; i < r->set->wtc_cnt; i++) {
-        int64_t v, o, scl = r->set->wtc[i].scl;
-        std::memcpy(&v, r->val.txt + ROW_WTC + 8 * (size_t)i, sizeof v);
-        std::memcpy(&o, old + ROW_WTC + 8 * (size_t)i, sizeof o);
-        if (v / scl != o / scl)
+        i128 v, o;
+        std::memcpy(&v, r->val.txt + ROW_WTC + WTC_SIZ * (size_t)i, sizeof v);
+        std::memcpy(&o, old + ROW_WTC + WTC_SIZ * (size_t)i, sizeof o);
+        if (band(v, r->set->wtc[i].scl) != band(o, r->set->wtc[i].scl))
             return '*';
     }
     return 0;
 }
 
-// Stores the row value under key (replacing the value of a present key).
-static int32_t put_row(st_run *r, const char *key)
+// Stores the row value under key in map (replacing the value of a present
+// key).
+static int32_t put_row(st_run *r, st_vmap *map, const char *key)
 {
     st_vtyp_prm pr[2] = {};
     pr[0].flg = VTYP_STR;
@@ -319,38 +357,85 @@ static int32_t put_row(st_run *r, const char *key)
     pr[1].flg = VTYP_UDF;
     pr[1].dat = r->val.txt;
     pr[1].siz = (uint32_t)r->val.len;
-    return _vmap_put(r->rows, pr, nullptr, 0);
+    return _vmap_put(map, pr, nullptr, 0);
 }
 
-// Compares and stores a complete line.
-static int32_t compare_line(st_run *r)
+// The stored row under key in map: its node and its value's bytes and size;
+// false when the key is absent.
+static bool find_row(st_vmap *map, const char *key, void **row, char **dat, uint32_t *siz)
 {
-    const char *key;
-    void *row = nullptr, *val = nullptr;
+    void *val = nullptr;
+    return vmap_ref_str(map, nullptr, key, row) == 0 && vtyp_get_lnk(*row, &val, 0) == 0 &&
+           vtyp_ref_lnk_val(*row, 0, dat) == 0 && vtyp_get_siz(val, siz) == 0;
+}
+
+// The key in dups of the k-th row of key: the key, 0x1F, k in decimal.
+// The digits after the last 0x1F give k back, so no two rows share one.
+static int32_t dup_key(st_run *r, const char *key, uint32_t k)
+{
+    char num[16];
+    int n = snprintf(num, sizeof num, "\x1f%u", k);
+    text_clr(&r->dkey);
+    RTN_TRY(text_bytes(&r->dkey, key, strlen(key)));
+    return text_bytes(&r->dkey, num, (size_t)n);
+}
+
+// Compares the current row (r->val) with the row stored under key in map,
+// the same row of the previous run when there is one, stores it and
+// reports it: "+" when there was none, "*" when a watch changed band. cnt
+// is the first row's count word to keep (the first row only).
+static int32_t match_row(st_run *r, st_vmap *map, const char *key, const char *rkey, bool prev,
+                         uint32_t cnt)
+{
+    void *row = nullptr;
     char *old = nullptr;
-    uint32_t siz = 0, no = 0;
+    uint32_t siz = 0;
     int mark = '+';
-    RTN_TRY(row_key(r, &key));
-    RTN_TRY(row_value(r));
-    if (vmap_ref_str(r->rows, nullptr, key, &row) == 0 && vtyp_get_lnk(row, &val, 0) == 0 &&
-        vtyp_ref_lnk_val(row, 0, &old) == 0 && vtyp_get_siz(val, &siz) == 0) {
-        std::memcpy(&no, old + ROW_NO, sizeof no);
-        if (no != r->no) // seen in the previous run, not yet in this one
-            mark = watch_mark(r, old);
-    } else {
+    if (!find_row(map, key, &row, &old, &siz))
         old = nullptr;
-    }
-    char prev[8 * SET_LST_MAX]; // the old watched values, for a JSON "*" line
+    else if (prev)
+        mark = watch_mark(r, old);
+    char was[WTC_SIZ * SET_LST_MAX]; // the old watched values, for a JSON "*" line
     if (mark == '*')
-        std::memcpy(prev, old + ROW_WTC, 8 * (size_t)r->set->wtc_cnt);
+        std::memcpy(was, old + ROW_WTC, WTC_SIZ * (size_t)r->set->wtc_cnt);
+    std::memcpy(r->val.txt + ROW_CNT, &cnt, sizeof cnt);
     if (old && siz == r->val.len)
         std::memcpy(old, r->val.txt, siz); // same size: updated in place
     else
-        TOOL_TRY(put_row(r, key));
+        TOOL_TRY(put_row(r, map, key));
+    if (!old && map == r->dups)
+        r->dup_new++;
     if (mark)
-        RTN_TRY(report(r, mark, r->lin.txt.txt, key, mark == '*' ? prev : nullptr,
+        RTN_TRY(report(r, mark, r->lin.txt.txt, rkey, mark == '*' ? was : nullptr,
                        r->val.txt + ROW_WTC));
     return rtn_ok();
+}
+
+// Compares and stores a complete line: the first row of its key in this
+// run against the key's first row of the previous run, the k-th against
+// the k-th (present in dups when the previous run had k rows of the key).
+static int32_t compare_line(st_run *r)
+{
+    const char *key;
+    void *row = nullptr;
+    char *old = nullptr;
+    uint32_t siz = 0, no = 0, cnt = 0;
+    RTN_TRY(row_key(r, &key));
+    RTN_TRY(row_value(r));
+    if (!find_row(r->rows, key, &row, &old, &siz))
+        return match_row(r, r->rows, key, key, false, 1);
+    std::memcpy(&no, old + ROW_NO, sizeof no);
+    std::memcpy(&cnt, old + ROW_CNT, sizeof cnt);
+    if (no != r->no) // the key's first row in this run
+        return match_row(r, r->rows, key, key, true, 1 | (cnt & ROW_DUP));
+    // A further row of a key this run has seen: counted in the first row.
+    const uint32_t k = (cnt & ~ROW_DUP) + 1;
+    if (k == ROW_DUP)
+        return rtn_fail(); // 2^31 rows of one key: the count is full
+    cnt = k | ROW_DUP;
+    std::memcpy(old + ROW_CNT, &cnt, sizeof cnt);
+    RTN_TRY(dup_key(r, key, k));
+    return match_row(r, r->dups, r->dkey.txt, key, true, 0);
 }
 
 static int32_t end_line(st_run *r)
@@ -388,8 +473,10 @@ static int32_t add_char(st_run *r, int32_t c)
 }
 
 // Reads the command's output to its end; 0 at the end of the output, on a
-// read error or at the time limit (noted in r->tmo), else the failure that
-// ends monitoring.
+// read error or at the time limit (noted in r->tmo; a saved output's read
+// error in r->err), else the failure that ends monitoring. A last line
+// without a line feed is a line, as sort and diff take it, unless the time
+// limit cut it short.
 static int32_t read_output(st_run *r)
 {
     int32_t units[UNITS];
@@ -400,8 +487,14 @@ static int32_t read_output(st_run *r)
         for (uint32_t i = 0; i < got; i++)
             if (units[i] == '\n' ? end_line(r) != 0 : add_char(r, units[i]) != 0)
                 return __rtn;
+        if (os_stop_sig()) // a long output without reports still stops soon
+            return rtn_fail();
     } while (rc == 0);
+    if (r->set->src && ferror(r->set->src))
+        r->err = errno ? errno : EIO;
     r->tmo = rc < 0 && r->prc && r->prc->dln && !r->prc->reaped && tick_get() >= r->prc->dln;
+    if (!r->tmo && !r->err && r->lin.txt.len > 0 && end_line(r) != 0)
+        return __rtn;
     return os_stop_sig() ? rtn_fail() : rtn_ok();
 }
 
@@ -417,8 +510,27 @@ static int32_t gone_add(st_run *r, size_t n, void *row)
     return 0;
 }
 
+// Reports the rows after the first of key from the k-th on as "-" and
+// deletes them; they are numbered without gaps, so the first absent one
+// ends them.
+static int32_t vanish_dups(st_run *r, const char *key, uint32_t k)
+{
+    void *row = nullptr;
+    char *dat = nullptr;
+    uint32_t siz = 0;
+    for (;; k++) {
+        RTN_TRY(dup_key(r, key, k));
+        if (!find_row(r->dups, r->dkey.txt, &row, &dat, &siz))
+            return rtn_ok();
+        RTN_TRY(report(r, '-', dat + row_line(r->set), key, nullptr, nullptr));
+        RTN_TRY(_vmap_del_nod(r->dups, row, 0));
+        r->dup_del++;
+    }
+}
+
 // Writes "-" lines, in key order, for the rows this run did not see, then
-// deletes them.
+// deletes them: a key this run did not see loses all its rows, one it saw
+// fewer times than the previous run its rows beyond this run's count.
 static int32_t report_vanished(st_run *r)
 {
     st_vmap_rng_itr itr;
@@ -427,20 +539,28 @@ static int32_t report_vanished(st_run *r)
     int32_t rc = 0;
     vmap_rng_pop_set(r->rows, nullptr, 0, &itr);
     while (rc == 0 && vmap_rng_pop(&itr, &row, 0) == 0) {
-        char *dat = nullptr;
-        uint32_t no;
+        char *dat = nullptr, *key = nullptr;
+        uint32_t no, cnt;
         r->kept++;
         if (vtyp_ref_lnk_val(row, 0, &dat) != 0)
             continue;
         std::memcpy(&no, dat + ROW_NO, sizeof no);
-        if (no == r->no)
-            continue;
-        rc = gone_add(r, n++, row);
-        char *key = nullptr;
+        std::memcpy(&cnt, dat + ROW_CNT, sizeof cnt);
         if (vtyp_get_str(row, &key) != 0)
             key = dat + row_line(r->set);
-        if (rc == 0)
-            rc = report(r, '-', dat + row_line(r->set), key, nullptr, nullptr);
+        if (no != r->no) {
+            rc = gone_add(r, n++, row);
+            if (rc == 0)
+                rc = report(r, '-', dat + row_line(r->set), key, nullptr, nullptr);
+            if (rc == 0 && (cnt & ROW_DUP))
+                rc = vanish_dups(r, key, 2);
+        } else if (cnt & ROW_DUP) {
+            rc = vanish_dups(r, key, (cnt & ~ROW_DUP) + 1);
+            if (rc == 0 && cnt == (1 | ROW_DUP)) { // no row left in dups
+                cnt = 1;
+                std::memcpy(dat + ROW_CNT, &cnt, sizeof cnt);
+            }
+        }
     }
     vmap_rng_pop_end(&itr);
     for (size_t i = 0; rc == 0 && i < n; i++, r->kept--)
@@ -478,11 +598,13 @@ static int32_t start_run(st_run *r)
     TOOL_TRY(text_new(&r->lin.txt));
     TOOL_TRY(text_new(&r->key));
     TOOL_TRY(text_new(&r->val));
+    TOOL_TRY(text_new(&r->dkey));
     return rtn_ok();
 }
 
 static void end_run(st_run *r)
 {
+    text_end(&r->dkey);
     text_end(&r->val);
     text_end(&r->key);
     text_end(&r->lin.txt);
@@ -496,6 +618,7 @@ int32_t monitor_run(st_settings *set, st_generations *gen, time_t now) noexcept
     st_run r = {};
     r.set = set;
     r.rows = &gen->rows;
+    r.dups = &gen->dups;
     r.no = gen->run + 1;
     r.now = now;
     if (set->tim) {
@@ -510,6 +633,10 @@ int32_t monitor_run(st_settings *set, st_generations *gen, time_t now) noexcept
     if (rc == 0 && r.tmo)
         fprintf(stderr, "rundif: the command ran for %u s and was ended (--timeout)\n",
                 set->tmo);
+    if (rc == 0 && r.err) {
+        gen->err = r.err;
+        rc = rtn_fail();
+    }
     // A command ended by the time limit was not seen to the end: rows it
     // did not print are not reported gone.
     if (rc == 0 && !r.tmo)
@@ -524,6 +651,10 @@ int32_t monitor_run(st_settings *set, st_generations *gen, time_t now) noexcept
     gen->del += r.deleted;
     if (gen->del > 0 && 2 * gen->del >= r.kept && vmap_bal(&gen->rows) == 0)
         gen->del = 0;
+    gen->dups_n += r.dup_new - r.dup_del;
+    gen->dup_del += r.dup_del;
+    if (gen->dup_del > 0 && 2 * gen->dup_del >= gen->dups_n && vmap_bal(&gen->dups) == 0)
+        gen->dup_del = 0;
     gen->lines = r.lines;
     gen->tmo = r.tmo;
     if (r.no > 1 && r.lines > 0)
@@ -534,13 +665,19 @@ int32_t monitor_run(st_settings *set, st_generations *gen, time_t now) noexcept
 int32_t generations_set(st_generations *gen) noexcept
 {
     gen->run = 0;
-    gen->del = 0;
+    gen->del = gen->dup_del = gen->dups_n = 0;
     TOOL_TRY(vmap_set(&gen->rows, 0));
+    if (vmap_set(&gen->dups, 0) != 0) {
+        rtn_keep();
+        vmap_end(&gen->rows);
+        return __rtn;
+    }
     return rtn_ok();
 }
 
 void generations_end(st_generations *gen) noexcept
 {
+    vmap_end(&gen->dups);
     vmap_end(&gen->rows);
 }
 

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <iconv.h>
@@ -75,11 +76,26 @@ static std::string key_text(const st_settings *set, const char *key)
     return k;
 }
 
-static int64_t raw_value(const char *wtc, int32_t i)
+// Watched value i of the raw bytes (signed 128-bit each) as a JSON
+// number; one beyond 64 bits, which JSON readers seldom take exactly, as
+// its decimal text.
+static json raw_value(const char *wtc, int32_t i)
 {
-    int64_t v;
-    std::memcpy(&v, wtc + 8 * (size_t)i, sizeof v);
-    return v;
+    __int128 v;
+    std::memcpy(&v, wtc + sizeof v * (size_t)i, sizeof v);
+    if (v >= INT64_MIN && v <= INT64_MAX)
+        return static_cast<int64_t>(v);
+    if (v > 0 && v <= UINT64_MAX)
+        return static_cast<uint64_t>(v);
+    char d[48], *p = d + sizeof d;
+    unsigned __int128 u = v < 0 ? 0 - static_cast<unsigned __int128>(v) : v;
+    *--p = '\0';
+    do
+        *--p = static_cast<char>('0' + u % 10);
+    while (u /= 10);
+    if (v < 0)
+        *--p = '-';
+    return std::string(p);
 }
 
 int32_t report_json(const st_settings *set, uint32_t run, time_t now, int mark, const char *key,

@@ -64,14 +64,19 @@ struct st_settings {
 };
 
 // The rows of the runs: one map keyed by the row key, whose values carry
-// the number of the last run that saw the row.
+// the number of the last run that saw the key and how many rows of it that
+// run saw; the rows after the first of a key in a second map.
 struct st_generations {
-    st_vmap rows;   // row key -> last run, watched values, line
-    uint32_t run;   // runs completed
-    uint64_t del;   // rows deleted since the map was last rebuilt (vmap_bal)
-    uint32_t lines; // report lines of the last run
-    uint8_t chg;    // a run after the first has reported a line
-    uint8_t tmo;    // the last run's command was ended by the time limit
+    st_vmap rows;     // row key -> last run, row count, watched values, line
+    st_vmap dups;     // row key, 0x1F, k -> the key's k-th row (k >= 2)
+    uint32_t run;     // runs completed
+    uint64_t del;     // rows deleted since the map was last rebuilt (vmap_bal)
+    uint64_t dup_del; // the same for dups
+    uint64_t dups_n;  // rows in dups
+    uint32_t lines;   // report lines of the last run
+    uint8_t chg;      // a run after the first has reported a line
+    uint8_t tmo;      // the last run's command was ended by the time limit
+    int err;          // errno of the read error that failed a saved output's run
 };
 
 // The GNU-style long options, read from the arguments before the command.
@@ -149,7 +154,8 @@ void long_opts_help(FILE *fp) noexcept;
 // One report line as a JSON object, UTF-8, ending in a line feed, in *out
 // (allocated with malloc; the caller frees it). key (the row key) and txt
 // are texts as the console decodes them; old and cur the watched values'
-// raw bytes for a "*" line, else none. 0; -1 when memory runs out.
+// raw bytes (signed 128-bit each) for a "*" line, else none. A value beyond
+// 64 bits is written as its decimal text. 0; -1 when memory runs out.
 int32_t report_json(const st_settings *set, uint32_t run, time_t now, int mark, const char *key,
                     const char *txt, const char *old, const char *cur, char **out,
                     size_t *len) noexcept;

@@ -53,6 +53,8 @@ static int32_t add_watch(st_settings *set, const char *txt)
     if (set->wtc_cnt == SET_LST_MAX)
         return rtn_fail();
     int32_t scl = settings_dec(colon + 1);
+    if (scl < 1)
+        fprintf(stderr, "rundif: /watch=%s: a scale below 1 counts as 1\n", txt);
     set->wtc[set->wtc_cnt++] = {settings_dec(txt), scl > 0 ? scl : 1};
     return 0;
 }

@@ -32,7 +32,6 @@ static int32_t startup(st_tool *t, const st_cmd_line *cl)
     t->set.eoc = cl->lo.eoc;
     t->set.jsn = cl->lo.jsn;
     t->set.clr = cl->lo.clr;
-    settings_open_file(&t->set, false);
     RTN_TRY(generations_set(&t->gen));
     return rtn_ok();
 }
@@ -52,6 +51,12 @@ static void shutdown(st_tool *t)
     rscmng_prt(nullptr, stderr, 0);
 }
 
+// The name of a saved output in messages.
+static const char *saved_name(const char *path)
+{
+    return strcmp(path, "-") == 0 ? "standard input" : path;
+}
+
 // Opens a saved output for --compare ("-": standard input); none, told on
 // standard error, when it cannot be read.
 static FILE *open_saved(const char *path)
@@ -67,35 +72,55 @@ static FILE *open_saved(const char *path)
         err = EISDIR;
     }
     if (!fp)
-        fprintf(stderr, "rundif: cannot read %s: %s\n", path, strerror(err));
+        fprintf(stderr, "rundif: cannot read %s: %s\n", saved_name(path), strerror(err));
     return fp;
+}
+
+// True, told on standard error, when the output file is one of the saved
+// outputs: opening it for writing would empty it before it is read.
+static bool output_is_input(const st_settings *set, FILE *const fp[2])
+{
+    struct stat out, in;
+    if (!set->fil_path || stat(set->fil_path, &out) != 0 || !S_ISREG(out.st_mode))
+        return false;
+    for (int i = 0; i < 2; i++)
+        if (fstat(fileno(fp[i]), &in) == 0 && in.st_dev == out.st_dev &&
+            in.st_ino == out.st_ino) {
+            fprintf(stderr, "rundif: the output file %s is one of the compared files\n",
+                    set->fil_path);
+            return true;
+        }
+    return false;
 }
 
 // Reports the saved output NEW against OLD with the monitor's run: a
 // silent run over OLD, then a reported one over NEW. 0 when nothing was
-// reported, 1 when something was, 2 when a file cannot be read, -1 when a
-// run failed (the status word tells).
+// reported, 1 when something was, 2 when a file cannot be read or is the
+// output file, -1 when a run failed (the status word tells).
 static int compare(st_tool *t, const char *const cmp[2])
 {
     st_settings *set = &t->set;
     FILE *fp[2] = {open_saved(cmp[0]), nullptr};
     if (fp[0])
         fp[1] = open_saved(cmp[1]);
-    int status = -1;
-    if (fp[0] && fp[1]) {
+    int status = 2;
+    if (fp[0] && fp[1] && !output_is_input(set, fp)) {
+        settings_open_file(set, false);
         time_t now = time(nullptr);
         FILE *con = set->con, *fil = set->fil;
         set->con = set->fil = nullptr;
-        set->src = fp[0];
-        int32_t rc = monitor_run(set, &t->gen, now);
-        set->con = con;
-        set->fil = fil;
-        set->src = fp[1];
-        if (rc == 0 && monitor_run(set, &t->gen, now) == 0)
-            status = t->gen.lines ? 1 : 0;
+        int32_t rc = 0;
+        for (int i = 0; i < 2 && rc == 0; i++) {
+            set->src = fp[i];
+            rc = monitor_run(set, &t->gen, now);
+            if (rc != 0 && t->gen.err)
+                fprintf(stderr, "rundif: cannot read %s: %s\n", saved_name(cmp[i]),
+                        strerror(t->gen.err));
+            set->con = con; // the run over NEW is reported
+            set->fil = fil;
+        }
         set->src = nullptr;
-    } else {
-        status = 2;
+        status = rc == 0 ? (t->gen.lines ? 1 : 0) : t->gen.err ? 2 : -1;
     }
     for (FILE *f : fp)
         if (f && f != stdin)
@@ -112,10 +137,13 @@ int rundif_monitor(st_cmd_line *cl)
     static st_tool t; // zero-filled; maps and streams are owned records
     int status = -1;
     if (startup(&t, cl) == 0) {
-        if (cl->lo.cmp[0])
+        if (cl->lo.cmp[0]) {
             status = compare(&t, cl->lo.cmp);
-        else if (monitor_cycle(&t.set, &t.gen) == 0) // a run limit or a change
-            status = t.set.eoc && !t.gen.chg ? 1 : 0;
+        } else {
+            settings_open_file(&t.set, false);
+            if (monitor_cycle(&t.set, &t.gen) == 0) // a run limit or a change
+                status = t.set.eoc && !t.gen.chg ? 1 : 0;
+        }
     }
     shutdown(&t);
     if (os_stop_sig())

@@ -5,9 +5,11 @@
 // a blank, tab, quote or line feed is enclosed in quotes. Inside, a quote
 // becomes \" and the backslashes right before it are doubled; backslashes
 // right before the closing quote are doubled too; other backslashes stay
-// single; a line feed becomes a blank. The arguments are decoded as UTF-8,
-// which delivers every byte and never hides a quote or backslash inside a
-// character, as the splitter (which works on bytes) expects.
+// single; every other byte, a line feed included, stays as it is (a
+// multi-line script given to sh -c runs as written). The arguments are
+// decoded as UTF-8, which delivers every byte and never hides a quote or
+// backslash inside a character, as the splitter (which works on bytes)
+// expects.
 #include "base/stream/stream.h"
 
 #include <cstring>
@@ -120,7 +122,7 @@ static int32_t args_step(st_args *a)
         a->hld = '"';
         return '\\';
     }
-    return c == '\n' ? ' ' : c;
+    return c;
 }
 
 static int32_t cstream_args_pop(void *hdl, void *unit)

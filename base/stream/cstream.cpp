@@ -54,8 +54,14 @@ int32_t cstream_stdio_set(st_stream *stm) noexcept
 
 bool cstream_console_utf8() noexcept
 {
+    // Shift-JIS only where the codeset names it: C, POSIX (ASCII) and every
+    // other locale read UTF-8, whose decoder passes an invalid byte alone.
+    static const char *const sjis[] = {"SHIFT_JIS", "SHIFT-JIS", "SJIS", "CP932", "WINDOWS-31J"};
     const char *cs = nl_langinfo(CODESET);
-    return cs && (strcasecmp(cs, "UTF-8") == 0 || strcasecmp(cs, "UTF8") == 0);
+    for (const char *name : sjis)
+        if (cs && strcasecmp(cs, name) == 0)
+            return false;
+    return true;
 }
 
 int32_t cstream_console_btoc_set(st_stream *stm, st_stream *src) noexcept

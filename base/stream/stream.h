@@ -217,7 +217,9 @@ int32_t cstream_default_btoc_set(st_stream *stm, st_stream *src) noexcept;
 // come one by one, so no byte is lost or merged with a following one.
 int32_t cstream_utf8_btoc_set(st_stream *stm, st_stream *src) noexcept;
 
-// True when the locale's codeset is UTF-8 (after setlocale(LC_CTYPE, "")).
+// False when the locale's codeset is Shift-JIS (SHIFT_JIS, SJIS, CP932,
+// WINDOWS-31J, after setlocale(LC_CTYPE, "")); true for every other one,
+// C and POSIX included: the console then reads UTF-8.
 bool cstream_console_utf8() noexcept;
 
 // The console's decoder over src: UTF-8 when cstream_console_utf8, else
@@ -245,7 +247,7 @@ int32_t cstream_stdio_set(st_stream *stm) noexcept;
 // line that cmdline_split gives back: one blank between arguments; an
 // argument that is empty or holds a blank, tab, quote or line feed is
 // quoted; a quote becomes \" with the backslashes before it doubled, as are
-// backslashes before a closing quote; a line feed becomes a blank. -1 when
+// backslashes before a closing quote; every other byte stays. -1 when
 // cnt is not positive or args is none.
 int32_t cstream_args_set(st_stream *stm, int32_t cnt, const char *const *args) noexcept;
 

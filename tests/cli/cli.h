@@ -1,6 +1,8 @@
 // Drives the built rundif binary for the end-to-end tests.
 #pragma once
 
+#include "tests/sjis_locale.h"
+
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -64,14 +66,17 @@ struct Feed {
         return WEXITSTATUS(std::system(("cd " + dir + " && " + cmd).c_str()));
     }
     // Runs rundif with the options, the feed as its command, in the feed's
-    // directory and the given locale.
+    // directory and the given locale (ja_JP.SJIS: the tests' own).
     CliResult run(std::vector<std::string> args, const char *locale = "C.UTF-8") const
     {
         args.insert(args.begin(), "/span=1");
         args.push_back("sh");
         args.push_back("feed.sh");
-        return run_rundif(args, {.env = {std::string("LC_ALL=") + locale}, .cwd = dir});
+        return run_rundif(args, {.env = {std::string("LC_ALL=") + locale, sjis_env()},
+                                 .cwd = dir});
     }
+    // LOCPATH for the tests' Shift-JIS locale.
+    static std::string sjis_env() { return "LOCPATH=" + sjis_locpath(); }
     // True once the process whose id the file holds has ended (gone, or a
     // zombie waiting for its reaper) within three seconds; else it is killed.
     bool gone(const std::string &pid_file) const

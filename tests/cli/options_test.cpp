@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <chrono>
 #include <iconv.h>
 #include <regex>
 #include <tuple>
@@ -13,12 +14,14 @@
 namespace
 {
 
-// Keys, watches, exclusions, duplicate keys, a carriage return and a last
-// line without a line feed (which is not reported).
+// Keys, watches (-5 and 5 lie in different bands of 10), exclusions,
+// duplicate keys (each row vanishes), a carriage return and a last line
+// without a line feed (a line as any other).
 const std::string kOld = "a 19 foo\nb 10\nx 5\nc -5\nd 1\nd 2\ne 7\r\nno-line-feed";
 const std::string kNew = "a 20 foo\nb 19\nc 5\nx 6\ne 7\r\nf 3\n";
-const std::string kChange = "* a 20 foo\n+ f 3\n- d 2\n";
-const std::string kReport = "+ a 19 foo\n+ b 10\n+ c -5\n+ d 1\n+ d 2\n+ e 7\r\n" + kChange;
+const std::string kChange = "* a 20 foo\n* c 5\n+ f 3\n- d 1\n- d 2\n- no-line-feed\n";
+const std::string kReport =
+    "+ a 19 foo\n+ b 10\n+ c -5\n+ d 1\n+ d 2\n+ e 7\r\n+ no-line-feed\n" + kChange;
 
 // The words of s between the separator characters.
 std::vector<std::string> words(const std::string &s, char sep)
@@ -69,7 +72,7 @@ TEST(CliOptions, FeedRunsGiveTheReportsOnTheConsoleAndInTheFile)
         std::string out;                // the console
         int status = 143;               // 143: the feed stopped rundif after its last run
         int made = 0;                   // runs made; 0: one more than the feed has
-        const char *locale = "C.UTF-8"; // "C" takes Shift-JIS
+        const char *locale = "C.UTF-8"; // "ja_JP.SJIS" takes Shift-JIS, "C" UTF-8
         std::string file = "";          // out.log afterwards
     } cases[] = {
         {kOld + "|" + kNew, "/key=0 /watch=1:10 /exclude=0:x /file-out=out.log", kReport, 143, 0,
@@ -84,13 +87,23 @@ TEST(CliOptions, FeedRunsGiveTheReportsOnTheConsoleAndInTheFile)
         // 0x83 0x5C is one Shift-JIS character whose second byte is the
         // separator: columns "\x83\x5Cb" and "c", key "c\". UTF-8 takes the
         // lone bytes one by one: columns "\x83", "b", "c", key "b\".
-        {sjis + "b\\c\n|x\\c\n", "/separate-word=\\ /key=1", "+ " + sjis + "b\\c\n", 143, 0, "C"},
+        {sjis + "b\\c\n|x\\c\n", "/separate-word=\\ /key=1", "+ " + sjis + "b\\c\n", 143, 0,
+         "ja_JP.SJIS"},
         {sjis + "b\\c\n|x\\c\n", "/separate-word=\\ /key=1",
-         "+ " + sjis + "b\\c\n+ x\\c\n- " + sjis + "b\\c\n"},
+         "+ " + sjis + "b\\c\n+ x\\c\n- " + sjis + "b\\c\n", 143, 0, "C"},
+        // An em dash ends in 0x94, a Shift-JIS lead byte: under C (UTF-8) it
+        // leaves the blank after it alone, so column 2 is the key.
+        {"x \u2014 y\n|x \u2014 z\n", "/key=2", "+ x \u2014 y\n+ x \u2014 z\n- x \u2014 y\n", 143, 0,
+         "C"},
         {"a" + comma8 + "b\n|z" + comma8 + "c\n", "/separate-word=" + comma8 + " /key=1",
          "+ a" + comma8 + "b\n+ z" + comma8 + "c\n- a" + comma8 + "b\n"},
         {"a" + commaj + "b\n|z" + commaj + "c\n", "/separate-word=" + commaj + " /key=1",
-         "+ a" + commaj + "b\n+ z" + commaj + "c\n- a" + commaj + "b\n", 143, 0, "C"},
+         "+ a" + commaj + "b\n+ z" + commaj + "c\n- a" + commaj + "b\n", 143, 0, "ja_JP.SJIS"},
+        // Equal rows match one for one, as comm matches them; a last line
+        // without a line feed is a line.
+        {"same\nsame\n|same\nsame\n|same\n", "--count=3", "+ same\n+ same\n- same\n", 0, 3},
+        {"a\n\nb\n\n|a\n\nb\n\n|\n\nb\nb", "/key=0", "+ a\n+ \n+ b\n+ \n+ b\n- a\n"},
+        {"a\na\n|a\na\n|a\na\n", "--exit-on-change --count=3", "+ a\n+ a\n", 1, 3},
         {"a\n|b\n|c\n|d\n", "--count=3", "+ a\n+ b\n- a\n+ c\n- b\n", 0, 3},
         {"a\n|a\n|a\nb\n|c\n", "--exit-on-change", "+ a\n+ b\n", 0, 3},
         {"a\n|a\n|a\n", "--exit-on-change --count=2", "+ a\n", 1, 2},
@@ -108,7 +121,7 @@ TEST(CliOptions, FeedRunsGiveTheReportsOnTheConsoleAndInTheFile)
         {"\x82\xA0\n", "--json --count=1",
          R"({"run":1,"time":"I1","mark":"+","key":"あ","line":"あ"}
 )",
-         0, 1, "C"},
+         0, 1, "ja_JP.SJIS"},
     };
     for (auto &c : cases) {
         std::vector<std::string> runs = words(c.runs, '|');
@@ -137,19 +150,61 @@ TEST(CliOptions, CompareReportsNewAgainstOldOnce)
         const char *files;
         std::string out;
         int status;
+        std::string log = ""; // out.log afterwards, when not out: it held "kept"
     } cases[] = {
         {"old new", kChange, 1},
         {"- new <old", kChange, 1}, // OLD from standard input
         {"new new", "", 0},
-        {"old missing 2>&1", "rundif: cannot read missing: No such file or directory\n", 2},
+        {"old missing 2>&1", "rundif: cannot read missing: No such file or directory\n", 2,
+         "kept\n"},
+        // Read errors are no end of file; an output file among the inputs
+        // is refused before it is emptied.
+        {"- old </ 2>&1", "rundif: cannot read standard input: Is a directory\n", 2},
+        {"old /proc/self/mem 2>&1", "rundif: cannot read /proc/self/mem: Input/output error\n", 2},
+        {"out.log new 2>&1", "rundif: the output file out.log is one of the compared files\n", 2,
+         "kept\n"},
     };
     const std::string cmd = RUNDIF_BIN
         " /key=0 /watch=1:10 /exclude=0:x /file-out=out.log 2>/dev/null > got --compare ";
     for (auto &c : cases) {
+        f.write("out.log", "kept\n");
         EXPECT_EQ(f.sh(cmd + c.files), c.status) << c.files;
-        EXPECT_EQ(f.read("got"), c.out) << c.files;
-        EXPECT_EQ(f.read("out.log"), c.status == 2 ? "" : c.out) << c.files;
+        // Trouble: its line, then the statistics.
+        const std::string got = f.read("got");
+        EXPECT_EQ(c.status == 2 ? got.substr(0, c.out.size()) : got, c.out) << c.files;
+        EXPECT_EQ(f.read("out.log"), c.status == 2 ? c.log : c.out) << c.files;
     }
+    // A last line without a line feed in either file.
+    f.write("old", "a\nb\n");
+    f.write("new", "a\nb");
+    EXPECT_EQ(f.sh(RUNDIF_BIN " --compare old new > got"), 0);
+    f.write("new", "a\nc");
+    EXPECT_EQ(f.sh(RUNDIF_BIN " --compare old new > got"), 1);
+    EXPECT_EQ(f.read("got"), "+ c\n- b\n");
+}
+
+TEST(CliOptions, ScriptsScalesAndAStopDuringACompare)
+{
+    // A multi-line script reaches sh -c as written.
+    CliResult r = run_rundif({"--count=1", "sh", "-c", "echo first\necho 'second  x'"});
+    EXPECT_EQ(r.out, "+ first\n+ second  x\n");
+    EXPECT_EQ(r.status, 0);
+    // A scale below 1 counts as 1, and the tool says so once.
+    r = run_rundif({"--count=2", "/span=1", "/watch=1:0", "/key=0", "sh", "-c", "echo a $$"});
+    EXPECT_EQ(r.out.substr(0, 2), "+ ");
+    EXPECT_EQ(r.out.find("\n* a "), r.out.find('\n')) << r.out;
+    const std::string told = "rundif: /watch=1:0: a scale below 1 counts as 1\n";
+    EXPECT_EQ(r.err.substr(0, told.size()), told);
+    EXPECT_EQ(r.err.find("rundif:", 1), std::string::npos);
+    // A stop during a long comparison without report lines (every line
+    // excluded) ends it within a block, not at the end of the file.
+    Feed f({});
+    ASSERT_EQ(f.sh("yes | head -n 2000000 > big"), 0);
+    const auto t0 = std::chrono::steady_clock::now();
+    r = run_rundif({"/exclude=0:y", "--compare", "big", "big"},
+                   {.cwd = f.dir, .stop_sig = SIGINT, .stop_delay_ms = 200});
+    EXPECT_EQ(r.status, 130);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1200));
 }
 
 // The expected help text (UTF-8). Each option gives its name and its lines:
@@ -204,12 +259,13 @@ TEST(CliOptions, HelpVersionAndUsageErrors)
     // Spot check against known code page 932 bytes: "コマンド".
     ASSERT_NE(cp932.find("\x83\x52\x83\x7d\x83\x93\x83\x68"), std::string::npos);
     for (const char *sw : {"/?", "/h", "/H", "/help", "/HELP"})
-        for (auto &[locale, want, more] :
-             {std::tuple{"LC_ALL=C.UTF-8", utf8, true}, {"LC_ALL=C", cp932, false}}) {
+        for (auto &[locale, want, more] : {std::tuple{"LC_ALL=C.UTF-8", utf8, true},
+                                           {"LC_ALL=C", utf8, false},
+                                           {"LC_ALL=ja_JP.SJIS", cp932, false}}) {
             // Anything after the switch is ignored.
             CliResult r = run_rundif(more ? std::vector<std::string>{sw, "ignored", "/key"}
                                           : std::vector<std::string>{sw},
-                                     {.env = {locale}});
+                                     {.env = {locale, Feed::sjis_env()}});
             EXPECT_EQ(r.out, want) << sw << " " << locale;
             EXPECT_EQ(r.err, "") << sw;
             EXPECT_EQ(r.status, 0) << sw;

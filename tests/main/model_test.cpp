@@ -2,6 +2,7 @@
 // random tables (every report line of every run, in order), and over real
 // commands for memory, odd output, the key decoder and the row map's depth.
 #include "main/rundif.h"
+#include "tests/sjis_locale.h"
 
 #include <gtest/gtest.h>
 
@@ -30,10 +31,42 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 namespace
 {
 
+using i128 = __int128;
+
 struct Row {
-    std::string line;               // last line stored under the key
-    std::map<int32_t, int64_t> val; // watched column -> value
+    std::string line;            // the line
+    std::map<int32_t, i128> val; // watched column -> value
 };
+
+// Leading white space, optional sign, digits, clamped to 128 bits (the
+// digits compared as text with the bound).
+i128 model_value(const std::string &t)
+{
+    size_t i = t.find_first_not_of(" \t\n\v\f\r");
+    if (i == std::string::npos)
+        return 0;
+    const bool neg = t[i] == '-';
+    i += t[i] == '-' || t[i] == '+';
+    std::string d;
+    for (; i < t.size() && isdigit((unsigned char)t[i]); i++)
+        if (!d.empty() || t[i] != '0')
+            d += t[i];
+    const std::string lim = neg ? "170141183460469231731687303715884105728"
+                                : "170141183460469231731687303715884105727";
+    if (d.size() > lim.size() || (d.size() == lim.size() && d > lim))
+        d = lim;
+    i128 v = 0;
+    for (char c : d)
+        v = v * 10 - (c - '0'); // toward minus: the negative bound fits
+    return neg ? v : -v;
+}
+
+// value / scale, rounded toward minus infinity: a negative remainder means
+// the quotient was rounded up.
+i128 model_band(i128 v, int32_t scl)
+{
+    return v / scl - (v % scl < 0);
+}
 
 // Columns of a line: a run of separators is one, a leading separator gives
 // an empty column 0, one before the line end adds no column.
@@ -54,10 +87,11 @@ std::map<int32_t, std::string> model_columns(const std::string &ln, char sep)
     return col;
 }
 
-// Reference of the diff: std::map generations, ordered by bytes.
+// Reference of the diff: std::map generations of row lists, ordered by
+// bytes; the k-th row of a key is matched with the k-th of the last run.
 struct Model {
     const st_settings &set;
-    std::map<std::string, Row> prv = {}, cur = {};
+    std::map<std::string, std::vector<Row>> prv = {}, cur = {};
     std::string rep = {};
 
     void line(const std::string &ln)
@@ -71,29 +105,30 @@ struct Model {
         std::string key = set.key_cnt ? "" : ln;
         for (int32_t i = 0; i < set.key_cnt; i++)
             key += text(set.key[i]) + sep;
-        auto old = prv.find(key);
-        char mark = old == prv.end() ? '+' : 0;
-        Row &row = cur[key];
-        row.line = ln;
+        std::vector<Row> &rows = cur[key];
+        const size_t k = rows.size();
+        Row *old = k < prv[key].size() ? &prv[key][k] : nullptr;
+        Row &row = rows.emplace_back(Row{ln, {}});
+        char mark = old ? 0 : '+';
         for (int32_t i = 0; i < set.wtc_cnt; i++) {
             const st_watch &w = set.wtc[i];
-            // Leading blanks, optional sign, digits, clamped to 64 bits.
-            int64_t v = row.val[w.col] = std::strtoll(text(w.col).c_str(), nullptr, 10);
-            if (old != prv.end() && !mark && v / w.scl != old->second.val[w.col] / w.scl)
+            i128 v = row.val[w.col] = model_value(text(w.col));
+            if (old && !mark && model_band(v, w.scl) != model_band(old->val[w.col], w.scl))
                 mark = '*';
         }
-        if (old != prv.end())
-            prv.erase(old);
         if (mark)
             rep += std::string(1, mark) + " " + ln + "\n";
     }
     void run(const std::string &out)
     {
         size_t b = 0;
-        for (size_t e; (e = out.find('\n', b)) != std::string::npos; b = e + 1)
-            line(out.substr(b, e - b)); // an unterminated last line is dropped
-        for (auto &[key, row] : prv)
-            rep += "- " + row.line + "\n";
+        for (size_t e; b < out.size(); b = e + 1) {
+            e = std::min(out.find('\n', b), out.size()); // a last line needs no line feed
+            line(out.substr(b, e - b));
+        }
+        for (auto &[key, rows] : prv)
+            for (size_t k = cur.count(key) ? cur[key].size() : 0; k < rows.size(); k++)
+                rep += "- " + rows[k].line + "\n";
         prv = std::move(cur);
         cur.clear();
     }
@@ -158,15 +193,23 @@ struct Rig {
 const char *const kWords[] = {"a", "b", "\xC3\x84", "\xE6\x97\xA5\xE6\x9C\xAC", "x"};
 // clang-format off
 const char *const kNums[] = {"0", "5", "-5", "9", "10", "19", "20", "-19", "12abc", "abc", "+7",
-                             " 12", "2147483647", "2147483648", "4294967296", "4294967297",
-                             "-4294967297", "-2147483649", "99999999999999999999"};
+                             " 12", "-1", "1", "2147483648", "4294967296", "-4294967297",
+                             "9223372036854775807", "9223372036854775808", "18446744073709551615",
+                             "18446744073709551616", "99999999999999999999",
+                             "170141183460469231731687303715884105727",
+                             "170141183460469231731687303715884105728",
+                             "-170141183460469231731687303715884105729"};
 // clang-format on
+const int kNumCnt = int(std::size(kNums));
 const char kSeps[] = {' ', ';', ','};
 const int32_t kScales[] = {1, 2, 10, 1000, 2147483647};
 
-// Random tables: a small alphabet so keys repeat within and across runs.
+// Random tables: a small alphabet so keys repeat within and across runs;
+// in a duplicate-heavy scenario rows come in runs of equal lines and keys.
+
 struct Tables {
     std::mt19937 rng{20261207};
+    bool dups = false; // rows repeat, lines too
     int pick(int n) { return int(rng() % unsigned(n)); }
     bool pct(int p) { return pick(100) < p; }
 
@@ -174,7 +217,7 @@ struct Tables {
     {
         std::vector<std::string> tok(pct(8) ? pick(2) : 2 + pick(5));
         for (size_t i = 0; i < tok.size(); i++)
-            tok[i] = pct(i < 2 ? 80 : 20) ? kWords[pick(5)] : kNums[pick(19)];
+            tok[i] = pct(i < 2 ? 80 : 20) ? kWords[pick(5)] : kNums[pick(kNumCnt)];
         return tok;
     }
     std::string join(const std::vector<std::string> &tok, char sep)
@@ -198,8 +241,9 @@ struct Tables {
                 cur.push_back(how == 2 ? fresh() : prv[pick(int(prv.size()))]);
                 std::vector<std::string> &tok = cur.back();
                 if (how == 1 && tok.size() > 2) // mostly a watched column
-                    tok[2 + pick(int(tok.size()) - 2)] = kNums[pick(19)];
-                out += join(tok, sep) + "\n";
+                    tok[2 + pick(int(tok.size()) - 2)] = kNums[pick(kNumCnt)];
+                for (int copies = dups ? 1 + pick(4) : 1; copies > 0; copies--)
+                    out += join(tok, sep) + "\n";
             }
             outs.push_back(out + (pct(10) ? join(fresh(), sep) : ""));
         }
@@ -227,25 +271,33 @@ TEST(MonitorModel, RandomTablesReportLikeTheModel)
     setlocale(LC_CTYPE, "C.UTF-8");
     EXPECT_TRUE(cstream_console_utf8());
     Tables t;
-    for (int sc = 0; sc < 60 && !HasFatalFailure(); sc++) {
+    for (int sc = 0; sc < 80 && !HasFatalFailure(); sc++) {
         SCOPED_TRACE("scenario " + std::to_string(sc));
         Rig rig;
+        t.dups = sc % 2;
         t.settings(rig.set);
         rig.check(t.outputs(char(rig.set.sep)));
     }
     setlocale(LC_CTYPE, old.c_str());
 }
 
-// Byte counts above 2^31 still move bands (a 32-bit reading clamped them
-// all to one value), in the run function and in the model.
-TEST(MonitorModel, WatchedValuesBeyond32Bits)
+// 64-bit counters move bands up to their last value (a 64-bit reading
+// clamped them), and every band is scale wide, the one around 0 too: -1
+// and 1 lie in different bands of 10, -10 and -1 in one.
+TEST(MonitorModel, WatchedValuesAtTheEdges)
 {
     Rig rig;
     rig.set.key[rig.set.key_cnt++] = 0;
     rig.set.wtc[rig.set.wtc_cnt++] = {1, 1};
-    rig.check({"p 2147483648\n", "p 4294967296\n", "p 4294967297\n", "p -4294967297\n"});
+    rig.set.wtc[rig.set.wtc_cnt++] = {2, 10};
+    rig.check({"p 9223372036854775807 -1\n", "p 9223372036854775808 -1\n",
+               "p 18446744073709551615 -1\n", "p 18446744073709551615 1\n",
+               "p 18446744073709551615 -10\n", "p 18446744073709551615 -1\n",
+               "p 18446744073709551615 -11\n"});
     EXPECT_EQ(std::string(rig.buf, rig.len),
-              "+ p 2147483648\n* p 4294967296\n* p 4294967297\n* p -4294967297\n");
+              "+ p 9223372036854775807 -1\n* p 9223372036854775808 -1\n"
+              "* p 18446744073709551615 -1\n* p 18446744073709551615 1\n"
+              "* p 18446744073709551615 -10\n* p 18446744073709551615 -11\n");
 }
 
 TEST(MonitorRun, BinaryHugeAndEmptyOutputsThenRepeatedRunsLeakNothing)
@@ -253,13 +305,13 @@ TEST(MonitorRun, BinaryHugeAndEmptyOutputsThenRepeatedRunsLeakNothing)
     Rig r;
     r.set.key[r.set.key_cnt++] = 0;
     r.set.wtc[r.set.wtc_cnt++] = {1, 10};
-    // NUL bytes and no line feed at all: nothing is compared.
-    EXPECT_EQ(r.run("head -c 300000 /dev/zero"), "");
+    // NUL bytes and no line feed at all: one line, empty up to its NUL.
+    EXPECT_EQ(r.run("head -c 300000 /dev/zero"), "+ \n");
     // One 1 MB line, then a short one; a command that prints nothing: the
     // previous rows vanish.
     const std::string mb(1000000, 'a');
     EXPECT_EQ(r.run("sh -c \"head -c 1000000 /dev/zero | tr '\\000' a; echo; echo b\""),
-              "+ " + mb + "\n+ b\n");
+              "+ " + mb + "\n+ b\n- \n");
     EXPECT_EQ(r.run("true"), "- " + mb + "\n- b\n");
 
     const std::string cmd = "awk \"BEGIN { for (i = 0; i < 1000; i++) print i, i * 7 }\"";
@@ -272,14 +324,24 @@ TEST(MonitorRun, BinaryHugeAndEmptyOutputsThenRepeatedRunsLeakNothing)
 
 TEST(MonitorRun, NonAsciiKeyColumnGoesThroughTheDecoder)
 {
-    Rig r; // C locale: Shift-JIS
+    if (sjis_locpath().empty())
+        GTEST_SKIP() << "localedef cannot make a Shift-JIS locale";
+    setenv("LOCPATH", sjis_locpath().c_str(), 1);
+    const std::string old = setlocale(LC_CTYPE, nullptr);
+    ASSERT_NE(setlocale(LC_CTYPE, "ja_JP.SJIS"), nullptr);
+    Rig r;
     r.set.key[r.set.key_cnt++] = 1;
     // 0x81 then a zero byte is one character that writes back as 0x81 alone;
     // as the last byte of a key column it has no trail byte and leaves the
     // key, which then equals that of the line "b" (no column 1).
     const std::string cmd = "printf \"a \\201\\000 x\\nb\\n\"";
     EXPECT_EQ(r.run(cmd), "+ a \x81 x\n+ b\n");
-    EXPECT_EQ(r.run(cmd), "+ b\n");
+    EXPECT_EQ(r.run(cmd), "") << "the same two rows of one key";
+    // Under UTF-8 the lone 0x81 is a character of its own: the keys differ.
+    setlocale(LC_CTYPE, "C.UTF-8");
+    EXPECT_EQ(r.run(cmd), "+ a \x81\n- b\n"); // the line ends at its NUL
+    setlocale(LC_CTYPE, old.c_str());
+    unsetenv("LOCPATH");
 }
 
 TEST(MonitorRun, RowMapStaysShallowUnderChurn)

@@ -1,11 +1,13 @@
 // Character streams: Shift-JIS and UTF-8 decoding and encoding, the
-// console's choice under C, the constructors that go through the hand-off slot, and
+// console's choice by locale, the constructors that go through the hand-off slot, and
 // block pops: both decoders give the characters of single pops, in the same
 // order and with the same end, over a byte stream without a block slot and
 // over a process stream; single and block pops mix on one stream.
 #include "base/os/os.h"
+#include "tests/sjis_locale.h"
 #include "tests/stream/util.h"
 
+#include <clocale>
 #include <functional>
 #include <random>
 #include <unistd.h>
@@ -143,13 +145,24 @@ TEST(CharStreams, ConstructorsAndTheHandOffSlot)
     EXPECT_EQ(units<int32_t>(f), (V{0x41, 0xA082}));
     EXPECT_EQ(stream_end(f), 0) << "ends both objects and closes fp (ASan, fd leak)";
 
-    // The console's decoder is Shift-JIS under C, this program's locale (the
-    // tool's own tests run both locales).
-    EXPECT_FALSE(cstream_console_utf8());
-    ASSERT_EQ(bstream_str_set(nullptr, "\xE3\x81\x82"), 0);
-    ASSERT_EQ(cstream_console_btoc_set(&c, nullptr), 0);
-    EXPECT_EQ(units<int32_t>(&c), V{0x81E3});
-    stream_end(&c);
+    // The console's decoder is UTF-8 under C and POSIX, Shift-JIS only
+    // where the codeset says so.
+    const std::string old = setlocale(LC_CTYPE, nullptr);
+    std::vector<std::pair<const char *, bool>> locales = {{"C", true}, {"POSIX", true}};
+    if (!sjis_locpath().empty()) {
+        setenv("LOCPATH", sjis_locpath().c_str(), 1);
+        locales.push_back({"ja_JP.SJIS", false});
+    }
+    for (auto &[name, utf8] : locales) {
+        ASSERT_NE(setlocale(LC_CTYPE, name), nullptr) << name;
+        EXPECT_EQ(cstream_console_utf8(), utf8) << name;
+        ASSERT_EQ(bstream_str_set(nullptr, "\xE3\x81\x82"), 0);
+        ASSERT_EQ(cstream_console_btoc_set(&c, nullptr), 0);
+        EXPECT_EQ(units<int32_t>(&c), utf8 ? V{0x8281E3} : V{0x81E3}) << name;
+        stream_end(&c);
+    }
+    setlocale(LC_CTYPE, old.c_str());
+    unsetenv("LOCPATH");
 
     // The console's byte stream has an empty handle, so ending does not
     // free the self-allocated byte stream: the caller has to.
