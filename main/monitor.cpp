@@ -380,21 +380,14 @@ static int32_t dup_key(st_run *r, const char *key, uint32_t k)
     return text_bytes(&r->dkey, num, (size_t)n);
 }
 
-// Compares the current row (r->val) with the row stored under key in map,
-// the same row of the previous run when there is one, stores it and
-// reports it: "+" when there was none, "*" when a watch changed band. cnt
-// is the first row's count word to keep (the first row only).
-static int32_t match_row(st_run *r, st_vmap *map, const char *key, const char *rkey, bool prev,
-                         uint32_t cnt)
+// Compares the current row (r->val) with old, the same row of the previous
+// run (size siz) stored under key in map, or none; stores the row under key
+// and reports it: "+" when there was none, "*" when a watch changed band.
+// cnt is the first row's count word to keep (the first row only).
+static int32_t match_row(st_run *r, st_vmap *map, const char *key, const char *rkey, char *old,
+                         uint32_t siz, uint32_t cnt)
 {
-    void *row = nullptr;
-    char *old = nullptr;
-    uint32_t siz = 0;
-    int mark = '+';
-    if (!find_row(map, key, &row, &old, &siz))
-        old = nullptr;
-    else if (prev)
-        mark = watch_mark(r, old);
+    const int mark = old ? watch_mark(r, old) : '+';
     char was[WTC_SIZ * SET_LST_MAX]; // the old watched values, for a JSON "*" line
     if (mark == '*')
         std::memcpy(was, old + ROW_WTC, WTC_SIZ * (size_t)r->set->wtc_cnt);
@@ -423,11 +416,11 @@ static int32_t compare_line(st_run *r)
     RTN_TRY(row_key(r, &key));
     RTN_TRY(row_value(r));
     if (!find_row(r->rows, key, &row, &old, &siz))
-        return match_row(r, r->rows, key, key, false, 1);
+        return match_row(r, r->rows, key, key, nullptr, 0, 1);
     std::memcpy(&no, old + ROW_NO, sizeof no);
     std::memcpy(&cnt, old + ROW_CNT, sizeof cnt);
     if (no != r->no) // the key's first row in this run
-        return match_row(r, r->rows, key, key, true, 1 | (cnt & ROW_DUP));
+        return match_row(r, r->rows, key, key, old, siz, 1 | (cnt & ROW_DUP));
     // A further row of a key this run has seen: counted in the first row.
     const uint32_t k = (cnt & ~ROW_DUP) + 1;
     if (k == ROW_DUP)
@@ -435,7 +428,9 @@ static int32_t compare_line(st_run *r)
     cnt = k | ROW_DUP;
     std::memcpy(old + ROW_CNT, &cnt, sizeof cnt);
     RTN_TRY(dup_key(r, key, k));
-    return match_row(r, r->dups, r->dkey.txt, key, true, 0);
+    if (!find_row(r->dups, r->dkey.txt, &row, &old, &siz))
+        old = nullptr;
+    return match_row(r, r->dups, r->dkey.txt, key, old, siz, 0);
 }
 
 static int32_t end_line(st_run *r)
