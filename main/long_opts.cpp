@@ -101,6 +101,11 @@ static int32_t long_opt(int argc, char **argv, int *i, st_long_opts *lo)
     } else if (is("--color")) {
         if (!color_when(eq ? eq + 1 : "always", &lo->clr))
             return usage("%s needs never, always or auto", "--color");
+    } else if (is("--stats")) {
+        const char *when = needed_value(argc, argv, i, eq);
+        if (!when || (strcmp(when, "never") != 0 && strcmp(when, "always") != 0))
+            return usage("%s needs never or always", "--stats");
+        lo->nostats = strcmp(when, "never") == 0;
     } else if (is("--compare")) {
         if (eq || *i + 2 >= argc)
             return usage("%s needs two saved outputs: --compare OLD NEW", "--compare");
@@ -112,6 +117,26 @@ static int32_t long_opt(int argc, char **argv, int *i, st_long_opts *lo)
         return usage("unknown option '%s'", a);
     }
     return LONG_RUN;
+}
+
+// A "/" argument before the command must be an option of the table: its
+// name alone (a switch may take a value, which it ignores) or name=value.
+// A failure is told on standard error.
+static int32_t slash_opt(const char *a)
+{
+    for (const st_args &d : args_def) {
+        size_t n = d.nam ? strlen(d.nam) : 0;
+        if (d.pre != '/' || strncmp(a + 1, d.nam, n) != 0 || (a[n + 1] && a[n + 1] != '='))
+            continue;
+        if (!(d.flg & ARGS_SWITCH) && a[n + 1] != '=') {
+            fprintf(stderr, "rundif: /%s needs a value (/%s=...)\n", d.nam, d.nam);
+            return LONG_FAIL;
+        }
+        return LONG_RUN;
+    }
+    fprintf(stderr, "rundif: '%s' is not an option; put -- before a command that starts with /\n",
+            a);
+    return LONG_FAIL;
 }
 
 int32_t long_opts_read(int argc, char **argv, st_cmd_line *cl) noexcept
@@ -127,6 +152,8 @@ int32_t long_opts_read(int argc, char **argv, st_cmd_line *cl) noexcept
             break;
         }
         if (a[0] == '/') {
+            if (slash_opt(a) != LONG_RUN)
+                return LONG_FAIL;
             argv[w++] = argv[i];
             continue;
         }
@@ -138,6 +165,10 @@ int32_t long_opts_read(int argc, char **argv, st_cmd_line *cl) noexcept
     }
     if (cl->lo.cmp[0] && i < argc)
         return usage("--compare takes no command ('%s')", argv[i]);
+    if (!cl->lo.cmp[0] && (i == argc || !*argv[i])) {
+        fputs("rundif: no command to run (see rundif --help)\n", stderr);
+        return LONG_FAIL;
+    }
     cl->opt = argv + 1;
     cl->cmd = argv + i;
     cl->cmd_cnt = argc - i;
@@ -192,6 +223,9 @@ void long_opts_help(FILE *fp) noexcept
         "      --compare OLD NEW\n"
         "                       report the saved output NEW against OLD once and\n"
         "                       exit; '-' reads one of them from standard input\n"
+        "      --stats=WHEN     the interface statistics and the unreleased-resource\n"
+        "                       report on standard error at the end: always\n"
+        "                       (default) or never\n"
         "      --               end of the options: the command follows, even if it\n"
         "                       starts with '/'\n"
         "\n"
@@ -200,9 +234,14 @@ void long_opts_help(FILE *fp) noexcept
         "       --compare found no difference\n"
         "  1    --compare found a difference; --count reached before --exit-on-change\n"
         "       saw a change\n"
-        "  2    a wrong long option or value, or a saved output that cannot be read\n"
-        "  128+N  stopped by signal N (130: Ctrl-C, 143: SIGTERM)\n"
+        "  2    a wrong long option or value, a saved output that cannot be read, or a\n"
+        "       report line that could not be written to the output file\n"
+        "  128+N  stopped by signal N (130: Ctrl-C, 143: SIGTERM, 129: SIGHUP)\n"
         "  255  another failure: a '/' option it cannot read, a command it cannot start\n"
+        "Every failure is told on standard error in a line that starts with 'rundif: '.\n"
+        "At the end, standard error also shows one 'interface-id=...' line per outside\n"
+        "interface used (time, accesses and size) and any unreleased resources: a\n"
+        "report, not an error (--stats=never leaves it out).\n"
         "\n"
         "Example: rundif /time /key=0:1 ps -e -o comm=,pid=\n"
         "More: man rundif\n",

@@ -178,8 +178,9 @@ static bool put_line(FILE *fp, const st_run *r, int mark, const char *txt, const
 // Writes one report line to the console and the file: the mark, the line's
 // text, and for JSON its key and (a "*" line) the old and new watched
 // values' raw bytes. Fails when a stop was requested or the console cannot
-// take the line (a closed standard output); a file that cannot take it is
-// told about and left.
+// take the line (a closed standard output or a full disk, told); a file
+// that cannot take it, or could not be opened, is told about, noted as a
+// lost line and left.
 static int32_t report(st_run *r, int mark, const char *txt, const char *key, const char *old,
                       const char *cur)
 {
@@ -192,10 +193,15 @@ static int32_t report(st_run *r, int mark, const char *txt, const char *key, con
     if (set->jsn && (set->con || set->fil))
         RTN_TRY(report_json(set, r->no, r->now, mark, key, txt, old, cur, &jsn, &len));
     bool con_ok = !set->con || put_line(set->con, r, mark, txt, jsn, len, set->clr && !jsn);
+    if (!con_ok && errno != EPIPE) // a reader that went away is no error to tell
+        fprintf(stderr, "rundif: write error: %s\n", strerror(errno ? errno : EIO));
     if (set->fil) {
         bool ok = put_line(set->fil, r, mark, txt, jsn, len, false);
         settings_file_result(set, ok, errno);
         clearerr(set->fil);
+        set->lost |= !ok;
+    } else if (set->fil_path) {
+        set->lost = 1; // the file could not be opened
     }
     free(jsn);
     return con_ok ? rtn_ok() : rtn_fail();
@@ -487,7 +493,7 @@ static int32_t read_output(st_run *r)
     } while (rc == 0);
     if (r->set->src && ferror(r->set->src))
         r->err = errno ? errno : EIO;
-    r->tmo = rc < 0 && r->prc && r->prc->dln && !r->prc->reaped && tick_get() >= r->prc->dln;
+    r->tmo = rc < 0 && r->prc && r->prc->dln && tick_get() >= r->prc->dln;
     if (!r->tmo && !r->err && r->lin.txt.len > 0 && end_line(r) != 0)
         return __rtn;
     return os_stop_sig() ? rtn_fail() : rtn_ok();
@@ -574,7 +580,16 @@ static int32_t start_source(st_run *r)
         TOOL_TRY(cstream_console_btoc_set(&r->chr, nullptr));
         return rtn_ok();
     }
-    TOOL_TRY(stream_prc_set(nullptr, set->cmd, PRC_STDOUT));
+    rscmng_nst_in(nullptr);
+    if (stream_prc_set(nullptr, set->cmd, PRC_STDOUT) != 0) {
+        const int err = errno;
+        rtn_keep();
+        rscmng_nst_out(nullptr);
+        fprintf(stderr, "rundif: cannot run '%s': %s\n", set->prog ? set->prog : set->cmd,
+                strerror(err));
+        return __rtn;
+    }
+    rscmng_nst_out(nullptr);
     st_stream *bytes = stkptr(nullptr, nullptr);
     r->prc = static_cast<st_prc *>(bytes->hdl);
     if (set->tmo)

@@ -90,6 +90,15 @@ static void fill_std_fds()
             return;
 }
 
+// Flushes standard output; a write error is told on standard error.
+static bool flush_stdout()
+{
+    if (fflush(stdout) == 0 && !ferror(stdout))
+        return true;
+    fprintf(stderr, "rundif: write error: %s\n", strerror(errno ? errno : EIO));
+    return false;
+}
+
 int rundif_main(int argc, char **argv)
 {
     fill_std_fds();
@@ -98,14 +107,16 @@ int rundif_main(int argc, char **argv)
     setlocale(LC_CTYPE, "");
     if (argc > 1 && is_help_switch(argv[1])) {
         print_help();
-        return 0;
+        return flush_stdout() ? 0 : 1;
     }
     st_cmd_line cl;
     switch (long_opts_read(argc, argv, &cl)) {
     case LONG_DONE:
-        return fflush(stdout) == 0 ? 0 : 1;
+        return flush_stdout() ? 0 : 1;
     case LONG_USAGE:
         return 2;
+    case LONG_FAIL:
+        return 255;
     default:
         return rundif_monitor(&cl);
     }

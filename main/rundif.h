@@ -60,6 +60,8 @@ struct st_settings {
     uint8_t eoc;                 // end after the first run past the first that reports a line
     uint8_t jsn;                 // report lines as JSON objects, one per line
     uint8_t clr;                 // colour the console's report lines by their mark
+    uint8_t lost;                // a report line could not be written to the file
+    const char *prog;            // the command's program, for messages (points into argv)
     FILE *src;                   // read this saved output instead of running the command, or none
 };
 
@@ -86,6 +88,7 @@ struct st_long_opts {
     uint8_t eoc;        // --exit-on-change
     uint8_t jsn;        // --json
     uint8_t clr;        // --color: the console's lines are coloured (WHEN resolved)
+    uint8_t nostats;    // --stats=never: no statistics at the end
     const char *cmp[2]; // --compare OLD NEW (pointing into argv), or none
 };
 
@@ -104,6 +107,7 @@ enum : int32_t {
     LONG_RUN = 0,   // go on with the command line
     LONG_DONE = 1,  // --help or --version has been printed: exit 0
     LONG_USAGE = 2, // a usage error has been told on standard error: exit 2
+    LONG_FAIL = 3,  // a "/" option or the command is wrong (told): exit 255
 };
 
 // Decimal value of a text: leading blanks, optional sign, digits; stops at
@@ -111,8 +115,9 @@ enum : int32_t {
 int32_t settings_dec(const char *s) noexcept;
 
 // Reads the settings from a parsed options map (keys of args_def). 0; -1
-// when a value cannot be read or a list would hold more than 64 entries.
-// Opens no file.
+// when a value cannot be read or a list would hold more than 64 entries
+// (told on standard error, naming the option). A watch scale below 1 is
+// told too, and counts as 1. Opens no file.
 int32_t settings_read(st_vmap *opt, st_settings *set) noexcept;
 
 // Opens the output path for writing (append: for appending) and registers

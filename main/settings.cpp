@@ -17,12 +17,19 @@ int32_t settings_dec(const char *s) noexcept
     return (int32_t)v;
 }
 
+// A list option given more entries than a list holds: told, and -1.
+static int32_t too_many(const char *opt)
+{
+    fprintf(stderr, "rundif: /%s takes at most %d entries\n", opt, SET_LST_MAX);
+    return rtn_fail();
+}
+
 // "0:1:4" gives 0, 1, 4. -1 beyond SET_LST_MAX entries.
 static int32_t read_keys(const char *txt, st_settings *set)
 {
     for (const char *p = txt; p; p = strchr(p, ':'), p = p ? p + 1 : p) {
         if (set->key_cnt == SET_LST_MAX)
-            return rtn_fail();
+            return too_many("key");
         set->key[set->key_cnt++] = settings_dec(p);
     }
     return rtn_ok();
@@ -51,7 +58,7 @@ static int32_t add_watch(st_settings *set, const char *txt)
     if (!colon)
         return 0;
     if (set->wtc_cnt == SET_LST_MAX)
-        return rtn_fail();
+        return too_many("watch");
     int32_t scl = settings_dec(colon + 1);
     if (scl < 1)
         fprintf(stderr, "rundif: /watch=%s: a scale below 1 counts as 1\n", txt);
@@ -65,7 +72,7 @@ static int32_t add_exclude(st_settings *set, const char *txt)
     if (!colon)
         return 0;
     if (set->exc_cnt == SET_LST_MAX)
-        return rtn_fail();
+        return too_many("exclude");
     set->exc[set->exc_cnt++] = {settings_dec(txt), colon + 1};
     return 0;
 }

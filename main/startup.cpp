@@ -23,9 +23,14 @@ struct st_tool {
 static int32_t startup(st_tool *t, const st_cmd_line *cl)
 {
     TOOL_TRY(vmap_set(&t->opt, VMAP_EQU));
-    TOOL_TRY(vmap_args(&t->opt, nullptr, cl->opt_cnt, cl->opt, args_def, ARGS_DEF_CNT));
-    if (!cl->lo.cmp[0]) // --compare runs no command
+    if (vmap_args(&t->opt, nullptr, cl->opt_cnt, cl->opt, args_def, ARGS_DEF_CNT) != 0) {
+        fputs("rundif: cannot read the options (see rundif --help)\n", stderr);
+        return rtn_keep();
+    }
+    if (!cl->lo.cmp[0]) { // --compare runs no command
         TOOL_TRY(arg_to_vstr(cl->cmd_cnt, cl->cmd, &t->set.cmd));
+        t->set.prog = cl->cmd[0];
+    }
     TOOL_TRY(settings_read(&t->opt, &t->set));
     t->set.cnt = cl->lo.cnt;
     t->set.tmo = cl->lo.tmo;
@@ -37,7 +42,9 @@ static int32_t startup(st_tool *t, const st_cmd_line *cl)
 }
 
 // The shutdown sequence; the status word stays as the failure left it.
-static void shutdown(st_tool *t)
+// The statistics and the unreleased-resource report go to standard error
+// unless stats is false.
+static void shutdown(st_tool *t, bool stats)
 {
     st_rtn_save keep;
     settings_close_file(&t->set);
@@ -45,10 +52,12 @@ static void shutdown(st_tool *t)
     vmap_end(&t->opt);
     _free(&t->set.cmd);
     fflush(stdout);
-    itfmng_print(stderr);
+    if (stats)
+        itfmng_print(stderr);
     itf_end();
     mem_log_clr();
-    rscmng_prt(nullptr, stderr, 0);
+    if (stats)
+        rscmng_prt(nullptr, stderr, 0);
 }
 
 // The name of a saved output in messages.
@@ -108,7 +117,9 @@ static int compare(st_tool *t, const char *const cmp[2])
         settings_open_file(set, false);
         time_t now = time(nullptr);
         FILE *con = set->con, *fil = set->fil;
-        set->con = set->fil = nullptr;
+        const char *path = set->fil_path;
+        set->con = set->fil = nullptr; // the run over OLD is silent
+        set->fil_path = nullptr;
         int32_t rc = 0;
         for (int i = 0; i < 2 && rc == 0; i++) {
             set->src = fp[i];
@@ -118,6 +129,7 @@ static int compare(st_tool *t, const char *const cmp[2])
                         strerror(t->gen.err));
             set->con = con; // the run over NEW is reported
             set->fil = fil;
+            set->fil_path = path;
         }
         set->src = nullptr;
         status = rc == 0 ? (t->gen.lines ? 1 : 0) : t->gen.err ? 2 : -1;
@@ -145,9 +157,13 @@ int rundif_monitor(st_cmd_line *cl)
                 status = t.set.eoc && !t.gen.chg ? 1 : 0;
         }
     }
-    shutdown(&t);
+    if (status < 0 && mem_fail_cnt() > 0)
+        fputs("rundif: out of memory\n", stderr);
+    shutdown(&t, !cl->lo.nostats);
     if (os_stop_sig())
         return 128 + os_stop_sig();
+    if (t.set.lost && status != -1) // lines lost in the file: trouble, as diff's 2
+        return 2;
     if (status >= 0)
         return status;
     return (int)((uint32_t)__rtn & 0xffu);

@@ -163,6 +163,10 @@ void _free(void *slot) noexcept; // frees *slot when both present; slot itself u
 // (1 = the next one); 0 disarms it.
 void __mem_fail_at(int32_t n) noexcept;
 
+// Allocations through the wrappers that have failed since the start (so a
+// program can tell exhausted memory from other failures).
+uint64_t mem_fail_cnt() noexcept;
+
 // ---------------------------------------------------------------------------
 // Tick count
 //

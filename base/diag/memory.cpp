@@ -5,7 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
-static int32_t fail_at; // allocations left before the injected failure; 0 = off
+static int32_t fail_at;    // allocations left before the injected failure; 0 = off
+static uint64_t fail_cnt;  // allocations that failed
 
 // True when the injected failure is due now.
 static bool injected_failure()
@@ -32,11 +33,25 @@ void __mem_fail_at(int32_t n) noexcept
     fail_at = n;
 }
 
+uint64_t mem_fail_cnt() noexcept
+{
+    return fail_cnt;
+}
+
+// The status of an allocation that gave p, counting a failure.
+static int32_t alloc_result(const void *p)
+{
+    if (p)
+        return rtn_ok();
+    fail_cnt++;
+    return rtn_fail();
+}
+
 int32_t _malloc(void *slot, size_t siz) noexcept
 {
     void *p = injected_failure() ? nullptr : std::malloc(siz ? siz : 1);
     slot_put(slot, p);
-    return p ? rtn_ok() : rtn_fail();
+    return alloc_result(p);
 }
 
 int32_t _malloc0(void *slot, size_t siz) noexcept
@@ -67,16 +82,15 @@ int32_t _calloc(void *slot, size_t cnt, size_t siz) noexcept
 {
     void *p = injected_failure() ? nullptr : std::calloc(cnt ? cnt : 1, siz ? siz : 1);
     slot_put(slot, p);
-    return p ? rtn_ok() : rtn_fail();
+    return alloc_result(p);
 }
 
 int32_t _realloc(void *slot, size_t siz) noexcept
 {
     void *p = injected_failure() ? nullptr : std::realloc(slot_get(slot), siz ? siz : 1);
-    if (!p)
-        return rtn_fail();
-    slot_put(slot, p);
-    return rtn_ok();
+    if (p)
+        slot_put(slot, p);
+    return alloc_result(p);
 }
 
 void _free(void *slot) noexcept

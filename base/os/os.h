@@ -31,8 +31,11 @@ int32_t cmdline_split(const char *cmd, char ***argv, int32_t *argc) noexcept;
 // Stop requests from outside
 // ---------------------------------------------------------------------------
 
-// Makes SIGINT, SIGTERM and SIGHUP request a stop instead of killing the
-// process; blocking waits return early. 0, or -1 when a handler cannot be set.
+// Makes SIGINT, SIGTERM and SIGHUP, and the other signals that would end
+// the process by default (SIGUSR1, SIGUSR2, SIGALRM), request a stop
+// instead of killing it, so the caller can end what it started first;
+// blocking waits return early. A signal ignored at the call (nohup, a
+// shell's trap '') stays ignored. 0, or -1 when a handler cannot be set.
 int32_t os_stop_catch() noexcept;
 
 // The signal that requested a stop, 0 while none has.
@@ -73,7 +76,6 @@ struct st_prc {
     int32_t mode;       // PRC_* bits
     int32_t code;       // exit code once reaped
     uint8_t reaped;     // the child has been waited for
-    uint8_t last_look;  // the pipes were looked at once more after the exit
     st_itfmng_rcd *rcd; // refills and waits of pops add their time here, or none
     uint64_t dln;       // tick_get() time from which pops fail instead of waiting; 0 none
     st_prc_buf buf[2];  // read-ahead: [0] standard error, [1] standard output
@@ -86,12 +88,15 @@ struct st_prc {
 // the arguments. Only the mode's pipes are created (close-on-exec); the
 // other standard streams are the caller's own. The program is looked up
 // through PATH without a shell. 0, or -1 when a pipe or the process cannot
-// be created (nothing is left open then).
+// be created (nothing is left open then; errno tells why: ENOENT for a
+// missing program or an empty command line, EACCES for one that may not be
+// run, ...).
 int32_t _prc_set(st_prc *prc, const char *app, const char *cmd, int32_t mode) noexcept;
 
 // One byte of the child's output, error output first. Waits in 10 ms steps
 // (counted as "system"/"sleep") while the child runs without writing.
-// 1 once the child has exited and both pipes are empty; -1 when the
+// 1 once every piped output has ended (all its writers, the child's own
+// children too, have closed it) and the child has exited; -1 when the
 // child's state cannot be read or the deadline dln has passed.
 int32_t _prc_pop(st_prc *prc, uint8_t *out) noexcept;
 
@@ -109,10 +114,11 @@ int32_t _prc_psh(st_prc *prc, const uint8_t *in) noexcept;
 int32_t _prc_fls(st_prc *prc) noexcept;
 
 // Ends the child: waits up to 100 ms for it to exit (PRC_WAIT: without
-// limit; after a stop request: not at all); if it still runs, ends its
-// whole process group (SIGTERM, then SIGKILL after 100 ms) and reaps it.
-// Closes every pipe. Returns the exit code (0 for a child it had to end),
-// not a status word. Safe to call twice.
+// limit; after a stop request: not at all); if it still runs, or anything
+// is left of its process group after its exit, ends the whole group
+// (SIGTERM, then SIGKILL after 100 ms) and reaps the child. Closes every
+// pipe. Returns the exit code (0 for a child it had to end), not a status
+// word. Safe to call twice.
 int32_t _prc_end(st_prc *prc) noexcept;
 
 // Numbered access information: stores the entry's description in *dsc when

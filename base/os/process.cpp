@@ -99,7 +99,14 @@ int32_t _prc_set(st_prc *prc, const char *app, const char *cmd, int32_t mode) no
     char **argv = nullptr;
     int32_t argc = 0;
     RTN_TRY(cmdline_split(cmd, &argv, &argc));
-    bool ok = argc > 0 && make_pipes(prc, chl) && spawn(prc, app, argv, chl) == 0;
+    // posix_spawn reports a program that cannot be run (missing, not
+    // executable) as its own result; a failed pipe leaves errno.
+    int err = ENOENT;
+    bool ok = argc > 0 && make_pipes(prc, chl);
+    if (!ok && argc > 0)
+        err = errno;
+    if (ok && (err = spawn(prc, app, argv, chl)) != 0)
+        ok = false;
     _free(&argv);
     for (int &fd : chl)
         close_fd(&fd);
@@ -107,6 +114,7 @@ int32_t _prc_set(st_prc *prc, const char *app, const char *cmd, int32_t mode) no
         for (int &fd : prc->par)
             close_fd(&fd);
         prc->pid = 0;
+        errno = err < 0 ? ENOMEM : err;
         return rtn_fail();
     }
     return rtn_ok();
@@ -190,10 +198,22 @@ static uint32_t take(st_prc *prc, uint8_t *out, uint32_t max)
     return n;
 }
 
-// One refill step once both buffers are empty: read the pipes, else see
-// whether the child has exited, else wait one poll step. 0 to look at the
-// buffers again; 1 at the end of the output; -1 when the child's state
-// cannot be read. Its time goes to prc->rcd.
+// True once every piped output has reached its end: all its writers (the
+// child and whatever inherited the pipe) have closed it and it is empty.
+static bool outputs_ended(const st_prc *prc)
+{
+    for (int b = ERR; b <= OUT; b++)
+        if (buf_fd(prc, b) >= 0 && !prc->buf[b].eof)
+            return false;
+    return true;
+}
+
+// One refill step once both buffers are empty: read the pipes, else wait
+// one poll step for more. The output ends when the pipes have ended and
+// the child has exited, as $(...) in a shell ends: a background job that
+// keeps the output open keeps it going. 0 to look at the buffers again; 1
+// at the end of the output; -1 when the child's state cannot be read. Its
+// time goes to prc->rcd.
 static int32_t refill(st_prc *prc)
 {
     st_simple_timer t = {0, 0, 0};
@@ -204,13 +224,10 @@ static int32_t refill(st_prc *prc)
         r = 0;
     else if (!poll_exit(prc))
         r = rtn_fail();
-    else if (prc->reaped && prc->last_look)
+    else if (outputs_ended(prc) && prc->reaped)
         r = rtn_none();
-    else if (prc->reaped)
-        prc->last_look = 1; // output written just before the exit may have
-                            // arrived after the pipes were last found empty
     else
-        wait_step(prc);
+        wait_step(prc); // the pipes, or the child's exit once they have ended
     if (prc->rcd)
         prc->rcd->tim.tot += simple_timer_stop(&t);
     return r;
@@ -303,9 +320,10 @@ static bool wait_exit(st_prc *prc, int ms)
 
 // Ends the child's whole process group: SIGTERM (with SIGCONT, so a
 // stopped member hears it), SIGKILL to what is left after the grace
-// period, then reaps the child.
+// period, then reaps the child. A child ended here has exit code 0.
 static void end_group(st_prc *prc)
 {
+    const bool ended = !prc->reaped;
     kill(-prc->pid, SIGTERM);
     kill(-prc->pid, SIGCONT);
     for (int t = 0; t < END_WAIT_MS; t++) {
@@ -317,7 +335,8 @@ static void end_group(st_prc *prc)
     kill(-prc->pid, SIGKILL);
     if (!prc->reaped)
         wait_exit(prc, -1);
-    prc->code = 0;
+    if (ended)
+        prc->code = 0;
 }
 
 int32_t _prc_end(st_prc *prc) noexcept
@@ -326,7 +345,10 @@ int32_t _prc_end(st_prc *prc) noexcept
         return prc ? prc->code : 0; // never started, or ended already
     // A stop from outside does not wait for the child to end by itself.
     int ms = (prc->mode & PRC_WAIT) ? -1 : os_stop_sig() ? 0 : END_WAIT_MS;
-    if (!prc->reaped && !wait_exit(prc, ms))
+    // What is left of the child's group once it has exited (a background
+    // job it started) is ended with it: a run owns its processes. The
+    // group outlives its leader, so its id still names it.
+    if ((!prc->reaped && !wait_exit(prc, ms)) || kill(-prc->pid, 0) == 0)
         end_group(prc);
     for (int &fd : prc->par)
         close_fd(&fd);

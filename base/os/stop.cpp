@@ -1,4 +1,5 @@
-// Stop requests from outside (SIGINT, SIGTERM, SIGHUP) and interruptible sleeps.
+// Stop requests from outside (SIGINT, SIGTERM, SIGHUP and the other
+// signals that end a process) and interruptible sleeps.
 #include "base/os/os.h"
 
 #include <cerrno>
@@ -14,12 +15,13 @@ static void on_stop(int sig)
 
 int32_t os_stop_catch() noexcept
 {
-    struct sigaction sa = {};
+    struct sigaction sa = {}, old;
     sa.sa_handler = on_stop; // no SA_RESTART: a blocking wait returns at once
     sigemptyset(&sa.sa_mask);
-    static const int sigs[] = {SIGINT, SIGTERM, SIGHUP};
+    static const int sigs[] = {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2, SIGALRM};
     for (int sig : sigs)
-        if (sigaction(sig, &sa, nullptr) != 0)
+        if (sigaction(sig, nullptr, &old) != 0 ||
+            (old.sa_handler != SIG_IGN && sigaction(sig, &sa, nullptr) != 0))
             return rtn_fail();
     return rtn_ok();
 }

@@ -43,9 +43,18 @@ TEST(CliMonitor, AStopOrATimeoutEndsTheCommandsWholeProcessGroup)
     Feed f({});
     // The grandchild keeps no descriptor of the test, which would wait for it.
     f.write("tree.sh", "sleep 30 2>/dev/null & echo $! > grandchild\necho started\nwait\n");
-    CliOptions opt = {.cwd = f.dir, .stop_at = "+ started\n", .stop_sig = SIGTERM};
-    EXPECT_EQ(run_rundif({"/span=1", "sh", "tree.sh"}, opt).status, 143);
-    EXPECT_TRUE(f.gone("grandchild")) << "the grandchild outlived rundif";
+    // A stop, and a signal that would kill the tool by default: the group
+    // is ended first either way.
+    for (int sig : {SIGTERM, SIGUSR1}) {
+        CliOptions opt = {.cwd = f.dir, .stop_at = "+ started\n", .stop_sig = sig};
+        EXPECT_EQ(run_rundif({"/span=1", "sh", "tree.sh"}, opt).status, 128 + sig);
+        EXPECT_TRUE(f.gone("grandchild")) << "the grandchild outlived rundif, " << sig;
+    }
+    // Signals ignored at start (nohup, trap '') stay ignored.
+    EXPECT_EQ(f.sh("(trap '' HUP INT; exec " RUNDIF_BIN " --count=3 /span=1 echo a >out 2>/dev/null)"
+                   " & sleep 0.5; kill -HUP $!; kill -INT $!; wait $!"),
+              0);
+    EXPECT_EQ(f.read("out"), "+ a\n");
 
     // Run 1 ends by itself; run 2 prints a, then waits for a child that
     // keeps the output pipe open.
@@ -59,6 +68,50 @@ TEST(CliMonitor, AStopOrATimeoutEndsTheCommandsWholeProcessGroup)
     std::string told = "rundif: the command ran for 1 s and was ended (--timeout)\n";
     EXPECT_EQ(r.err.substr(0, 2 * told.size()), told + told);
     EXPECT_TRUE(f.gone("child")) << "the command's child outlived its run";
+}
+
+TEST(CliMonitor, ARunEndsWithItsOutputAndTakesItsBackgroundJobsAlong)
+{
+    Feed f({});
+    // A background job that still writes belongs to the run; one that
+    // holds no output is ended with the run.
+    CliResult r = run_rundif({"--count=1", "sh", "-c",
+                              "(sleep .3; echo late) & sleep 777 >/dev/null 2>&1 &"
+                              " echo $! > bg; echo early"},
+                             {.cwd = f.dir});
+    EXPECT_EQ(r.out, "+ early\n+ late\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(f.gone("bg")) << "a background job outlived its run";
+}
+
+TEST(CliMonitor, WriteErrorsLostLinesAndExhaustedMemoryAreTold)
+{
+    Feed f({});
+    const std::string bin = RUNDIF_BIN;
+    const std::string full = "rundif: write error: No space left on device\n";
+    for (auto [args, status] : {std::pair{" --stats=never --count=1 echo hi", 255},
+                                {" --help", 1},
+                                {" /help", 1}}) {
+        EXPECT_EQ(f.sh(bin + args + " >/dev/full 2>err"), status) << args;
+        EXPECT_EQ(f.read("err"), full) << args;
+    }
+    // Lines the file did not take: status 2 (trouble), though the run ended well.
+    for (const char *path : {"/dev/full", ".", "no/such/dir"}) {
+        CliResult r = run_rundif({"--count=2", "/span=1", "/hide", std::string("/file-out=") + path,
+                                  "echo", "hi"},
+                                 {.cwd = f.dir});
+        EXPECT_EQ(r.status, 2) << path;
+    }
+    // An endless line: memory runs out, and the tool says so.
+#if defined(__SANITIZE_ADDRESS__)
+    const std::string limit = "ASAN_OPTIONS=allocator_may_return_null=1:max_allocation_size_mb=64 ";
+#else
+    const std::string limit = "ulimit -v 400000; ";
+#endif
+    EXPECT_EQ(f.sh(limit + bin + " --stats=never --count=1 sh -c \"yes | tr -d '\\n'\" 2>err"),
+              255);
+    const std::string err = f.read("err"), oom = "rundif: out of memory\n";
+    EXPECT_EQ(err.substr(err.size() - std::min(err.size(), oom.size())), oom) << err;
 }
 
 TEST(CliMonitor, ClosedStandardDescriptorsTakeNoFileOfTheTool)

@@ -285,27 +285,36 @@ TEST(CliOptions, HelpVersionAndUsageErrors)
     EXPECT_EQ(r.out, "+ x /y\n");
     EXPECT_EQ(r.status, 0);
 
-    // A usage error of a long option ends with status 2 and its line; one of
-    // the "/" options (other spellings of help, a missing value or command)
-    // with 255 and nothing said; a command that cannot start with 255 and
-    // the report of its interface.
-    // Arguments, status, and standard error (status 2: after "rundif: ").
+    // Every failure says what went wrong in one line: a usage error of a
+    // long option ends with status 2, one of the "/" options or the command
+    // with 255; the statistics follow that line unless --stats=never.
+    Feed f({});
+    f.write("noexec", "echo never\n"); // no execute bit, even for root
+    std::string keys = "/key=0";
+    for (int i = 0; i < 64; i++)
+        keys += ":1";
+    const std::string slash = "' is not an option; put -- before a command that starts with /";
     const std::vector<std::tuple<std::vector<std::string>, int, std::string>> bad = {
-        {{"/HeLp"}, 255, ""},
-        {{"/help2"}, 255, ""},
-        {{"/time", "/help"}, 255, ""},
-        {{"/key", "ls"}, 255, ""},
-        {{"/span=2"}, 255, ""},
-        {{}, 255, ""},
-        {{"/span=1", "no-such-command-rundif", "x"},
+        {{"/HeLp"}, 255, "'/HeLp" + slash},
+        {{"/time", "/help"}, 255, "'/help" + slash},
+        {{"/sapn=1", "ls"}, 255, "'/sapn=1" + slash},
+        {{"/usr/bin/who"}, 255, "'/usr/bin/who" + slash},
+        {{"/key", "ls"}, 255, "/key needs a value (/key=...)"},
+        {{keys, "ls"}, 255, "/key takes at most 64 entries"},
+        {{"/span=2"}, 255, "no command to run (see rundif --help)"},
+        {{}, 255, "no command to run (see rundif --help)"},
+        {{"--"}, 255, "no command to run (see rundif --help)"},
+        {{""}, 255, "no command to run (see rundif --help)"},
+        {{"--stats=never", "no-such-command-rundif", "x"},
          255,
-         "interface-id=1 interface-name=\"process\" access-name=\"no-such-command-rundif\" "
-         "access-time=0 access-count=0 access-size=0\n"},
+         "cannot run 'no-such-command-rundif': No such file or directory"},
+        {{"--stats=never", "./noexec"}, 255, "cannot run './noexec': Permission denied"},
         {{"--foo", "ls"}, 2, "unknown option '--foo'"},
         {{"--count=0", "ls"}, 2, "--count needs a whole number of 1 or more"},
         {{"--count", "3x", "ls"}, 2, "--count needs a whole number of 1 or more"},
         {{"--timeout=-1", "ls"}, 2, "--timeout needs a whole number of seconds, 1 or more"},
         {{"--color=sometimes", "ls"}, 2, "--color needs never, always or auto"},
+        {{"--stats=sometimes", "ls"}, 2, "--stats needs never or always"},
         {{"--json=yes", "ls"}, 2, "--json takes no value"},
         {{"--compare", "a"}, 2, "--compare needs two saved outputs: --compare OLD NEW"},
         {{"--compare", "-", "-"},
@@ -314,11 +323,16 @@ TEST(CliOptions, HelpVersionAndUsageErrors)
         {{"--compare", "a", "b", "ls"}, 2, "--compare takes no command ('ls')"},
     };
     for (auto &[args, status, err] : bad) {
-        r = run_rundif(args, {.env = {"LC_ALL=C.UTF-8"}});
-        EXPECT_EQ(r.status, status) << err << args.size();
-        EXPECT_EQ(r.err, status == 2 ? "rundif: " + err + "\n" : err);
+        r = run_rundif(args, {.env = {"LC_ALL=C.UTF-8"}, .cwd = f.dir});
+        EXPECT_EQ(r.status, status) << err;
+        EXPECT_EQ(r.err, "rundif: " + err + "\n");
         EXPECT_EQ(r.out, "");
     }
+    // Without --stats=never the statistics follow.
+    r = run_rundif({"--count=1", "no-such-command-rundif"});
+    EXPECT_EQ(r.err, "rundif: cannot run 'no-such-command-rundif': No such file or directory\n"
+                     "interface-id=1 interface-name=\"process\" access-name=\"no-such-command-"
+                     "rundif\" access-time=0 access-count=0 access-size=0\n");
 }
 
 TEST(CliOptions, ManPageLintsClean)
