@@ -12,9 +12,11 @@ all: deps
 	$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=Release -DRUNDIF_TESTS=OFF
 	$(CMAKE) --build build -j $(JOBS) --target rundif
 
-# Installs the Debian packages the build needs when any is missing (root).
+# Installs the Debian packages a target needs when any is missing (root):
+# the tool needs cmake, a C++ compiler and nlohmann-json; the tests,
+# benchmarks and fuzz targets add their own (.ci/deps TARGET).
 deps:
-	@bash .ci/deps
+	@bash .ci/deps build
 
 # Runs the tool on a real command until it is stopped (Ctrl-C ends it with 130).
 run: all
@@ -22,6 +24,7 @@ run: all
 	  if [ $$s -ne 0 ] && [ $$s -ne 130 ]; then echo "rundif exited with $$s"; exit $$s; fi
 
 test: deps
+	@bash .ci/deps test
 	$(CMAKE) -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DRUNDIF_SANITIZE=ON
 	$(CMAKE) --build build-asan -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
@@ -29,16 +32,19 @@ test: deps
 # Links everything with LTO and -Wodr, which fails when one name has two
 # definitions in one program (a record in two files, say).
 odr: deps
+	@bash .ci/deps test
 	$(CMAKE) -S . -B build-lto -DCMAKE_BUILD_TYPE=Release -DRUNDIF_LTO=ON
 	$(CMAKE) --build build-lto -j $(JOBS)
 
 bench: deps
+	@bash .ci/deps bench
 	$(CMAKE) -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DRUNDIF_TESTS=OFF -DRUNDIF_BENCH=ON
 	$(CMAKE) --build build-bench -j $(JOBS)
 	@set -e; for b in build-bench/bench_*; do [ -x "$$b" ] || continue; echo "== $$b"; "$$b"; done
 	@set -e; for s in bench/*.sh; do [ -f "$$s" ] || continue; echo "== $$s"; bash "$$s" build-bench/rundif; done
 
 fuzz: deps
+	@bash .ci/deps fuzz
 	CXX=clang++ $(CMAKE) -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRUNDIF_TESTS=OFF -DRUNDIF_FUZZ=ON
 	$(CMAKE) --build build-fuzz -j $(JOBS)
 	@set -e; for f in build-fuzz/fuzz_*; do [ -x "$$f" ] || continue; echo "== $$f"; \
