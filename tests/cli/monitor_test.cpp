@@ -55,6 +55,10 @@ TEST(CliMonitor, AStopOrATimeoutEndsTheCommandsWholeProcessGroup)
                    " & sleep 0.5; kill -HUP $!; kill -INT $!; wait $!"),
               0);
     EXPECT_EQ(f.read("out"), "+ a\n");
+    EXPECT_EQ(f.sh("nohup " RUNDIF_BIN " --count=2 /span=1 echo b >out 2>/dev/null"
+                   " & sleep 0.5; kill -HUP $!; wait $!"),
+              0);
+    EXPECT_EQ(f.read("out"), "+ b\n");
 
     // Run 1 ends by itself; run 2 prints a, then waits for a child that
     // keeps the output pipe open.
@@ -82,6 +86,13 @@ TEST(CliMonitor, ARunEndsWithItsOutputAndTakesItsBackgroundJobsAlong)
     EXPECT_EQ(r.out, "+ early\n+ late\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(f.gone("bg")) << "a background job outlived its run";
+    // A program that disappears after its first run ends the tool, told.
+    f.write("prog", "#!/bin/sh\necho x; rm -f \"$0\"\n");
+    ASSERT_EQ(f.sh("chmod +x prog"), 0);
+    r = run_rundif({"--stats=never", "/span=1", "./prog"}, {.cwd = f.dir});
+    EXPECT_EQ(r.out, "+ x\n");
+    EXPECT_EQ(r.err, "rundif: cannot run './prog': No such file or directory\n");
+    EXPECT_EQ(r.status, 255);
 }
 
 TEST(CliMonitor, WriteErrorsLostLinesAndExhaustedMemoryAreTold)
