@@ -161,13 +161,4 @@ TEST(Timer, EnvFopenFallsBackToTheDefault)
     EXPECT_EQ(env_fopen("DIAG_TEST_PATH", nullptr, "w"), nullptr);
 }
 
-TEST(Timer, StkptrHandsAParkedStreamOnOnce)
-{
-    auto *a = reinterpret_cast<st_stream *>(0x1000), *b = reinterpret_cast<st_stream *>(0x2000);
-    EXPECT_EQ(stkptr(a, nullptr), a);
-    EXPECT_EQ(stkptr(b, nullptr), b) << "a second parking replaces the first";
-    EXPECT_EQ(stkptr(nullptr, nullptr), b);
-    EXPECT_EQ(stkptr(nullptr, nullptr), nullptr);
-}
-
 } // namespace

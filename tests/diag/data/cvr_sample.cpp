@@ -10,7 +10,7 @@ namespace cvr_sample
 int classify(int n)
 {
     _cv;
-    int r = 0;
+    int r = 0/2*1; // a division then a product: no comment starts at "/2*"
     if (_cv_if(n > 0)) { r = 1; } if (_cv_if(n > 10)) { r = 2; }
     const char *s = "if (_cv) \" _cv"; /* a comment
        over two lines: if _cv */ (void)s;
