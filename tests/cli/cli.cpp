@@ -68,7 +68,10 @@ CliResult run_rundif(const std::vector<std::string> &args, const CliOptions &opt
                 p.fd = -1;
             }
         }
-        if (opt.stop_sig && !signalled && r.out.find(opt.stop_at) != std::string::npos) {
+        const bool file_seen =
+            opt.stop_file.empty() || access((opt.cwd + "/" + opt.stop_file).c_str(), F_OK) == 0;
+        if (opt.stop_sig && !signalled && r.out.find(opt.stop_at) != std::string::npos &&
+            file_seen) {
             usleep((useconds_t)opt.stop_delay_ms * 1000);
             kill(pid, opt.stop_sig);
             signalled = true;

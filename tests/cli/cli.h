@@ -23,6 +23,7 @@ struct CliOptions {
     std::vector<std::string> env = {}; // "NAME=value" entries replacing inherited ones
     std::string cwd = {};              // working directory; empty: the test's own
     std::string stop_at = {};          // once standard output holds this text (or at once) ...
+    std::string stop_file = {};        // ... and this file exists (in cwd), when given ...
     int stop_sig = 0;                  // ... send this signal
     int stop_delay_ms = 0;             // this long after the text showed
     int timeout_ms = 20000;            // then SIGKILL (status 128 + 9)

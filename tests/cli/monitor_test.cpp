@@ -11,25 +11,34 @@ namespace
 TEST(CliMonitor, StopsAndALostReaderEndWithTheirStatus)
 {
     Feed f({"a\n"});
+    // Each stop is sent once the command runs (it made the file "started")
+    // or the text shows, so the tool's handlers are in place.
     struct {
         int sig, status;
         std::vector<std::string> args;
         std::string stop_at = "";
+        int delay_ms = 0;
     } cases[] = {
-        {SIGINT, 130, {"/hide", "yes"}},                   // no report line, endless output
-        {SIGHUP, 129, {"/key=0", "yes"}},                  // a report line per output line
-        {SIGTERM, 143, {"/hide", "seq", "1", "99999999"}}, // ends by itself, but late
-        // The run has ended and the wait begun: a wait not cut short by the
-        // stop ends in SIGKILL (137).
-        {SIGTERM, 143, {"/span=60", "/file-out=out.log", "sh", "feed.sh"}, "+ a\n"},
+        // No report line, endless output.
+        {SIGINT, 130, {"/hide", "sh", "-c", "touch started; exec yes"}},
+        {SIGHUP, 129, {"/key=0", "yes"}, "+ y\n"}, // a report line per output line
+        // Ends by itself, but late.
+        {SIGTERM, 143, {"/hide", "sh", "-c", "touch started; exec seq 1 99999999"}},
+        // The run has ended and the wait begun (no event shows it: a short
+        // delay): a wait not cut short by the stop ends in SIGKILL (137).
+        {SIGTERM, 143, {"/span=60", "/file-out=out.log", "sh", "feed.sh"}, "+ a\n", 300},
     };
-    CliOptions opt = {.cwd = f.dir, .stop_delay_ms = 500, .timeout_ms = 10000};
     for (auto &c : cases) {
-        opt.stop_at = c.stop_at;
-        opt.stop_sig = c.sig;
+        unlink((f.dir + "/started").c_str());
+        CliOptions opt = {.cwd = f.dir,
+                          .stop_at = c.stop_at,
+                          .stop_file = c.stop_at.empty() ? "started" : "",
+                          .stop_sig = c.sig,
+                          .stop_delay_ms = c.delay_ms,
+                          .timeout_ms = 10000};
         CliResult r = run_rundif(c.args, opt);
         EXPECT_EQ(r.status, c.status) << c.args[1];
-        if (!c.stop_at.empty()) {
+        if (c.delay_ms) {
             EXPECT_EQ(r.out, c.stop_at);
         }
     }
