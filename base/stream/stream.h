@@ -184,7 +184,9 @@ int32_t bstream_int_set(st_stream *stm, int32_t val) noexcept;
 int32_t bstream_uint_set(st_stream *stm, uint32_t val) noexcept;
 
 // A stream over the open file fp: pops fgetc (end of file is a failure, -1),
-// pushes fputc, rst rewinds. With cls set, ending the stream closes fp.
+// pushes fputc, rst rewinds. Block pops take one byte as a pop does, then
+// what the file's buffer already holds (no further wait). With cls set,
+// ending the stream closes fp.
 // Counted under "file" / "stdin", "stdout", "stderr" or "unkown".
 int32_t bstream_fil_set(st_stream *stm, FILE *fp, int32_t cls) noexcept;
 

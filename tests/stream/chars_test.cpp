@@ -200,12 +200,22 @@ TEST(BlockPops, ArgumentsAndDecodersGiveTheCharactersOfSinglePops)
         ASSERT_EQ(pwrite(fd, s.data(), s.size(), 0), static_cast<ssize_t>(s.size()));
         auto str = [&] { return bstream_str_set(nullptr, s.c_str()); };
         auto prc = [&] { return stream_prc_set(nullptr, cmd.c_str(), PRC_STDOUT); };
+        // A file ends in a failure (-1), not with 1; a small buffer makes
+        // block pops cross refills.
+        std::vector<char> buf(i % 3 ? 7 : BUFSIZ);
+        auto fil = [&] {
+            FILE *fp = fopen(path, "rb");
+            setvbuf(fp, buf.data(), _IOFBF, buf.size());
+            return bstream_fil_set(nullptr, fp, 1);
+        };
         for (bool utf8 : {false, true}) {
-            const V one = decode(utf8, 0, str);
+            const V one = decode(utf8, 0, str), one_fil = decode(utf8, 0, fil);
             EXPECT_EQ(V(one.end() - 2, one.end()), (V{1, -1})) << "the end, then stopped";
+            EXPECT_EQ(V(one.begin(), one.end() - 2), V(one_fil.begin(), one_fil.end() - 2));
             for (uint32_t blk : {1u, 3u, 64u}) {
                 EXPECT_EQ(decode(utf8, blk, str), one) << "utf8 " << utf8 << ", blk " << blk;
                 EXPECT_EQ(decode(utf8, blk, prc), one) << "utf8 " << utf8 << ", blk " << blk;
+                EXPECT_EQ(decode(utf8, blk, fil), one_fil) << "utf8 " << utf8 << ", blk " << blk;
             }
         }
     }
