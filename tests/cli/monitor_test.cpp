@@ -122,6 +122,11 @@ TEST(CliMonitor, WriteErrorsLostLinesAndExhaustedMemoryAreTold)
                                  {.cwd = f.dir});
         EXPECT_EQ(r.status, 2) << path;
     }
+    // A JSON line longer than the file's buffer fails in the write itself.
+    EXPECT_EQ(run_rundif({"--count=1", "--json", "/hide", "/file-out=/dev/full", "printf",
+                          "%10000s\\n", "x"})
+                  .status,
+              2);
     // An endless line: memory runs out, and the tool says so.
 #if defined(__SANITIZE_ADDRESS__)
     const std::string limit = "ASAN_OPTIONS=allocator_may_return_null=1:max_allocation_size_mb=64 ";
