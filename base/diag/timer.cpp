@@ -1,12 +1,10 @@
-// Tick count, simple and complex timers, interval check, files named by the
-// environment and the stream hand-off slot.
+// Tick count, simple and complex timers, interval check and files named by
+// the environment.
 #include "base/diag/diag.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-
-st_stkptr __stkptr;
 
 static tick_fn tick_fake; // injected clock, none for the system clock
 
@@ -108,15 +106,4 @@ FILE *env_fopen(const char *var, const char *def, const char *mode) noexcept
     if (!fp && def)
         fp = fopen_cloexec(def, mode);
     return fp;
-}
-
-st_stream *stkptr(st_stream *stm, stream_end_fn end) noexcept
-{
-    if (stm) {
-        __stkptr = {stm, end};
-        return stm;
-    }
-    st_stream *out = __stkptr.stm;
-    __stkptr = {};
-    return out;
 }

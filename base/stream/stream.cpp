@@ -1,8 +1,21 @@
-// The stream framework: set-up, dispatch through the function list, state
-// flags and access accounting.
+// The stream framework: the hand-off slot, set-up, dispatch through the
+// function list, state flags and access accounting.
 #include "base/stream/stream.h"
 
 #include <cstring>
+
+st_stkptr __stkptr;
+
+st_stream *stkptr(st_stream *stm, stream_end_fn end) noexcept
+{
+    if (stm) {
+        __stkptr = {stm, end};
+        return stm;
+    }
+    st_stream *out = __stkptr.stm;
+    __stkptr = {};
+    return out;
+}
 
 int32_t stream_set(st_stream *stm, void *hdl, const st_stream_fnc *lst, st_itfmng_rcd *rcd) noexcept
 {

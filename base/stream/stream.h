@@ -75,6 +75,21 @@ struct st_stream {
 };
 static_assert(std::is_standard_layout_v<st_stream>);
 
+// The hand-off slot: a constructor given no stream record allocates one
+// and parks it here, from which the next constructor or the caller takes it.
+using stream_end_fn = int32_t (*)(st_stream *); // how a parked stream is ended
+
+struct st_stkptr {
+    st_stream *stm;    // the parked stream, or none
+    stream_end_fn end; // its end routine (kept, never called here)
+};
+
+extern st_stkptr __stkptr; // the one-slot hand-off of self-allocated streams
+
+// With stm: parks stm and end (replacing what was parked) and returns stm.
+// Without: returns the parked stream (none if empty) and empties the slot.
+st_stream *stkptr(st_stream *stm, stream_end_fn end) noexcept;
+
 // ---------------------------------------------------------------------------
 // Framework
 // ---------------------------------------------------------------------------

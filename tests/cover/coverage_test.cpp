@@ -1,7 +1,7 @@
 // The coverage recorder: the source scanner, pass points, pairing, the
 // report and the clears; the instrumented sample closes the whole loop.
 #define RUNDIF_CVR 1 // this file and the sample it includes are instrumented
-#include "tests/diag/data/cvr_sample.cpp"
+#include "tests/cover/data/cvr_sample.cpp"
 #include "tests/diag/fixture.h"
 
 #include <fcntl.h>

@@ -1,7 +1,7 @@
 // Coverage test sample, scanned and built with RUNDIF_CVR: keep its lines.
 // Markers in comments do not count: _cv if
 // clang-format off
-#include "base/diag/diag.h"
+#include "base/cover/cover.h"
 namespace cvr_sample
 {
 

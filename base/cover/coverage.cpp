@@ -1,6 +1,6 @@
 // Test-coverage recorder: expected points scanned from sources, pass points
 // counted at run time, pairing and the report; and the test-file helpers.
-#include "base/diag/diag.h"
+#include "base/cover/cover.h"
 #include "base/stream/stream.h"
 #include "base/text/text.h"
 
