@@ -322,7 +322,8 @@ constexpr uint8_t MEM_LOG_FLG_INIT = 0x1F;        // every output on, at push ti
 constexpr uint32_t MEM_LOG_RCD_NUM = 64;          // records in the ring
 constexpr size_t MEM_LOG_DAT_SIZ = 256;           // payload bytes per record
 constexpr long MEM_LOG_LLG_LINE = 256;            // bytes per light-log line
-constexpr const char *MEM_LOG_PRC = "rundif.exe"; // program name in record lines
+// Record lines name the running program (its invocation name, without the
+// directory) after "PRC:".
 
 using mem_log_prt_fn = void (*)(FILE *fp, const void *dat); // payload printer
 

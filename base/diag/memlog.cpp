@@ -2,6 +2,7 @@
 // standard error and the light log, whose lines belong to call sites.
 #include "base/diag/diag.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -22,9 +23,10 @@ static int rcd_head(FILE *fp, char *buf, size_t n, const st_mem_log_rcd *r)
     const char *fil = txt(r->fil);
     unsigned hex = static_cast<unsigned>(r->val);
     long long seq = static_cast<long long>(r->seq);
+    const char *prc = program_invocation_short_name; // the running program
     if (fp)
-        return fprintf(fp, fmt, fil, r->lin, MEM_LOG_PRC, r->val, hex, seq);
-    return snprintf(buf, n, fmt, fil, r->lin, MEM_LOG_PRC, r->val, hex, seq);
+        return fprintf(fp, fmt, fil, r->lin, prc, r->val, hex, seq);
+    return snprintf(buf, n, fmt, fil, r->lin, prc, r->val, hex, seq);
 }
 
 void mem_log_rcd_prt(FILE *fp, const st_mem_log_rcd *rcd, int32_t sht) noexcept

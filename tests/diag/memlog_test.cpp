@@ -57,7 +57,7 @@ TEST_F(MemLog, PrintWritesTheDeferredOutputsOfTheLatest64OldestFirst)
     CaptureStderr();
     EXPECT_EQ(mem_log_prt(), 64);
     std::string err = GetCapturedStderr();
-    ASSERT_EQ(err.rfind("##memlog##\nf.cpp(7) PRC:rundif.exe err_no:6/0x6 prc_cnt:", 0), 0u);
+    ASSERT_EQ(err.rfind("##memlog##\nf.cpp(7) PRC:test_diag err_no:6/0x6 prc_cnt:", 0), 0u);
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 65);
     EXPECT_TRUE(err.ends_with(" inner=-1\n")) << "the latest last; a re-entered print is refused";
     EXPECT_EQ("##memlog##\n" + read_file(log), err);
@@ -119,9 +119,9 @@ TEST_F(MemLog, PushWritesLogStandardErrorAndLightLogLines)
     mem_log_psh(&site1, -1, "first_long_name.cpp", 10, "one", 4, mem_log_prt_str);
     uint64_t s = __mem_log_mng.rcd[0].seq;
     std::string l0 =
-        "first_long_name.cpp(10) PRC:rundif.exe err_no:-1/0xffffffff prc_cnt:" + std::to_string(s);
+        "first_long_name.cpp(10) PRC:test_diag err_no:-1/0xffffffff prc_cnt:" + std::to_string(s);
     psh(&site1, 5, "s.cpp", 11); // overwrites the start of the same line
-    std::string l1 = "s.cpp(11) PRC:rundif.exe err_no:5/0x5 prc_cnt:" + std::to_string(s + 1);
+    std::string l1 = "s.cpp(11) PRC:test_diag err_no:5/0x5 prc_cnt:" + std::to_string(s + 1);
     std::string ln1 = pad(l1 + l0.substr(l1.size()));
     EXPECT_EQ(read_file(llog), blank + ln1);
 
@@ -131,7 +131,7 @@ TEST_F(MemLog, PushWritesLogStandardErrorAndLightLogLines)
     psh(&site3, 8, lng.c_str(), 13);
     std::string err = GetCapturedStderr();
 
-    std::string l2 = "n.cpp(12) PRC:rundif.exe err_no:6/0x6 prc_cnt:" + std::to_string(s + 2);
+    std::string l2 = "n.cpp(12) PRC:test_diag err_no:6/0x6 prc_cnt:" + std::to_string(s + 2);
     EXPECT_EQ(read_file(llog), pad(l2) + ln1 + blank + std::string(255, 'p') + "\n")
         << "a long record stays inside its own line";
 
