@@ -487,12 +487,14 @@ struct st_rscmng_log {
 // Memory-log printer of a st_rscmng_log payload.
 void rscmng_log(FILE *fp, const void *dat) noexcept;
 
-// Opens one nesting level: raises the level and pushes a nest frame (when
-// it cannot be allocated, the level's first nested registration makes one).
+// Opens one nesting level: raises the level. Its nest frame is made by the
+// level's first registration, so a level that registers nothing allocates
+// nothing. Leaves the status word as it was.
 void rscmng_nst_in(st_rscmng *mng) noexcept;
 
 // Closes one nesting level: lowers the level and ends the registrations of
-// the level's frame. The resources themselves are not released.
+// the level's frame, if it has one. The resources themselves are not
+// released. Leaves the status word as it was.
 void rscmng_nst_out(st_rscmng *mng) noexcept;
 
 // ---------------------------------------------------------------------------
