@@ -109,17 +109,11 @@ static int32_t text_bytes(st_text *t, const void *b, size_t n)
 }
 
 // Appends the bytes of a character value as a character stream writes
-// them: the low byte, then each next byte until one is zero.
+// them.
 static int32_t text_chr(st_text *t, int32_t chr)
 {
     char b[4];
-    size_t n = 0;
-    uint32_t c = static_cast<uint32_t>(chr);
-    do {
-        b[n++] = static_cast<char>(c & 0xff);
-        c >>= 8;
-    } while (c & 0xff && n < sizeof b);
-    return text_bytes(t, b, n);
+    return text_bytes(t, b, cstream_chr_bytes(chr, b));
 }
 
 static int32_t text_stm_psh(void *hdl, const void *unit)

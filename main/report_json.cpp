@@ -66,9 +66,7 @@ static std::string key_text(const st_settings *set, const char *key)
     if (set->key_cnt == 0)
         return k;
     char b[5] = {};
-    uint32_t c = static_cast<uint32_t>(set->sep);
-    for (size_t i = 0; i < 4 && (c & 0xff); i++, c >>= 8)
-        b[i] = static_cast<char>(c & 0xff);
+    b[cstream_chr_bytes(set->sep, b)] = '\0';
     std::string sep = to_utf8(b);
     if (!sep.empty() && k.size() >= sep.size() &&
         k.compare(k.size() - sep.size(), sep.size(), sep) == 0)

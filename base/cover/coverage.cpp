@@ -119,13 +119,11 @@ struct st_cvr_tok {
 int32_t tok_psh(void *hdl, const void *unit)
 {
     auto *t = static_cast<st_cvr_tok *>(hdl);
-    uint32_t c;
+    int32_t c;
+    char b[4];
     std::memcpy(&c, unit, sizeof c);
-    do {
-        if (t->len < TOK_CMP)
-            t->txt[t->len++] = static_cast<char>(c & 0xff);
-        c >>= 8;
-    } while (c & 0xff);
+    for (uint32_t i = 0, n = cstream_chr_bytes(c, b); i < n && t->len < TOK_CMP; i++)
+        t->txt[t->len++] = b[i];
     t->cnt++;
     return 0;
 }

@@ -65,13 +65,10 @@ static int32_t stream_pop_blk_btoc_sjis(void *hdl, void *units, uint32_t max, ui
 
 int32_t __cstream_psh_bytes(st_stream *dst, int32_t chr) noexcept
 {
-    uint32_t c = static_cast<uint32_t>(chr);
-    do {
-        const uint8_t b = c & 0xff;
-        if (stream_psh(dst, &b) != 0)
+    char b[4];
+    for (uint32_t i = 0, n = cstream_chr_bytes(chr, b); i < n; i++)
+        if (stream_psh(dst, &b[i]) != 0)
             return rtn_fail1();
-        c >>= 8;
-    } while (c & 0xff);
     return rtn_ok();
 }
 

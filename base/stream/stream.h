@@ -247,9 +247,22 @@ int32_t cstream_console_btoc_set(st_stream *stm, st_stream *src) noexcept;
 // that a decoder could not keep (also the console's, whose handle is empty).
 void __cstream_src_drop(st_stream *in) noexcept;
 
+// The bytes of a character value, as every character stream writes them:
+// low byte first, up to the first zero byte after the first (0x41 is one
+// byte, 0xA082 is 0x82 then 0xA0, a 3-byte UTF-8 character 3 bytes, 0 is
+// the one byte 0). Fills out and returns the count, 1 to 4.
+inline uint32_t cstream_chr_bytes(int32_t chr, char out[4]) noexcept
+{
+    uint32_t c = static_cast<uint32_t>(chr), n = 0;
+    do {
+        out[n++] = static_cast<char>(c & 0xff);
+        c >>= 8;
+    } while (n < 4 && (c & 0xff));
+    return n;
+}
+
 // Pushing a character (either decoder, and every constructor below that
-// writes) writes its bytes low byte first up to the first zero byte: 0x41
-// is one byte, 0xA082 is 0x82 then 0xA0, a 3-byte UTF-8 character 3 bytes.
+// writes) writes its cstream_chr_bytes.
 int32_t __cstream_psh_bytes(st_stream *dst, int32_t chr) noexcept;
 
 // Shift-JIS character streams over a new byte stream of the same name.
