@@ -57,7 +57,7 @@ std::string chain(const void *nod)
     std::string s = val_of(nod);
     void *m = const_cast<void *>(nod);
     while (vtyp_get_equ(m, &m) == 0 && m)
-        s += "," + val_of(m);
+        s.append(",").append(val_of(m));
     return s;
 }
 
@@ -80,7 +80,10 @@ std::string walk(VMap &v, uint32_t flg, int32_t dsc = 1, void *stt = nullptr)
     void *n, *val;
     EXPECT_EQ(vmap_rng_pop_set(&v.m, stt, flg, &itr), 0);
     while ((rc = vmap_rng_pop(&itr, &n, d)) == 0) {
-        s += name(n) + (vtyp_get_lnk(n, &val, 0) == 0 && val ? "=" + name(val) : "") + " ";
+        s += name(n);
+        if (vtyp_get_lnk(n, &val, 0) == 0 && val)
+            s.append("=").append(name(val));
+        s += " ";
         d = dsc;
     }
     EXPECT_EQ(rc, 1) << "the end is 1, never a failure";

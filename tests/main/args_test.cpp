@@ -110,7 +110,7 @@ TEST(Settings, NumbersListsAndChannels)
     // Lists refuse more than 64 entries (a list stops at 64).
     std::string keys = "/key=0";
     for (int i = 1; i < 64; i++)
-        keys += ":" + std::to_string(i);
+        keys.append(":").append(std::to_string(i));
     st_settings s = {};
     EXPECT_EQ(Parsed({keys, "ls"}).read(s), 0);
     EXPECT_EQ(s.key_cnt, 64);
