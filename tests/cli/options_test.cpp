@@ -198,16 +198,16 @@ TEST(CliOptions, ScriptsScalesAndAStopDuringACompare)
     EXPECT_EQ(r.err.find("rundif:", 1), std::string::npos);
     // A stop during a long comparison without report lines (every line
     // excluded) ends it within a block: the file's statistics show that
-    // the rest of OLD (4 MB) was never read.
+    // the rest of OLD (30 MB) was never read.
     Feed f({});
-    ASSERT_EQ(f.sh("yes | head -n 2000000 > big"), 0);
+    ASSERT_EQ(f.sh("yes | head -n 15000000 > big"), 0);
     r = run_rundif({"/exclude=0:y", "--compare", "big", "big"},
                    {.cwd = f.dir, .stop_sig = SIGINT, .stop_delay_ms = 100});
     EXPECT_EQ(r.status, 130);
     std::smatch m;
     ASSERT_TRUE(std::regex_search(r.err, m, std::regex(R"(name="file".* access-size=(\d+))")))
         << r.err;
-    EXPECT_LT(std::stoll(m[1]), 4000000);
+    EXPECT_LT(std::stoll(m[1]), 30000000);
 }
 
 // The expected help text (UTF-8). Each option gives its name and its lines:
