@@ -30,11 +30,13 @@ test: deps
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
 
 # Links everything with LTO and -Wodr, which fails when one name has two
-# definitions in one program (a record in two files, say).
+# definitions in one program (a record in two files, say), then runs the
+# tests on that optimised build, which shows what the Debug one may hide.
 odr: deps
 	@bash .ci/deps test
 	$(CMAKE) -S . -B build-lto -DCMAKE_BUILD_TYPE=Release -DRUNDIF_LTO=ON
 	$(CMAKE) --build build-lto -j $(JOBS)
+	cd build-lto && ctest --output-on-failure -j $(JOBS)
 
 bench: deps
 	@bash .ci/deps bench
