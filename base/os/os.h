@@ -221,7 +221,9 @@ struct st_pthlst_all {
     uint8_t flg;       // PTHALL_* bits
 };
 
-// Directories and renaming
+// Directories and renaming. An unset or empty path is refused (-1) by
+// these and by _pthrmv before anything is touched: only reading
+// operations take "" for ".".
 int32_t _chdir(const char *pth) noexcept;
 int32_t _mkdir(const char *pth) noexcept; // one level, mode 0777 less the umask
 int32_t _rmdir(const char *pth) noexcept; // the directory must be empty
@@ -271,7 +273,7 @@ int32_t _pthlst_all_end(st_pthlst_all *walk) noexcept;
 // A root that is a symbolic link (written without a final "/") is not
 // entered: the link is removed with rmv_root, kept otherwise. Goes on after
 // a failure; -1 when anything could not be removed (or root cannot be
-// listed), else 0.
+// listed), else 0. An empty root is refused with -1, nothing removed.
 int32_t _pthrmv(const char *root, int32_t rmv_root) noexcept;
 
 // ---------------------------------------------------------------------------
@@ -287,6 +289,12 @@ enum : uint8_t {       /* _sck_flg */
     SCK_HOOKED = 0x2,  // _sck_end is registered to run at exit
 };
 extern uint8_t _sck_flg; // SCK_* bits, process-wide
+
+// The open mark of st_tcp_con, st_tcp_srv, st_udp_con and st_dev_con
+// (field opn): only a successful set-up writes it and every end clears it.
+// A record without it, zero-filled or holding stale contents, is closed:
+// nothing in it is used, closed or freed.
+constexpr uint32_t OS_REC_OPN = 0x4f50454e; // "OPEN"
 
 constexpr uint32_t SCK_BUF_DEF = 256;        // area size taken for a buffer size of 0
 constexpr uint32_t SCK_BUF_MAX = 0x7fffffff; // largest buffer size accepted
@@ -325,7 +333,8 @@ bool __os_again(long r) noexcept;
 // ---------------------------------------------------------------------------
 
 // A connected TCP socket with a receive area and a send area. Zero-filled
-// or ended it is closed; _tcp_con_set and _tcp_srv_pop open it.
+// or ended it is closed; _tcp_con_set and _tcp_srv_pop open it, and leave
+// it closed (cleared) when they fail.
 struct st_tcp_con {
     int sck;              // the connected socket; -1 none
     sockaddr_storage pee; // peer address (filled by accept; zero for a client)
@@ -337,12 +346,14 @@ struct st_tcp_con {
     uint32_t snd_cnt;     // bytes waiting in the send area
     uint8_t nbk;          // access operation 1 made the socket non-blocking
     st_itfmng_rcd *rcd;   // the receives of pops add their time here, or none
+    uint32_t opn;         // OS_REC_OPN while open
 };
 
-// A listening TCP socket.
+// A listening TCP socket. Zero-filled or ended it is closed.
 struct st_tcp_srv {
     int sck;      // the listening socket; -1 none
     uint32_t siz; // buffer size of each accepted connection
+    uint32_t opn; // OS_REC_OPN while listening
 };
 
 // Connects to host (a name or an address literal; required) and port, with
@@ -388,15 +399,15 @@ int32_t _tcp_con_acs_inf_get_handle(st_tcp_con *con, intptr_t a1, intptr_t out) 
 // Binds to host (none: the any-address) and port and listens with the
 // system's backlog; the address is reusable at once after a restart. siz is
 // the buffer size of accepted connections (SCK_BUF_DEF for 0). 0; -1 when
-// no address could be bound (srv->sck is -1).
+// no address could be bound (srv is left closed, sck -1).
 int32_t _tcp_srv_set(st_tcp_srv *srv, const char *host, int32_t port, uint32_t siz) noexcept;
 
 // Accepts one connection into con (overwritten), with the peer's address.
-// Waits for a client. 0; -1 when the accept or the allocation fails (con
-// is left closed).
+// Waits for a client. 0; -1 for a closed server or when the accept or the
+// allocation fails (con is left closed).
 int32_t _tcp_srv_pop(st_tcp_srv *srv, st_tcp_con *con) noexcept;
 
-// Closes the listening socket (once). 0.
+// Closes the listening socket (once); safe on a closed record. 0.
 int32_t _tcp_srv_end(st_tcp_srv *srv) noexcept;
 
 // ---------------------------------------------------------------------------
@@ -428,7 +439,8 @@ int32_t stream_tcp_srv_set(st_stream *stm, const char *host, int32_t port, uint3
 // UDP endpoint
 // ---------------------------------------------------------------------------
 
-// A bound datagram socket with a fixed destination.
+// A bound datagram socket with a fixed destination. Zero-filled or ended
+// it is closed.
 struct st_udp_con {
     int sck;              // the datagram socket; -1 none
     sockaddr_storage loc; // the address bound (port 0: the one taken); then the last sender
@@ -440,6 +452,7 @@ struct st_udp_con {
     int32_t rcv_cnt;      // bytes of the last datagram
     uint32_t rd_pos;      // next byte to deliver
     uint32_t snd_cnt;     // bytes waiting to be sent
+    uint32_t opn;         // OS_REC_OPN while open
 };
 
 // Binds to local host (none: any) and port, and sends to remote host (none:
@@ -483,7 +496,8 @@ enum : uint32_t {             /* st_dev_con::set, the settings word */
     DEV_OVL = 0x00010000,     // overlapped: access operation 1 hands out the port
 };
 
-// A serial port with a receive area and a send area.
+// A serial port with a receive area and a send area. Zero-filled or ended
+// it is closed.
 struct st_dev_con {
     int prt;          // the opened port; -1 none
     uint8_t *buf;     // receive area, then send area, siz bytes each; none when closed
@@ -492,6 +506,7 @@ struct st_dev_con {
     uint32_t rd_pos;  // next byte of the receive area to deliver
     uint32_t snd_cnt; // bytes waiting in the send area
     uint32_t set;     // the settings word (DEV_* bits)
+    uint32_t opn;     // OS_REC_OPN while open
 };
 
 struct termios;
@@ -503,7 +518,7 @@ int32_t __dev_con_tio(termios *tio, uint32_t baud, uint32_t set) noexcept;
 
 // Opens the tty named prt (as given), configures it and allocates siz bytes
 // per area (SCK_BUF_DEF for 0). 0; -1 when it cannot be opened, is no tty
-// or refuses the settings (nothing is left open).
+// or refuses the settings (nothing is left open, dev is closed).
 int32_t _dev_con_set(st_dev_con *dev, const char *prt, uint32_t baud, uint32_t set,
                      uint32_t siz) noexcept;
 

@@ -15,19 +15,26 @@ static int32_t sys_rtn(int r)
     return r == 0 ? rtn_ok() : rtn_fail();
 }
 
+// An unset or empty path: refused by every operation that changes the disk,
+// so a blank setting can never stand for the working directory.
+static bool no_pth(const char *pth)
+{
+    return !pth || !*pth;
+}
+
 int32_t _chdir(const char *pth) noexcept
 {
-    return pth ? sys_rtn(chdir(pth)) : rtn_fail();
+    return no_pth(pth) ? rtn_fail() : sys_rtn(chdir(pth));
 }
 
 int32_t _mkdir(const char *pth) noexcept
 {
-    return pth ? sys_rtn(mkdir(pth, 0777)) : rtn_fail();
+    return no_pth(pth) ? rtn_fail() : sys_rtn(mkdir(pth, 0777));
 }
 
 int32_t _rmdir(const char *pth) noexcept
 {
-    return pth ? sys_rtn(rmdir(pth)) : rtn_fail();
+    return no_pth(pth) ? rtn_fail() : sys_rtn(rmdir(pth));
 }
 
 // rename(2) would silently replace an existing target; RENAME_NOREPLACE
@@ -35,7 +42,7 @@ int32_t _rmdir(const char *pth) noexcept
 // the rename fails rather than risk the target.
 int32_t _rename(const char *old, const char *nw) noexcept
 {
-    if (!old || !nw)
+    if (no_pth(old) || no_pth(nw))
         return rtn_fail();
     return sys_rtn(renameat2(AT_FDCWD, old, AT_FDCWD, nw, RENAME_NOREPLACE));
 }

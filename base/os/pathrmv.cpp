@@ -44,7 +44,7 @@ bool is_empty(const char *pth)
 
 int32_t _pthrmv(const char *root, int32_t rmv_root) noexcept
 {
-    if (!root)
+    if (!root || !*root) // "" would walk, and empty, the working directory
         return rtn_fail();
     if (is_link(root))
         return !rmv_root || unlink(root) == 0 ? rtn_ok() : rtn_fail();

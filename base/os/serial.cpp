@@ -55,6 +55,12 @@ void dev_clear(st_dev_con *dev)
     dev->prt = -1;
 }
 
+// Only the mark tells an open record: a zero-filled one holds port 0.
+bool dev_is_open(const st_dev_con *dev)
+{
+    return dev && dev->opn == OS_REC_OPN;
+}
+
 // Bytes waiting in the port's input queue; -1 when it cannot be asked.
 int queued(const st_dev_con *dev)
 {
@@ -91,9 +97,11 @@ int32_t __dev_con_tio(termios *tio, uint32_t baud, uint32_t set) noexcept
 int32_t _dev_con_set(st_dev_con *dev, const char *prt, uint32_t baud, uint32_t set,
                      uint32_t siz) noexcept
 {
-    if (!dev || !prt || siz > SCK_BUF_MAX)
+    if (!dev)
         return rtn_fail();
-    dev_clear(dev);
+    dev_clear(dev); // closed from here on, whatever it held
+    if (!prt || siz > SCK_BUF_MAX)
+        return rtn_fail();
     termios tio = {};
     if (__dev_con_tio(&tio, baud, set) != 0) // refused before anything is opened
         return rtn_fail();
@@ -114,12 +122,13 @@ int32_t _dev_con_set(st_dev_con *dev, const char *prt, uint32_t baud, uint32_t s
     }
     dev->prt = fd;
     dev->set = set;
+    dev->opn = OS_REC_OPN;
     return rtn_ok();
 }
 
 int32_t _dev_con_end(st_dev_con *dev) noexcept
 {
-    if (dev && dev->buf) {
+    if (dev_is_open(dev)) {
         close(dev->prt);
         _free(&dev->buf);
         dev_clear(dev);
@@ -129,7 +138,7 @@ int32_t _dev_con_end(st_dev_con *dev) noexcept
 
 int32_t _dev_con_pop(st_dev_con *dev, uint8_t *out) noexcept
 {
-    if (!dev || !dev->buf || !out)
+    if (!dev_is_open(dev) || !out)
         return rtn_fail();
     if (dev->rd_pos >= dev->rcv_cnt) {
         int n = queued(dev);
@@ -152,7 +161,7 @@ int32_t _dev_con_pop(st_dev_con *dev, uint8_t *out) noexcept
 
 int32_t _dev_con_psh(st_dev_con *dev, const uint8_t *in) noexcept
 {
-    if (!dev || !dev->buf || !in)
+    if (!dev_is_open(dev) || !in)
         return rtn_fail();
     if (dev->snd_cnt >= dev->siz)
         RTN_TRY(_dev_con_fls(dev));
@@ -162,7 +171,7 @@ int32_t _dev_con_psh(st_dev_con *dev, const uint8_t *in) noexcept
 
 int32_t _dev_con_fls(st_dev_con *dev) noexcept
 {
-    if (!dev || !dev->buf)
+    if (!dev_is_open(dev))
         return rtn_fail();
     uint8_t *dat = dev->buf + dev->siz;
     uint32_t done = 0;
@@ -180,14 +189,14 @@ int32_t _dev_con_fls(st_dev_con *dev) noexcept
 
 int32_t _dev_con_acs_inf_chk_pop_exist(st_dev_con *dev, intptr_t, intptr_t) noexcept
 {
-    if (!dev || !dev->buf)
+    if (!dev_is_open(dev))
         return rtn_fail();
     return dev->rd_pos < dev->rcv_cnt || queued(dev) > 0 ? rtn_ok() : rtn_fail();
 }
 
 int32_t _dev_con_acs_inf_get_handle(st_dev_con *dev, intptr_t, intptr_t out) noexcept
 {
-    if (!dev || !dev->buf || !(dev->set & DEV_OVL) || !out)
+    if (!dev_is_open(dev) || !(dev->set & DEV_OVL) || !out)
         return rtn_fail();
     memcpy(reinterpret_cast<void *>(out), &dev->prt, sizeof dev->prt);
     return rtn_ok();

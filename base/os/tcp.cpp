@@ -48,6 +48,24 @@ void con_clear(st_tcp_con *con)
     con->sck = -1;
 }
 
+// Only the mark tells an open record: a zero-filled one holds socket 0,
+// which is a valid descriptor (standard input) and not the record's own.
+bool con_is_open(const st_tcp_con *con)
+{
+    return con && con->opn == OS_REC_OPN;
+}
+
+bool srv_is_open(const st_tcp_srv *srv)
+{
+    return srv && srv->opn == OS_REC_OPN;
+}
+
+void srv_clear(st_tcp_srv *srv)
+{
+    *srv = {};
+    srv->sck = -1;
+}
+
 // Gives con its socket and its two areas of siz bytes; the socket is
 // closed when the areas cannot be allocated.
 int32_t con_open(st_tcp_con *con, int sck, uint32_t siz)
@@ -59,6 +77,7 @@ int32_t con_open(st_tcp_con *con, int sck, uint32_t siz)
         return rtn_keep();
     }
     con->sck = sck;
+    con->opn = OS_REC_OPN;
     return rtn_ok();
 }
 
@@ -66,9 +85,11 @@ int32_t con_open(st_tcp_con *con, int sck, uint32_t siz)
 
 int32_t _tcp_con_set(st_tcp_con *con, const char *host, int32_t port, uint32_t siz) noexcept
 {
-    if (!con || !host || siz > SCK_BUF_MAX)
+    if (!con)
         return rtn_fail();
-    con_clear(con);
+    con_clear(con); // closed from here on, whatever it held
+    if (!host || siz > SCK_BUF_MAX)
+        return rtn_fail();
     addrinfo *lst;
     RTN_TRY(_sck_ini());
     RTN_TRY(__sck_adr(host, port, SOCK_STREAM, &lst));
@@ -88,7 +109,7 @@ int32_t _tcp_con_set(st_tcp_con *con, const char *host, int32_t port, uint32_t s
 
 int32_t _tcp_con_end(st_tcp_con *con) noexcept
 {
-    if (con && con->buf) {
+    if (con_is_open(con)) {
         close(con->sck);
         _free(&con->buf);
         con_clear(con);
@@ -117,7 +138,7 @@ int32_t _tcp_con_pop_blk(st_tcp_con *con, uint8_t *out, uint32_t max, uint32_t *
 {
     if (got)
         *got = 0;
-    if (!con || !con->buf || !out || !max || !got)
+    if (!con_is_open(con) || !out || !max || !got)
         return rtn_fail();
     if (con->rd_pos >= static_cast<uint32_t>(con->rcv_cnt))
         RTN_TRY(con_fill(con));
@@ -131,7 +152,7 @@ int32_t _tcp_con_pop_blk(st_tcp_con *con, uint8_t *out, uint32_t max, uint32_t *
 
 int32_t _tcp_con_pop(st_tcp_con *con, uint8_t *out) noexcept
 {
-    if (con && out && con->rd_pos < static_cast<uint32_t>(con->rcv_cnt)) {
+    if (con_is_open(con) && out && con->rd_pos < static_cast<uint32_t>(con->rcv_cnt)) {
         *out = con->buf[con->rd_pos++];
         return rtn_ok();
     }
@@ -141,7 +162,7 @@ int32_t _tcp_con_pop(st_tcp_con *con, uint8_t *out) noexcept
 
 int32_t _tcp_con_psh(st_tcp_con *con, const uint8_t *in) noexcept
 {
-    if (!con || !in)
+    if (!con_is_open(con) || !in)
         return rtn_fail();
     if (con->snd_cnt >= con->siz) {
         // The stream times its own pushes: only those that send take time.
@@ -159,14 +180,14 @@ int32_t _tcp_con_psh(st_tcp_con *con, const uint8_t *in) noexcept
 
 int32_t _tcp_con_fls(st_tcp_con *con) noexcept
 {
-    if (!con || !con->buf)
+    if (!con_is_open(con))
         return rtn_fail();
     return __sck_snd(con->sck, con->buf + con->siz, &con->snd_cnt, nullptr, 0);
 }
 
 int32_t _tcp_con_acs_inf_chk_pop_exist(st_tcp_con *con, intptr_t, intptr_t) noexcept
 {
-    if (!con || !con->buf)
+    if (!con_is_open(con))
         return rtn_fail();
     if (con->rd_pos < static_cast<uint32_t>(con->rcv_cnt))
         return rtn_ok();
@@ -176,7 +197,7 @@ int32_t _tcp_con_acs_inf_chk_pop_exist(st_tcp_con *con, intptr_t, intptr_t) noex
 
 int32_t _tcp_con_acs_inf_get_handle(st_tcp_con *con, intptr_t, intptr_t out) noexcept
 {
-    if (!con || !con->buf || !out)
+    if (!con_is_open(con) || !out)
         return rtn_fail();
     int fl = fcntl(con->sck, F_GETFL);
     if (fl < 0 || fcntl(con->sck, F_SETFL, fl | O_NONBLOCK) != 0)
@@ -207,9 +228,11 @@ int32_t _tcp_con_acs_inf(st_tcp_con *con, int32_t num, intptr_t a1, intptr_t a2,
 
 int32_t _tcp_srv_set(st_tcp_srv *srv, const char *host, int32_t port, uint32_t siz) noexcept
 {
-    if (!srv || siz > SCK_BUF_MAX)
+    if (!srv)
         return rtn_fail();
-    srv->sck = -1;
+    srv_clear(srv); // closed from here on, whatever it held
+    if (siz > SCK_BUF_MAX)
+        return rtn_fail();
     srv->siz = siz ? siz : SCK_BUF_DEF;
     addrinfo *lst;
     RTN_TRY(_sck_ini());
@@ -217,14 +240,19 @@ int32_t _tcp_srv_set(st_tcp_srv *srv, const char *host, int32_t port, uint32_t s
     for (addrinfo *ai = lst; ai && srv->sck < 0; ai = ai->ai_next)
         srv->sck = listen_on(ai);
     freeaddrinfo(lst);
-    return srv->sck >= 0 ? rtn_ok() : rtn_fail();
+    if (srv->sck < 0)
+        return rtn_fail();
+    srv->opn = OS_REC_OPN;
+    return rtn_ok();
 }
 
 int32_t _tcp_srv_pop(st_tcp_srv *srv, st_tcp_con *con) noexcept
 {
-    if (!srv || srv->sck < 0 || !con)
+    if (!con)
         return rtn_fail();
     con_clear(con);
+    if (!srv_is_open(srv))
+        return rtn_fail();
     con->pee_len = sizeof con->pee;
     int sck;
     while ((sck = accept4(srv->sck, reinterpret_cast<sockaddr *>(&con->pee), &con->pee_len,
@@ -240,9 +268,9 @@ int32_t _tcp_srv_pop(st_tcp_srv *srv, st_tcp_con *con) noexcept
 
 int32_t _tcp_srv_end(st_tcp_srv *srv) noexcept
 {
-    if (srv && srv->sck >= 0) {
+    if (srv_is_open(srv)) {
         close(srv->sck);
-        srv->sck = -1;
+        srv_clear(srv);
     }
     return rtn_ok();
 }

@@ -15,6 +15,12 @@ void udp_clear(st_udp_con *con)
     con->sck = -1;
 }
 
+// Only the mark tells an open record: a zero-filled one holds socket 0.
+bool udp_is_open(const st_udp_con *con)
+{
+    return con && con->opn == OS_REC_OPN;
+}
+
 // The first address of lst in family fam, or none.
 const addrinfo *same_family(const addrinfo *lst, int fam)
 {
@@ -63,9 +69,11 @@ void udp_log(int err, int lin)
 int32_t _udp_con_set(st_udp_con *con, const char *lhost, int32_t lport, const char *rhost,
                      int32_t rport, uint32_t siz) noexcept
 {
-    if (!con || siz > SCK_BUF_MAX)
+    if (!con)
         return rtn_fail();
-    udp_clear(con);
+    udp_clear(con); // closed from here on, whatever it held
+    if (siz > SCK_BUF_MAX)
+        return rtn_fail();
     addrinfo *loc = nullptr, *rem = nullptr;
     int err = EINVAL;
     if (_sck_ini() != 0 || __sck_adr(lhost, lport, SOCK_DGRAM, &loc) != 0 ||
@@ -84,8 +92,10 @@ int32_t _udp_con_set(st_udp_con *con, const char *lhost, int32_t lport, const ch
         freeaddrinfo(loc);
     if (rem)
         freeaddrinfo(rem);
-    if (__rtn == 0)
+    if (__rtn == 0) {
+        con->opn = OS_REC_OPN;
         return __rtn;
+    }
     udp_log(err, __LINE__);
     if (con->sck >= 0)
         close(con->sck);
@@ -96,7 +106,7 @@ int32_t _udp_con_set(st_udp_con *con, const char *lhost, int32_t lport, const ch
 
 int32_t _udp_con_end(st_udp_con *con) noexcept
 {
-    if (con && con->buf) {
+    if (udp_is_open(con)) {
         close(con->sck);
         _free(&con->buf);
         udp_clear(con);
@@ -106,7 +116,7 @@ int32_t _udp_con_end(st_udp_con *con) noexcept
 
 int32_t _udp_con_pop(st_udp_con *con, uint8_t *out) noexcept
 {
-    if (!con || !con->buf || !out)
+    if (!udp_is_open(con) || !out)
         return rtn_fail();
     if (con->rd_pos >= static_cast<uint32_t>(con->rcv_cnt)) {
         ssize_t n;
@@ -126,7 +136,7 @@ int32_t _udp_con_pop(st_udp_con *con, uint8_t *out) noexcept
 
 int32_t _udp_con_psh(st_udp_con *con, const uint8_t *in) noexcept
 {
-    if (!con || !con->buf || !in)
+    if (!udp_is_open(con) || !in)
         return rtn_fail();
     if (con->snd_cnt >= con->siz)
         RTN_TRY(_udp_con_fls(con));
@@ -136,7 +146,7 @@ int32_t _udp_con_psh(st_udp_con *con, const uint8_t *in) noexcept
 
 int32_t _udp_con_fls(st_udp_con *con) noexcept
 {
-    if (!con || !con->buf)
+    if (!udp_is_open(con))
         return rtn_fail();
     return __sck_snd(con->sck, con->buf + con->siz, &con->snd_cnt,
                      reinterpret_cast<const sockaddr *>(&con->rem), con->rem_len);

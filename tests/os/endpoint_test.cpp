@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <fcntl.h>
+#include <fstream>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
@@ -65,6 +68,15 @@ int free_fd()
     return fd;
 }
 
+// Waits (5 s at most) until thread tid sleeps in a blocking call.
+void wait_asleep(pid_t tid)
+{
+    const std::string stat = "/proc/self/task/" + std::to_string(tid) + "/stat";
+    std::string line; // the state follows the command name in parentheses
+    for (int i = 0; i < 5000 && line.find(") S ") == std::string::npos; i++, usleep(1000))
+        std::getline(std::ifstream(stat), line);
+}
+
 void push(st_stream *s, const std::string &d)
 {
     for (char c : d)
@@ -80,11 +92,9 @@ std::string itf_name(const st_stream &s)
 
 TEST(Tcp, ClientAreasTransfersFailuresAndNames)
 {
-    _sck_end();
     int lsn = raw(SOCK_STREAM, -1, true), port = port_of(lsn);
     st_stream s;
     ASSERT_EQ(stream_tcp_con_set(&s, "127.0.0.1", port, 0), 0);
-    EXPECT_EQ(_sck_flg, SCK_STARTED | SCK_HOOKED); // started again, hooked once
     auto *con = static_cast<st_tcp_con *>(s.hdl);
     bound(con->sck);
     EXPECT_EQ(itf_name(s), "tcp client/127.0.0.1:" + std::to_string(port));
@@ -141,6 +151,12 @@ TEST(Tcp, ClientAreasTransfersFailuresAndNames)
     EXPECT_EQ(stream_tcp_con_set(&s, nullptr, port, 0), -1);
     EXPECT_EQ(free_fd(), fd);
     close(idle);
+    addrinfo *ai = nullptr; // ports 0-65535, the highest too
+    EXPECT_TRUE(__sck_adr("::1", -1, SOCK_STREAM, &ai) &&
+                __sck_adr("::1", 65536, SOCK_STREAM, &ai));
+    ASSERT_EQ(__sck_adr("127.0.0.1", 65535, SOCK_STREAM, &ai), 0);
+    EXPECT_EQ(ntohs(reinterpret_cast<sockaddr_in *>(ai->ai_addr)->sin_port), 65535);
+    freeaddrinfo(ai);
 
     // A name, and an address that exists only as IPv6.
     st_tcp_srv srv;
@@ -154,6 +170,31 @@ TEST(Tcp, ClientAreasTransfersFailuresAndNames)
             _tcp_con_end(c);
         _tcp_srv_end(&srv);
     }
+}
+
+// A signal that interrupts a connect does not fail it. The listener's
+// queue is full, so the handshake waits for a retry after the signal.
+TEST(Tcp, InterruptedConnectIsFinished)
+{
+    struct sigaction sa = {}, old;
+    sa.sa_handler = [](int) {}; // no SA_RESTART: the connect returns EINTR
+    ASSERT_EQ(sigaction(SIGUSR2, &sa, &old), 0);
+    int lsn = raw(SOCK_STREAM, -1), port = port_of(lsn);
+    ASSERT_EQ(listen(lsn, 0), 0);
+    int full = raw(SOCK_STREAM, port);
+    std::thread t([&, tid = gettid(), me = pthread_self()] {
+        wait_asleep(tid);
+        pthread_kill(me, SIGUSR2);
+        close(accept(lsn, nullptr, nullptr)); // room for the retried handshake
+    });
+    alarm(30); // ends the program should the connect never complete
+    st_tcp_con c = {};
+    EXPECT_EQ(_tcp_con_set(&c, "127.0.0.1", port, 0), 0);
+    alarm(0);
+    t.join();
+    _tcp_con_end(&c);
+    close(full), close(lsn);
+    sigaction(SIGUSR2, &old, nullptr);
 }
 
 TEST(Tcp, ServerStreamAcceptsOneCountedConnectionPerPop)
@@ -189,12 +230,27 @@ TEST(Tcp, ServerStreamAcceptsOneCountedConnectionPerPop)
     EXPECT_EQ(stream_pop(&a, &c), 0);
     EXPECT_EQ(c, 'i');
     EXPECT_EQ(stream_pop(&a, &c), 1); // nothing pending
+    EXPECT_EQ(_tcp_con_acs_inf_get_handle(con, 0, 0), -1) << "no out";
+
+    // A flush into the full non-blocking socket waits until the peer reads.
+    int sz = 4096, bs = -1;
+    ASSERT_EQ(stream_acs_inf(&b, 1, 0, reinterpret_cast<intptr_t>(&bs), nullptr), 0);
+    setsockopt(bs, SOL_SOCKET, SO_SNDBUF, &sz, sizeof sz);
+    std::string big(1 << 20, 'w'), got;
+    std::thread rd([&, tid = gettid()] { wait_asleep(tid), got = take(c2, big.size()); });
+    alarm(30); // ends the program should the flush never wake
+    push(&b, big);
+    EXPECT_EQ(stream_fls(&b), 0);
+    alarm(0);
+    rd.join();
+    EXPECT_TRUE(got == big);
 
     // The reply goes to the right client; a restarted server binds at once
     // although connections on its port are still open.
     push(&b, "ok");
     EXPECT_EQ(stream_fls(&b), 0);
     EXPECT_EQ(take(c2, 2), "ok");
+
     stream_end(&srv);
     ASSERT_EQ(stream_tcp_srv_set(&srv, nullptr, port, 0), 0);
     for (st_stream *s : {&srv, &a, &b})
@@ -229,9 +285,11 @@ TEST(Udp, DatagramsByteByByteFromTheRecordedSender)
     _udp_con_end(&u);
     close(peer);
 
-    // A failed send is reported and keeps its bytes; families must match.
-    ASSERT_EQ(_udp_con_set(&u, nullptr, 0, "127.0.0.1", 0, 0), 0);
+    // A failed send is reported and keeps its bytes, also by a push into
+    // the full area (which then stores nothing); families must match.
+    ASSERT_EQ(_udp_con_set(&u, nullptr, 0, "127.0.0.1", 0, 1), 0);
     ASSERT_EQ(_udp_con_psh(&u, &c), 0);
+    EXPECT_EQ(_udp_con_psh(&u, &c), -1);
     EXPECT_EQ(_udp_con_fls(&u), -1);
     EXPECT_EQ(u.snd_cnt, 1u);
     _udp_con_end(&u);
@@ -239,6 +297,43 @@ TEST(Udp, DatagramsByteByByteFromTheRecordedSender)
     EXPECT_EQ(_udp_con_set(&u, "::1", 0, "127.0.0.1", 9, 0), -1);
     EXPECT_EQ(u.sck, -1);
     EXPECT_NE(__mem_log_mng.pos, pos); // logged
+}
+
+// Records never set up: zero-filled ones hold descriptor 0, which is
+// standard input and not theirs; stale ones hold garbage. Neither is
+// closed or freed by an end, and a failed set-up leaves the record closed.
+TEST(Endpoint, RecordsNeverSetUpHoldNothing)
+{
+    if (fcntl(0, F_GETFD) < 0) { // standard input is the descriptor at stake
+        ASSERT_EQ(open("/dev/null", O_RDONLY), 0);
+    }
+    st_tcp_srv s;
+    st_tcp_con c;
+    st_udp_con u;
+    st_dev_con d;
+    uint8_t b = 0;
+    for (int fill : {0, 0x5a}) { // zero-filled, then stale
+        memset(&s, fill, sizeof s), memset(&c, fill, sizeof c);
+        memset(&u, fill, sizeof u), memset(&d, fill, sizeof d);
+        EXPECT_EQ(_tcp_srv_end(&s) | _tcp_con_end(&c) | _udp_con_end(&u) | _dev_con_end(&d), 0);
+        EXPECT_TRUE(_tcp_con_pop(&c, &b) && _udp_con_psh(&u, &b) && _dev_con_fls(&d)) << fill;
+    }
+    EXPECT_NE(fcntl(0, F_GETFD), -1) << "standard input stays open";
+    EXPECT_EQ(_tcp_srv_end(nullptr) | _tcp_con_end(nullptr) | _udp_con_end(nullptr) |
+                  _dev_con_end(nullptr),
+              0);
+    ASSERT_EQ(_tcp_srv_set(&s, "127.0.0.1", 0, 0), 0);
+    shutdown(s.sck, SHUT_RD); // accept fails at once
+    EXPECT_TRUE(_tcp_srv_pop(&s, &c) && c.sck == -1 && !c.buf) << "a failed accept clears";
+    _tcp_srv_end(&s);
+    memset(&c, 0x5a, sizeof c), memset(&s, 0x5a, sizeof s);
+    EXPECT_TRUE(_tcp_con_set(&c, nullptr, 80, 0) &&
+                _tcp_srv_set(&s, nullptr, 0, SCK_BUF_MAX + 1u) &&
+                _udp_con_set(&u, nullptr, 0, nullptr, 0, SCK_BUF_MAX + 1u) &&
+                _dev_con_set(&d, nullptr, 9600, 0, 0));
+    EXPECT_TRUE(c.sck == -1 && !c.buf && s.sck == -1 && u.sck == -1 && !u.buf && d.prt == -1 &&
+                !d.buf)
+        << "a failed set-up clears";
 }
 
 // A pseudo-terminal pair: the master descriptor and the slave's name. A
@@ -294,11 +389,12 @@ TEST(Serial, SettingsWordsThenAStreamOverAPseudoTerminal)
     ASSERT_EQ(stream_dev_con_set(&s, p.name.c_str(), 9600, 0, 4), 0);
     EXPECT_EQ(itf_name(s), "device connection/" + p.name);
 
-    // Pushes into the full 4-byte area write all of it before the fifth.
+    // Pushes into the full 4-byte area write all of it before the fifth,
+    // which waits in the area.
     for (char c : std::string("abcde"))
         ASSERT_EQ(stream_psh(&s, &c), 0);
     EXPECT_EQ(take(p.m, 4), "abcd");
-    EXPECT_EQ(take(p.m, 1, 100), "");
+    EXPECT_EQ(static_cast<st_dev_con *>(s.hdl)->snd_cnt, 1u);
     EXPECT_EQ(stream_fls(&s), 0);
     EXPECT_EQ(take(p.m, 1), "e");
 
@@ -314,13 +410,16 @@ TEST(Serial, SettingsWordsThenAStreamOverAPseudoTerminal)
     for (uint8_t c; got.size() < 256 && stream_pop(&s, &c) == 0;)
         got += char(c);
     EXPECT_TRUE(got == all);
-    EXPECT_EQ(take(p.m, 1, 100), "");
+    push(&s, "!"); // an echo of what was read would come before it
+    EXPECT_EQ(stream_fls(&s), 0);
+    EXPECT_EQ(take(p.m, 1), "!");
 
     EXPECT_EQ(stream_acs_inf(&s, 0, 0, 0, nullptr), -1);
     fd = -1;
     EXPECT_EQ(stream_acs_inf(&s, 1, 0, reinterpret_cast<intptr_t>(&fd), nullptr), -1);
     EXPECT_EQ(stream_acs_inf(&s, 2, 0, 0, nullptr), -1);
-    std::thread late([&] { usleep(50000), (void)!write(p.m, "Zy", 2); });
+    // A pop on an empty queue waits: the bytes are written once it sleeps.
+    std::thread late([&, tid = gettid()] { wait_asleep(tid), (void)!write(p.m, "Zy", 2); });
     uint8_t c = 0;
     EXPECT_EQ(stream_pop(&s, &c), 0);
     EXPECT_EQ(c, 'Z');

@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <fcntl.h>
 #include <string>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -67,16 +69,21 @@ Strs list(const char *pth, int32_t (*fn)(const char *, st_pthlst *) = _pthlst)
 
 TEST_F(Path, ProbeListRename)
 {
-    mk({"b/", "c/", "a.txt"}, (5LL << 32) + 7);
+    mk({"b/", "c/", "..x/", ".x/", "a.txt"}, (5LL << 32) + 7);
+    ASSERT_EQ(symlink("b", "bl") | symlink("none", "dl"), 0);
     st_pth_inf inf = {};
     ASSERT_EQ(_chkpth("*.t?t", &inf), 0);
     EXPECT_EQ(inf.flg | inf.siz_hi << 8, PTH_FIL | 5u << 8);
     EXPECT_EQ(pth_inf_siz(&inf), (5ULL << 32) + 7);
-    EXPECT_EQ(_chkfil("a.txt") | _chkdir("b"), 0);
+    // Links are followed; a dangling one is a file.
+    EXPECT_EQ(_chkfil("a.txt") | _chkdir("b") | _chkdir("bl") | _chkfil("dl"), 0);
     EXPECT_TRUE(_chkdir("a.txt") && _chkfil("b") && _chkfil("none") && _chkdir("none") &&
-                _chkpth("*.no", &inf));
-    EXPECT_EQ(list(tmp, __pthlst), (Strs{"../", "./", "a.txt", "b/", "c/"}));
-    EXPECT_EQ(list(""), (Strs{"a.txt", "b/", "c/"})) << "an empty path lists the working directory";
+                _chkpth("*.no", &inf) && _chkdir("dl"));
+    // Only "." and ".." are skipped; listed links are never directories.
+    const Strs ents = {"..x/", ".x/", "a.txt", "b/", "bl", "c/", "dl"};
+    EXPECT_EQ(list(tmp, __pthlst),
+              sorted({"../", "./", "..x/", ".x/", "a.txt", "b/", "bl", "c/", "dl"}));
+    EXPECT_EQ(list(""), ents) << "an empty path lists the working directory";
     st_pthlst l = {};
     EXPECT_TRUE(__pthlst("none", &l) && l.flg == 0)
         << "a listing that could not start stays not started";
@@ -85,7 +92,7 @@ TEST_F(Path, ProbeListRename)
     EXPECT_EQ(_rename("a.txt", "x"), 0);
     mk({"a.txt"}, 1);
     EXPECT_TRUE(_rename("a.txt", "x") && _rename("b", "c"));
-    EXPECT_EQ(list("."), (Strs{"a.txt", "b/", "c/", "x"}));
+    EXPECT_EQ(list("."), (Strs{"..x/", ".x/", "a.txt", "b/", "bl", "c/", "dl", "x"}));
     EXPECT_TRUE(_chkpth("x", &inf) == 0 && pth_inf_siz(&inf) == (5ULL << 32) + 7);
 }
 
@@ -147,6 +154,9 @@ TEST_F(Path, RemoveNeverFollowsLinksNorReportsLeftoversAsRemoved)
     mk({"keep/", "r/", "r/d/", "r/d/e/", "r/d/e/h", "keep/x"});
     ASSERT_EQ(symlink("../../keep", "r/d/ln") | symlink("../keep/x", "r/lf"), 0);
     ASSERT_EQ(symlink("keep", "rootln"), 0);
+    // An empty root would stand for the working directory: refused, untouched.
+    EXPECT_TRUE(_pthrmv("", 0) && _pthrmv("", 1));
+    EXPECT_EQ(list("."), (Strs{"keep/", "r/", "rootln"}));
     EXPECT_EQ(sorted(walk("r", 0)), (Strs{"r/d/", "r/d/e/", "r/d/e/h", "r/d/ln", "r/lf"}));
     EXPECT_EQ(_pthrmv("rootln", 0) | _pthrmv("r", 0), 0);
     EXPECT_EQ(list("r"), Strs{});
@@ -155,17 +165,43 @@ TEST_F(Path, RemoveNeverFollowsLinksNorReportsLeftoversAsRemoved)
     EXPECT_EQ(list("."), Strs{"keep/"});
     EXPECT_EQ(list("keep"), Strs{"x"}) << "nothing behind a link went";
     EXPECT_NE(_pthrmv("r", 0), 0) << "a missing root cannot be emptied";
+    ASSERT_EQ(symlink("keep", "rootln"), 0);
+    EXPECT_EQ(_pthrmv("rootln/", 0), 0) << "a final \"/\" enters the link";
+    EXPECT_EQ(list("keep"), Strs{});
+    EXPECT_EQ(list("."), (Strs{"keep/", "rootln"}));
 }
 
+// Runs fn in a child process as the user nobody when the tests run as root
+// (root reads every directory), in the working directory handed over to
+// nobody. The child's exit status: fn's result, 99 when it could not drop.
+int as_nobody(int (*fn)())
+{
+    const uid_t nobody = 65534;
+    if (geteuid() == 0 && chown(".", nobody, nobody) != 0)
+        return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        bool drop = geteuid() != 0 ||
+                    (setgroups(0, nullptr) == 0 && setgid(nobody) == 0 && setuid(nobody) == 0);
+        _exit(drop ? fn() : 99);
+    }
+    int st = 0;
+    return pid > 0 && waitpid(pid, &st, 0) == pid && WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+// Exit status bits: 1 set-up, 2 the walk entered u, 4 a removal reported
+// success, 8 f is gone.
 TEST_F(Path, UnreadableDirectoryIsNotEnteredAndStays)
 {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root reads every directory";
-    mk({"r/", "r/u/", "r/u/f"});
-    ASSERT_EQ(chmod("r/u", 0), 0);
-    EXPECT_EQ(walk("r", 0), Strs{"r/u/"});
-    EXPECT_TRUE(_pthrmv("r", 1) && _pthrmv("r/u", 0)) << "an unreadable root is not reported empty";
-    EXPECT_TRUE(chmod("r/u", 0700) == 0 && _chkfil("r/u/f") == 0);
+    EXPECT_EQ(as_nobody([] {
+                  mk({"r/", "r/u/", "r/u/f"});
+                  int bad = chmod("r/u", 0) != 0;
+                  bad |= (walk("r", 0) != Strs{"r/u/"}) << 1;
+                  bad |= !(_pthrmv("r", 1) && _pthrmv("r/u", 0)) << 2;
+                  bad |= !(chmod("r/u", 0700) == 0 && _chkfil("r/u/f") == 0) << 3;
+                  return bad;
+              }),
+              0);
 }
 
 } // namespace
