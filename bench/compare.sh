@@ -16,20 +16,9 @@ n=${2:-1000000}
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 
-# The rows of bench/monitor_compare.sh: 10% of the keys change, another 10%
+# The rows of bench/ps_rows.awk: 10% of the keys change, another 10%
 # move their watched value into another band.
-gen() {
-    awk -v variant="$1" -v n="$2" 'BEGIN {
-        s = 12345
-        for (i = 1; i <= n; i++) {
-            s = (s * 1103515245 + 12345) % 2147483648; r = int(s / 256)
-            pid = i; mem = r % 900000
-            if (variant && r % 10 == 0) { pid += 10000000; mem += 5000 }
-            if (variant && r % 10 == 1) mem += 5000
-            printf "proc%-11d %7d %5d %8d S worker-%d\n", r % 5000, pid, r % 100, mem, r % 97
-        }
-    }'
-}
+gen() { awk -v variant="$1" -v n="$2" -f "$(dirname "$0")/ps_rows.awk"; }
 gen 0 "$n" > "$dir/old"
 gen 1 "$n" > "$dir/new"
 

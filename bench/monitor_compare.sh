@@ -23,19 +23,8 @@ bench="$build/bench_monitor"
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 
-# Deterministic rows: name, pid, cpu, memory, state and a command text.
-gen() {
-    awk -v variant="$1" -v n="$2" 'BEGIN {
-        s = 12345
-        for (i = 1; i <= n; i++) {
-            s = (s * 1103515245 + 12345) % 2147483648; r = int(s / 256)
-            pid = i; mem = r % 900000
-            if (variant && r % 10 == 0) { pid += 10000000; mem += 5000 }
-            if (variant && r % 10 == 1) mem += 5000
-            printf "proc%-11d %7d %5d %8d S worker-%d\n", r % 5000, pid, r % 100, mem, r % 97
-        }
-    }'
-}
+# Deterministic rows (bench/ps_rows.awk).
+gen() { awk -v variant="$1" -v n="$2" -f "$(dirname "$0")/ps_rows.awk"; }
 
 # Best of three runs of a command, in milliseconds.
 best_ms() {
