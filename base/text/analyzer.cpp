@@ -299,11 +299,15 @@ int32_t act_cat(st_txt_anr *anr, st_txt_anr_itm *itm)
         const size_t n = std::strlen(t->txt);
         std::memcpy(txt + len, t->txt, n);
         len += n;
-        t->stt |= ANR_TKN_DEL;
     }
     txt[len] = 0;
     st_txt_anr_tkn *n = nullptr;
-    RTN_TRY(__txt_anr_mak_fct_use_prm_txt(&n, itm->val, txt));
+    if (__txt_anr_mak_fct_use_prm_txt(&n, itm->val, txt) != 0) {
+        _free(&txt); // the joined tokens stay as they were
+        return rtn_keep();
+    }
+    for (st_txt_anr_tkn *t = *anr->cat_top; t; t = t == end ? nullptr : t->nxt)
+        t->stt |= ANR_TKN_DEL;
     n->stt |= ANR_TKN_GEN;
     n->nxt = *anr->cat_end;
     *anr->cat_end = n;

@@ -601,12 +601,13 @@ uint32_t direct_chr(const unsigned char *p, uint32_t *c)
 // Steps over the characters that cannot start a match (no thread is
 // live): those not in the first set, and those not followed by the rest
 // of the literal start. A byte below 0x80 is always a whole character
-// here, so the literal start compares as bytes; and as no trail byte is a
-// line end, the last byte stepped over tells the line state.
+// here, so the literal start compares as bytes. The line state comes from
+// the last character stepped over, not its last byte: a lead byte takes
+// any byte as its trail, a line end included.
 void direct_skip(st_txt_mtc *m, const char **cur)
 {
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(*cur), *beg = p;
-    uint32_t two = 0; // two-byte characters stepped over
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(*cur);
+    uint32_t n = 0, lst = 0; // characters stepped over, the last of them
     for (;;) {
         const unsigned char b = *p;
         if (!sjis_lead(b)) {
@@ -616,17 +617,19 @@ void direct_skip(st_txt_mtc *m, const char **cur)
                 (m->pre_len < 2 || (p[1] == static_cast<unsigned char>(m->pre[1]) &&
                                     !std::strncmp(reinterpret_cast<const char *>(p), m->pre, m->pre_len))))
                 break;
+            lst = b;
             p++;
         } else {
             if (!p[1] || (m->fst_flg & MTC_FST_BIG))
                 break;
+            lst = b | p[1] << 8;
             p += 2;
-            two++;
         }
+        n++;
     }
-    if (p != beg) {
-        m->pos += static_cast<uint32_t>(p - beg) - two;
-        line_set(m, p[-1]);
+    if (n) {
+        m->pos += n;
+        line_set(m, lst);
     }
     *cur = reinterpret_cast<const char *>(p);
 }

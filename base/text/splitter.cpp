@@ -44,12 +44,47 @@ const char *spr_trm(st_buf *buf)
     return static_cast<const char *>(buf_dat(hdl));
 }
 
-// Moves the matched text to the end of the unclaimed text.
-int32_t spr_mov(st_txt_spr *spr)
+// ---------------------------------------------------------------------------
+// The character queue: the active rule's characters from its first on, so
+// that a token can end at its longest match and the characters read beyond
+// it be fed again; with no rule active, only the characters kept from the
+// last token. chq_pos is the next one to feed.
+// ---------------------------------------------------------------------------
+
+int32_t chq_app(st_txt_spr *spr, uint32_t chr)
 {
-    void *hdl = buf_hdl(&spr->mtc_buf);
-    RTN_TRY(spr_app(&spr->unm_buf, buf_dat(hdl), buf_pos(hdl)));
-    return buf_rst(hdl);
+    if (spr->chq_len == spr->chq_cap) {
+        const uint32_t cap = spr->chq_cap ? 2 * spr->chq_cap : 16;
+        RTN_TRY(_realloc(&spr->chq, size_t{cap} * sizeof *spr->chq));
+        spr->chq_cap = cap;
+    }
+    spr->chq[spr->chq_len++] = chr;
+    return rtn_ok();
+}
+
+// Appends the bytes of the first n queued characters to buf, then drops
+// them; the rest is fed again. The line state of the new first character
+// follows the last one dropped.
+int32_t chq_take(st_txt_spr *spr, st_buf *buf, uint32_t n)
+{
+    for (uint32_t i = 0; i < n; i++)
+        RTN_TRY(spr_app_chr(buf, spr->chq[i]));
+    if (n) {
+        spr->flg = spr->chq[n - 1] == 10 ? spr->flg | SPR_LIN : spr->flg & ~SPR_LIN;
+        spr->chq_len -= n;
+        std::memmove(spr->chq, spr->chq + n, size_t{spr->chq_len} * sizeof *spr->chq);
+    }
+    spr->chq_pos = 0;
+    return rtn_ok();
+}
+
+// Characters of the active rule's longest match: at least the first, so
+// that every token moves the text on, and never more than were fed.
+uint32_t chq_match(const st_txt_spr *spr)
+{
+    const st_txt_mtc &m = spr->act->mtc;
+    const uint32_t n = m.mtc_end - m.mtc_top;
+    return n < 1 ? 1 : n > spr->chq_pos ? spr->chq_pos : n;
 }
 
 // The variable nam; a missing one is created with 0.
@@ -90,23 +125,26 @@ int32_t spr_emit(st_txt_spr *spr, st_txt_spr_tkn *out)
     return rtn_ok();
 }
 
-// The source has ended: the attempt in progress becomes a token when its
-// rule matches (after the end-of-text step), else unclaimed text.
+// The source has ended: the attempt in progress becomes a token up to its
+// longest match when its rule matches (after the end-of-text step; the
+// characters beyond it are fed again before the end is seen once more),
+// else unclaimed text.
 int32_t spr_eoi(st_txt_spr *spr, st_txt_spr_tkn *out)
 {
     st_txt_spr_rul *act = spr->act;
     if (act && !(act->mtc.stt & MTC_STT_MTC))
         RTN_TRY(txt_mtc_wrd(&act->mtc, 0));
-    spr->flg &= ~SPR_RFD;
     if (act && (act->mtc.stt & MTC_STT_MTC)) {
-        RTN_TRY(spr_emit(spr, out));
-        return rtn_ok();
+        RTN_TRY(chq_take(spr, &spr->mtc_buf, chq_match(spr)));
+        if (spr->chq_len)
+            spr->flg |= SPR_EOT;
+        return spr_emit(spr, out);
     }
     if (act)
         txt_mtc_chk_rst(&act->mtc);
     spr->act = nullptr;
     spr->flg |= SPR_RST;
-    RTN_TRY(spr_mov(spr));
+    RTN_TRY(chq_take(spr, &spr->unm_buf, spr->chq_len));
     const char *unm = spr_trm(&spr->unm_buf);
     if (!unm)
         return rtn_fail();
@@ -131,6 +169,7 @@ int32_t spr_try(st_txt_spr *spr, uint32_t n, st_txt_spr_rul **rul)
         }
         r->mtc.pos = n;
         r->mtc.opt &= ~MTC_ONE;
+        // No rule is active: the character is the first queued.
         r->mtc.stt = (r->mtc.stt & ~MTC_STT_LIN) | ((spr->flg & SPR_LIN) ? MTC_STT_LIN : 0);
         RTN_TRY(txt_mtc_wrd(&r->mtc, spr->chr));
         if (r->mtc.thr || (r->mtc.stt & MTC_STT_MTC))
@@ -147,27 +186,20 @@ enum spr_stp { SPR_GO, SPR_EMIT };
 int32_t spr_feed_act(st_txt_spr *spr, spr_stp *stp)
 {
     st_txt_spr_rul *r = spr->act;
-    const bool had = r->mtc.stt & MTC_STT_MTC;
     RTN_TRY(txt_mtc_wrd(&r->mtc, spr->chr));
-    const bool mtc = r->mtc.stt & MTC_STT_MTC;
     *stp = SPR_GO;
     if (r->mtc.thr) // still inside the token
-        return spr_app_chr(&spr->mtc_buf, spr->chr);
-    if (mtc && r->knd != 0) { // complete: the character ends it or starts the next
-        if (had)
-            spr->flg |= SPR_RFD;
-        else
-            RTN_TRY(spr_app_chr(&spr->mtc_buf, spr->chr));
+        return rtn_ok();
+    if ((r->mtc.stt & MTC_STT_MTC) && r->knd != 0) { // complete up to its longest match
+        RTN_TRY(chq_take(spr, &spr->mtc_buf, chq_match(spr)));
         RTN_TRY(spr_asg(spr, r));
         *stp = SPR_EMIT;
         return rtn_ok();
     }
-    // The attempt failed (or a kind-0 rule matched): its text is unclaimed.
-    RTN_TRY(spr_mov(spr));
-    if (!mtc || had)
-        spr->flg |= SPR_RFD;
-    else
-        RTN_TRY(spr_app_chr(&spr->unm_buf, spr->chr));
+    // A kind-0 rule's match is unclaimed text; a failed attempt's characters
+    // are, but for the one it failed at, which is offered to the rules again.
+    const uint32_t n = (r->mtc.stt & MTC_STT_MTC) ? chq_match(spr) : spr->chq_pos - 1;
+    RTN_TRY(chq_take(spr, &spr->unm_buf, n));
     txt_mtc_chk_rst(&r->mtc);
     spr->act = nullptr;
     return rtn_ok();
@@ -180,31 +212,33 @@ int32_t spr_feed_new(st_txt_spr *spr, uint32_t n, spr_stp *stp)
     *stp = SPR_GO;
     RTN_TRY(spr_try(spr, n, &r));
     if (!r)
-        return spr_app_chr(&spr->unm_buf, spr->chr);
+        return chq_take(spr, &spr->unm_buf, 1);
     spr->act = r;
     r->mtc.opt |= MTC_ONE; // no new attempts inside a token
-    RTN_TRY(spr_app_chr(&spr->mtc_buf, spr->chr));
     if ((r->mtc.stt & MTC_STT_MTC) && !r->mtc.thr) {
+        RTN_TRY(chq_take(spr, &spr->mtc_buf, 1));
         RTN_TRY(spr_asg(spr, r));
         *stp = SPR_EMIT;
     }
     return rtn_ok();
 }
 
-// Reads the next character unless the current one is fed again. 0; 1 at
-// the end of the source (a failing pop or a character 0).
+// The next character to feed: a queued one, else one read from the source.
+// 0; 1 at the end of the text (a failing pop, a character 0, or the end
+// seen before the queued characters); a failed allocation.
 int32_t spr_next(st_txt_spr *spr)
 {
-    if (spr->flg & SPR_RFD) {
-        spr->flg &= ~SPR_RFD;
-        return 0;
+    if (spr->chq_pos == spr->chq_len) {
+        if (spr->flg & SPR_EOT) {
+            spr->flg &= ~SPR_EOT;
+            return 1;
+        }
+        uint32_t c = 0;
+        if (stream_pop(spr->src, &c) != 0 || c == 0)
+            return 1;
+        RTN_TRY(chq_app(spr, c));
     }
-    uint32_t c = 0;
-    if (stream_pop(spr->src, &c) != 0 || c == 0)
-        return 1;
-    const bool lin = spr->cnt == 0 || spr->chr == 10;
-    spr->flg = (spr->flg & ~SPR_LIN) | (lin ? SPR_LIN : 0);
-    spr->chr = c;
+    spr->chr = spr->chq[spr->chq_pos++];
     return 0;
 }
 
@@ -226,6 +260,7 @@ int32_t txt_spr_set(st_txt_spr *spr, st_stream *src) noexcept
     RTN_TRY(vmap_set(&spr->var, 0));
     buf_var(buf_hdl(&spr->mtc_buf), 1);
     buf_var(buf_hdl(&spr->unm_buf), 1);
+    spr->flg = SPR_LIN;
     spr->src = src;
     spr->tal = &spr->lst;
     return rtn_ok();
@@ -274,11 +309,14 @@ int32_t txt_spr(st_txt_spr *spr, st_txt_spr_tkn *out) noexcept
         buf_rst(buf_hdl(&spr->unm_buf));
         spr->act = nullptr;
     }
-    if (!(spr->flg & SPR_RFD) && stream_chk(spr->src) != 0)
+    if (spr->chq_pos == spr->chq_len && !(spr->flg & SPR_EOT) && stream_chk(spr->src) != 0)
         return rtn_fail1();
     for (;;) {
-        if (spr_next(spr) != 0)
+        const int32_t nx = spr_next(spr);
+        if (nx == 1)
             return spr_eoi(spr, out);
+        if (nx != 0)
+            return rtn_keep();
         const uint32_t n = spr->cnt++;
         spr_stp stp;
         if (spr->act)
@@ -303,6 +341,7 @@ int32_t txt_spr_end(st_txt_spr *spr) noexcept
         buf_end(buf_hdl(&spr->unm_buf));
         vmap_end(&spr->var);
     }
+    _free(&spr->chq);
     std::memset(spr, 0, sizeof *spr);
     return rtn_ok();
 }

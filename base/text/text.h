@@ -280,13 +280,17 @@ int32_t txt_mtc(st_txt_mtc *mtc, st_stream *txt) noexcept;
 //
 // Between tokens every character is offered to the rules in list order
 // (rule order is the priority); the first rule whose matcher is then live or
-// has a match consumes characters until its last thread dies. There is no
-// backtracking: the characters of an attempt that fails become unclaimed
-// text (kind 0), and only the character at which it failed is offered to
-// all rules again. A token's text is every character the rule consumed, not
-// only the recorded match. "^" passes at the start of the text and after a
-// line end of the text. The source ends at a failing pop; a character 0
-// ends the text as well (a later call reads on past it).
+// has a match consumes characters until its last thread dies. Its token is
+// the text up to the end of its longest match (at least the first
+// character); the characters read beyond it are kept and offered to the
+// rules again: "ab|abcd" over "abcx" gives the token "ab", then "c" and "x"
+// are offered anew. An attempt that ends
+// without a match is not backtracked: its characters become unclaimed text
+// (kind 0), and only the character at which it failed is offered to all
+// rules again. "^" passes at the start of the text and after a line end of
+// the text. The source ends at a failing pop; a character 0 ends the text
+// as well (a later call reads on past it, once the characters kept before
+// it are handed out).
 // At the end of the text a rule still inside its attempt gets the matcher's
 // end-of-text step, so "ab*" claims a final "a"; its assignment is not made.
 // Texts are the characters' bytes (low byte first), zero-terminated.
@@ -297,8 +301,8 @@ int32_t txt_mtc(st_txt_mtc *mtc, st_stream *txt) noexcept;
 enum : uint8_t {       /* st_txt_spr.flg */
     SPR_PND = 0x01,    // the active rule's token is still to be handed out
     SPR_RST = 0x02,    // reset both buffers and the active rule at the next call
-    SPR_RFD = 0x04,    // the current character is fed again before a new one is read
-    SPR_LIN = 0x08,    // the current character is at line start (first, or after a line end)
+    SPR_EOT = 0x04,    // the text has ended after the characters still queued
+    SPR_LIN = 0x08,    // chq[0] is at line start (first, or after a line end)
 };
 
 // Rule record (tracked allocator), in the splitter's list.
@@ -325,6 +329,11 @@ struct st_txt_spr {
     uint32_t chr;         // the current character
     uint32_t cnt;         // characters fed (a character fed again counts again)
     uint8_t flg;          // SPR_* bits
+    uint32_t *chq;        // characters read and not yet handed out: the active
+                          // rule's from its first on, or those kept after a token
+    uint32_t chq_len;     // characters in chq
+    uint32_t chq_cap;     // characters allocated
+    uint32_t chq_pos;     // the next one to feed; chq_len: read a new one
 };
 
 // A token as txt_spr and its stream hand it out.

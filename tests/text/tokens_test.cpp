@@ -1,6 +1,6 @@
 // Splitter and analyzer. The splitter: tokens handed out for rule sets over
-// texts, conditions and assignments, the end of the text, bytes of
-// multi-byte texts, its streams. The analyzer: rules over the splitter's
+// texts, longest matches against a model, conditions and assignments, the
+// end of the text, bytes of multi-byte texts, its streams. The analyzer: rules over the splitter's
 // tokens, groups, moves, states, the actions, the three streams (the
 // variant-map reader's tests run its escape, quote and blank rules through
 // stacked analyzers).
@@ -11,8 +11,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -149,6 +151,11 @@ TEST(Splitter, TokensUnclaimedTextNoBacktrackingConditionsAndAssignments)
     EXPECT_EQ(split({}, ""), "end");
     // The rule b never sees the b that abc consumed before failing.
     EXPECT_EQ(split({{1, "abc"}, {2, "b"}}, "abd"), "0<abd> end");
+    // A token ends at its rule's longest match; what was read beyond it is
+    // offered to the rules again.
+    EXPECT_EQ(split({{1, "i|if"}, {2, "\\("}}, "if("), "1<if> 2<(> end");
+    EXPECT_EQ(split({{1, "ab|abcd"}, {2, "c"}}, "abcx"), "1<ab> 2<c> 0<x> end");
+    EXPECT_EQ(split({{1, "ab|abcd"}, {2, "c"}}, "abc"), "1<ab> 2<c> end") << "also at the end";
     // Rule order is the priority at one starting character.
     EXPECT_EQ(split({{1, "ab"}, {2, "[a-z]+"}}, "abc"), "1<ab> 2<c> end");
     EXPECT_EQ(split({{2, "[a-z]+"}, {1, "ab"}}, "abc"), "2<abc> end");
@@ -176,8 +183,106 @@ TEST(Splitter, TokensUnclaimedTextNoBacktrackingConditionsAndAssignments)
     EXPECT_EQ(split(q, "ab \"cd ef\" gh"), "1<ab> 2< > 3<\"> 4<cd ef> 5<\"> 2< > 1<gh> end");
 }
 
+// A model of the splitter for rules that are literal alternatives or a run
+// of one class: a rule consumes while a longer match is possible, its
+// token ends at its longest match and the rest is read again; an attempt
+// without a match leaves its text unclaimed but for the character it
+// failed at.
+struct mrule {
+    std::vector<std::string> alt; // literal alternatives
+    std::string cls;              // or, when not empty, a run of these characters
+    bool match(const std::string &w) const
+    {
+        return cls.empty() ? std::find(alt.begin(), alt.end(), w) != alt.end()
+                           : w.find_first_not_of(cls) == std::string::npos;
+    }
+    bool live(const std::string &w) const // a longer match is still possible
+    {
+        for (const std::string &a : alt)
+            if (a.size() > w.size() && a.compare(0, w.size(), w) == 0)
+                return true;
+        return !cls.empty() && match(w);
+    }
+};
+
+std::string model(const std::vector<mrule> &rules, const std::string &t)
+{
+    std::string out, unm;
+    for (size_t i = 0; i < t.size();) {
+        size_t k = 0; // the first rule that takes the character
+        while (k < rules.size() && !rules[k].live(t.substr(i, 1)) && !rules[k].match(t.substr(i, 1)))
+            k++;
+        if (k == rules.size()) {
+            unm += t[i++];
+            continue;
+        }
+        size_t j = i, e = 0; // characters read, the end of the longest match
+        do {
+            if (rules[k].match(t.substr(i, ++j - i)))
+                e = j;
+        } while (j < t.size() && rules[k].live(t.substr(i, j - i)));
+        if (e) {
+            out += (unm.empty() ? "" : tok(0, unm.c_str())) + tok(k + 1, t.substr(i, e - i).c_str());
+            unm.clear();
+            i = e;
+            continue;
+        }
+        // No match: the character that ended the attempt is read again,
+        // unless the text ended first.
+        j -= j < t.size() || !rules[k].live(t.substr(i, j - i));
+        unm += t.substr(i, j - i);
+        i = j;
+    }
+    return out + (unm.empty() ? "" : tok(0, unm.c_str())) + "end";
+}
+
+TEST(Splitter, LongestMatchAgainstAModel)
+{
+    std::mt19937 r(5);
+    auto word = [&](const std::string &abc, size_t len) {
+        std::string w;
+        while (w.size() < len)
+            w += abc[r() % abc.size()];
+        return w;
+    };
+    for (int i = 0; i < 300; i++) {
+        std::vector<mrule> m(1 + r() % 3);
+        std::vector<std::string> pats;
+        std::vector<srule> rules;
+        for (mrule &x : m) {
+            if (r() % 4 == 0)
+                x.cls = word("abc", 1 + r() % 2);
+            for (int n = 1 + r() % 3; x.cls.empty() && n > 0; n--)
+                x.alt.push_back(word("abc", 1 + r() % 4));
+            std::string p = x.cls.empty() ? "" : "[" + x.cls + "]+";
+            for (const std::string &a : x.alt)
+                p += (p.empty() ? "" : "|") + a;
+            pats.push_back(p);
+        }
+        for (size_t k = 0; k < m.size(); k++)
+            rules.push_back({uint32_t(k + 1), pats[k].c_str()});
+        const std::string t = word("abcd", r() % 12);
+        ASSERT_EQ(split(rules, t.c_str()), model(m, t)) << testing::PrintToString(pats) << " over " << t;
+    }
+}
+
 TEST(Splitter, StreamsAndRefusals)
 {
+    // A character 0 ends the text; a later call reads on past it.
+    uint32_t zero[] = {'a', 'b', 0, 'c'};
+    st_stream ary{};
+    st_txt_spr z;
+    stream_stc_ary_set(&ary, zero, 4, 4);
+    txt_spr_set(&z, &ary);
+    push(&z, {{1, "a[^x]*"}});
+    st_txt_spr_tkn zt;
+    std::string got;
+    for (int i = 0; i < 3; i++)
+        got += txt_spr(&z, &zt) == 0 ? tok(zt.knd, zt.txt) : "end";
+    EXPECT_EQ(got, "1<ab> 0<c> end");
+    txt_spr_end(&z);
+    stream_end(&ary);
+
     chars src("ab "), pat("[a-z]+"), bad("[]");
     st_txt_spr spr{};
     st_txt_spr_tkn t;

@@ -76,12 +76,12 @@ TEST(VmapWriter, LayoutsDepthKeysWithoutValueQuotingPiecesAndFailures)
     EXPECT_EQ(text(&t.m, nullptr, 0, 0, 3), "|-1") << "level above 2";
 
     // Two levels closed at once; siblings in key order; a start node.
-    // Negative integers and the empty string are quoted so that they read back.
+    // Negative integers and the empty string are quoted so that they read back; 0 is not.
     void *c = t.put(a, "c", -7);
     t.put(c, "d", "");
-    t.put(nullptr, "0", 4);
+    t.put(nullptr, "0", 0);
     EXPECT_EQ(text(&t.m, nullptr, VMAP_FMT_BLK),
-              "0=4\na=1\n[\n\tb=\"x y\"\n\tc=\"-7\"\n\t[\n\t\td=\"\"\n\t]\n]\n");
+              "0=0\na=1\n[\n\tb=\"x y\"\n\tc=\"-7\"\n\t[\n\t\td=\"\"\n\t]\n]\n");
     EXPECT_EQ(text(&t.m, a, VMAP_FMT_BLK), "b=\"x y\"\nc=\"-7\"\n[\n\td=\"\"\n]\n");
 
     // Keys without value are carried by their nested keys' paths: a block
@@ -133,7 +133,7 @@ TEST(VmapReader, StatementsPathsBlocksAndFailures)
     EXPECT_EQ(rd("a=1 [ b=2"), "0|a=1\na/b=2\n") << "open brackets at the end are accepted";
     EXPECT_EQ(rd("a=-1"), "0|a=1\n") << "unmatched text is dropped";
     EXPECT_EQ(rd("a=\"-1.5\"; b=\"\""), "0|a=\"-1.5\"\nb=\"\"\n");
-    EXPECT_EQ(rd("q=\"x\\\"y\\\\z\tw\\n\\/\""), "0|q=\"x\\\"y\\\\z\tw\\n/\"\n");
+    EXPECT_EQ(rd("q=\"x\\\"y\\\\z\tw\\n\\/\\t\""), "0|q=\"x\\\"y\\\\z\tw\\n/\t\"\n");
     // Read option 0: line ends end reading at an empty line.
     EXPECT_EQ(rd("a=1\nb=2", VMAP_RD_LIN), "0|a=1\nb=2\n");
     EXPECT_EQ(rd("a=1\n\nb=2", VMAP_RD_LIN), "0|a=1\n");
@@ -149,6 +149,24 @@ TEST(VmapReader, StatementsPathsBlocksAndFailures)
     EXPECT_EQ(rd("a=1;b="), "1|a=1\n");
     EXPECT_EQ(rd("a=1;b/"), "-1|a=1\n");
     EXPECT_EQ(rd("a=1;\"b"), ERR1 + "|a=1\n") << "an unclosed quote";
+    // Every allocation of a read failing in turn: a failure, or the whole map.
+    const char *full = "a=1 [ b=\"x y\" ]; c=abcdefghijklmnopqrstuvwxyz0123456789";
+    int32_t st;
+    int n = 0;
+    do {
+        st_vmap m;
+        vmap_set(&m, VMAP_NST);
+        st_stream src{};
+        cstream_str_set(&src, full);
+        __mem_fail_at(++n);
+        st = vmap_cstream(&m, nullptr, &src);
+        __mem_fail_at(0);
+        EXPECT_TRUE(st != 0 || text(&m) == "a=1\na/b=\"x y\"\nc=abcdefghijklmnopqrstuvwxyz0123456789\n")
+            << "allocation " << n;
+        stream_end(&src);
+        vmap_end(&m);
+    } while (st != 0 && n < 2000);
+    EXPECT_GT(n, 20) << "the reader did allocate";
     // Read back from block layout: a "]" returns to the key without value
     // that the path of the block's key went through.
     const char *blk = "q [ c=1; b=\"x y\" [ c=d ] ] z=2";
