@@ -200,7 +200,10 @@ inline std::string check(const Text &pat, const Text &txt, uint32_t opt, bool *c
     auto show = [](const Text &t) {
         std::string s;
         for (uint32_t c : t)
-            s += c < 128 && c != '\n' ? std::string(1, char(c)) : "<" + std::to_string(c) + ">";
+            if (c < 128 && c != '\n')
+                s += char(c);
+            else
+                s.append("<").append(std::to_string(c)).append(">");
         return s;
     };
     const std::string what = "pattern " + show(pat) + " text " + show(txt) + " opt " +

@@ -177,9 +177,9 @@ std::string random_pattern(std::mt19937 &r, bool grp = false)
     for (int i = 0, n = 1 + r() % 5; i < n; i++) {
         const unsigned k = r() % 20;
         if (k < 12)
-            s += std::string(atoms[r() % 9]) + (r() % 2 ? quants[r() % 9] : "");
+            s.append(atoms[r() % 9]).append(r() % 2 ? quants[r() % 9] : "");
         else if (k < 14 && !grp)
-            s += "(" + random_pattern(r, true) + ")";
+            s.append("(").append(random_pattern(r, true)).append(")");
         else
             s += "|^$|"[k % 4];
     }

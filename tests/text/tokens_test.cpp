@@ -52,10 +52,8 @@ void push(st_txt_spr *spr, const std::vector<srule> &rules)
 // A token as "kind<text> "; the group bits show as o (open) and c (close).
 std::string tok(uint32_t knd, const char *txt)
 {
-    return (knd & ANR_OPN   ? "o"
-            : knd & ANR_CLS ? "c"
-                            : "") +
-           std::to_string(knd & ~(ANR_OPN | ANR_CLS)) + "<" + txt + "> ";
+    std::string s = knd & ANR_OPN ? "o" : knd & ANR_CLS ? "c" : "";
+    return s.append(std::to_string(knd & ~(ANR_OPN | ANR_CLS))).append("<").append(txt).append("> ");
 }
 
 // Splits txt with the rules; the tokens, then "end" (and the status that
