@@ -16,20 +16,13 @@ extern "C" const char *__asan_default_options()
 namespace
 {
 
-// Element i of a buffer of T, or nothing when the get fails.
+// Element i of a buffer of T (without i: the next popped one), or nothing
+// when the get or pop fails.
 template <class T>
-std::optional<T> get(void *h, uint32_t i)
+std::optional<T> get(void *h, std::optional<uint32_t> i = {})
 {
     T v{};
-    return buf_get(h, i, &v) == 0 ? std::optional<T>(v) : std::nullopt;
-}
-
-// The next popped element of a buffer of T, or nothing when the pop fails.
-template <class T>
-std::optional<T> pop(void *h)
-{
-    T v{};
-    return buf_pop(h, &v) == 0 ? std::optional<T>(v) : std::nullopt;
+    return (i ? buf_get(h, *i, &v) : buf_pop(h, &v)) == 0 ? std::optional<T>(v) : std::nullopt;
 }
 
 TEST(Buf, GrowableArrayInAMisalignedRecord)
@@ -44,7 +37,7 @@ TEST(Buf, GrowableArrayInAMisalignedRecord)
     EXPECT_EQ(buf_pop(h, &v), RTN_ERR1) << "the shared cursor stands at the end";
     buf_rst(h);
     for (uint32_t i = 0; i < 1000; i++)
-        ASSERT_EQ(pop<uint32_t>(h), i);
+        ASSERT_EQ(get<uint32_t>(h), i);
     EXPECT_EQ(buf_eop(h), 1) << "the last pop sets the end bit";
     EXPECT_EQ(buf_psh(h, &v), RTN_ERR1) << "the end bit is sticky";
     buf_rst(h);
@@ -82,7 +75,7 @@ TEST(Buf, FixedArrayAndStringCursorsAndFailuresChangeNothing)
     buf_end(h);
 
     buf_str(h, "x");
-    ASSERT_EQ(pop<char>(h), 'x');
+    ASSERT_EQ(get<char>(h), 'x');
     char c;
     EXPECT_TRUE(buf_eop(h) == 1 && buf_pop(h, &c) == RTN_ERR1) << "the last pop ends the view";
     int16_t arr[2] = {};
@@ -118,7 +111,7 @@ TEST(Buf, LinkedStackAndQueue)
                 << "the tail: a queue's last push, a stack's first";
             EXPECT_EQ(get<int>(h, 2), que ? 2 : 1);
             for (int i = 0; i < 4; i++)
-                EXPECT_EQ(pop<int>(h), que ? i : 3 - i)
+                EXPECT_EQ(get<int>(h), que ? i : 3 - i)
                     << "a queue pops in order, a stack reversed";
             EXPECT_TRUE(b.cnt == 0 && b.dat == nullptr) << "the last pop releases the list";
         }
@@ -129,7 +122,7 @@ TEST(Buf, LinkedStackAndQueue)
         ASSERT_EQ(buf_psh(h, &i), 0);
         if (i % 3 != 2)
             continue;
-        EXPECT_EQ(pop<int>(h), next++);
+        EXPECT_EQ(get<int>(h), next++);
         EXPECT_TRUE(buf_ref(h, UINT32_MAX, 1, &e) == 0 && *static_cast<int *>(e) == i)
             << "the tail survives a pop";
     }

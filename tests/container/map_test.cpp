@@ -30,7 +30,7 @@ struct U64Map {
     const void *key(uint64_t v, uint64_t pay = 0)
     {
         rec[0] = __builtin_bswap64(v);
-        rec[1] = pay;
+        rec[1] = __builtin_bswap64(pay);
         return rec;
     }
     int32_t put(uint64_t v, uint32_t md = 0, void **o = nullptr, uint64_t pay = 0)
@@ -108,37 +108,34 @@ int32_t stop_at_once(void *, void *arg)
     return 7;
 }
 
-// Drains an iterator that must end with 1, looking keys up between pops
-// (the iterator's lock keeps them from reshaping the tree).
-std::vector<uint64_t> drain(U64Map &m, const range *r, std::mt19937_64 &rnd)
-{
-    st_map_rng_itr itr;
-    std::vector<uint64_t> got;
-    EXPECT_EQ(map_rng_pop_set(&m.m, r, r ? in_range : nullptr, 0, &itr), 0);
-    void *nod;
-    int32_t end;
-    while ((end = map_rng_pop(&itr, &nod)) == 0) {
-        got.push_back(key_get(nod));
-        m.get(rnd() % 3000, &nod);
-    }
-    EXPECT_EQ(end, 1);
-    map_rng_pop_end(&itr);
-    EXPECT_EQ(m.m.rtt_lck, 0);
-    return got;
-}
-
 // map_cnt, map_rng and the iterator over the whole map and over a number of
-// random ranges (some empty, some wide) against the model.
+// random ranges (some empty, some wide) against the model. The iterator is
+// drained to its end (1) with lookups between pops: its lock keeps them from
+// reshaping the tree.
 void walks_agree(U64Map &m, const std::set<uint64_t> &model, std::mt19937_64 &rnd, bool rb,
                  int ranges)
 {
+    auto drain = [&](const range *r) {
+        st_map_rng_itr itr;
+        std::vector<uint64_t> got;
+        void *nod;
+        int32_t end;
+        EXPECT_EQ(map_rng_pop_set(&m.m, r, r ? in_range : nullptr, 0, &itr), 0);
+        while ((end = map_rng_pop(&itr, &nod)) == 0) {
+            got.push_back(key_get(nod));
+            m.get(rnd() % 3000, &nod);
+        }
+        map_rng_pop_end(&itr);
+        EXPECT_TRUE(end == 1 && m.m.rtt_lck == 0) << "ends with 1 and gives the lock back";
+        return got;
+    };
     if (model.empty())
         return; // the empty map's walks have their own test
     std::vector<uint64_t> all(model.begin(), model.end()), got;
     uint32_t cnt = 0;
     ASSERT_TRUE(map_cnt(&m.m, &cnt) == 0 && cnt == all.size());
     ASSERT_TRUE(map_rng(&m.m, nullptr, nullptr, collect, &got) == 0 && got == all);
-    ASSERT_EQ(drain(m, nullptr, rnd), all);
+    ASSERT_EQ(drain(nullptr), all);
     for (int i = 0; i < ranges; i++) {
         range r = {rnd() % (all.back() + 10), 0};
         r.hi = r.lo + rnd() % (i % 3 ? 40 : 400) - 5;
@@ -149,7 +146,7 @@ void walks_agree(U64Map &m, const std::set<uint64_t> &model, std::mt19937_64 &rn
         ASSERT_EQ(map_rng(&m.m, &r, in_range, collect, &got), want.empty() ? 1 : 0);
         ASSERT_EQ(got, want) << "map_rng over [" << r.lo << ", " << r.hi << "]";
         ASSERT_TRUE(tree_ok(&m.m, model, rb)) << "the walk's searches keep the shape";
-        ASSERT_EQ(drain(m, &r, rnd), want) << "iterator over [" << r.lo << ", " << r.hi << "]";
+        ASSERT_EQ(drain(&r), want) << "iterator over [" << r.lo << ", " << r.hi << "]";
     }
 }
 
@@ -176,9 +173,12 @@ void balance_run(size_t n, int order, size_t step)
         EXPECT_LE(chk ? shape_of(&m.m, m.m.root).h : 0, h) << "a delete never makes it taller";
         return rc;
     };
+    auto add = [&](uint64_t k) {
+        ASSERT_EQ(m.put(k), 0);
+        model.insert(k);
+    };
     for (size_t i = 0; i < n; i++) {
-        ASSERT_EQ(m.put(keys[i]), 0);
-        model.insert(keys[i]);
+        add(keys[i]);
         if (i % 3 == 0) {
             ASSERT_EQ(m.get(keys[rnd() % (i + 1)], &nod), 0);
         }
@@ -205,8 +205,7 @@ void balance_run(size_t n, int order, size_t step)
     ASSERT_EQ(map_bal(&m.m), 0);
     ASSERT_TRUE(tree_ok(&m.m, model, true)) << "rebuilt";
     for (uint64_t k = 6 * n; k < 6 * n + n / 4; k++) {
-        ASSERT_EQ(m.put(k), 0);
-        model.insert(k);
+        add(k);
         m.get(keys[rnd() % n], &nod); // searches interleaved
     }
     ASSERT_TRUE(tree_ok(&m.m, model, true)) << "puts after the rebuild";
@@ -216,10 +215,8 @@ void balance_run(size_t n, int order, size_t step)
     map_rtt_lck(&m.m, 1);
     map_rtt_lck(&m.m, 1);
     map_rtt_lck(&m.m, 0);
-    for (uint64_t k = 7 * n; k < 7 * n + n / 4; k++) {
-        ASSERT_EQ(m.put(k), 0);
-        model.insert(k);
-    }
+    for (uint64_t k = 7 * n; k < 7 * n + n / 4; k++)
+        add(k);
     EXPECT_FALSE(shape_of(&m.m, m.m.root).uneven) << "locked puts keep black counts equal";
     ASSERT_EQ(map_bal(&m.m), -1);
     map_rtt_lck(&m.m, 0);
@@ -245,20 +242,7 @@ TEST(Map, StaysOrderedAndBalancedUnderEveryWalk)
 // Second word of a 16-byte record: its payload.
 uint64_t payload(const void *nod)
 {
-    uint64_t v;
-    std::memcpy(&v, static_cast<const char *>(nod) + 8, sizeof v);
-    return v;
-}
-
-int32_t mak_fails(void **out, const void *, uintptr_t)
-{
-    *out = nullptr; // a null node counts as failure
-    return 0;
-}
-
-int32_t cpy_fails(void *, const void *, uintptr_t)
-{
-    return -1;
+    return key_get(static_cast<const char *>(nod) + 8);
 }
 
 TEST(Map, PutModesAndResults)
@@ -288,7 +272,13 @@ TEST(Map, PutModesAndResults)
                 map_nod_red(&m.m, out) == red)
         << "the new node takes the old links and colour";
 
-    st_map_fnc bad = {st_map_cmp, cpy_fails, mak_fails, st_map_del, nullptr};
+    // A make yielding no node counts as failure; the overwrite fails outright.
+    st_map_fnc bad = {st_map_cmp, [](void *, const void *, uintptr_t) { return -1; },
+                      [](void **o, const void *, uintptr_t) {
+                          *o = nullptr;
+                          return 0;
+                      },
+                      st_map_del, nullptr};
     m.m.fnclst = &bad;
     EXPECT_EQ(m.put(50), -1) << "a make yielding no node";
     EXPECT_EQ(m.put(2, MAP_PUT_RPL), -1);

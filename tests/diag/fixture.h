@@ -51,14 +51,13 @@ struct TempDir {
 struct EnvVar {
     std::string name;
     std::optional<std::string> old;
-    static void put(const char *nam, const char *val) { val ? setenv(nam, val, 1) : unsetenv(nam); }
     EnvVar(const char *nam, const char *val) : name(nam)
     {
         if (const char *cur = std::getenv(nam))
             old = cur;
-        put(nam, val);
+        val ? setenv(nam, val, 1) : unsetenv(nam);
     }
-    ~EnvVar() { put(name.c_str(), old ? old->c_str() : nullptr); }
+    ~EnvVar() { old ? setenv(name.c_str(), old->c_str(), 1) : unsetenv(name.c_str()); }
 };
 
 // What wrt writes to a stream, as a string.
@@ -83,12 +82,10 @@ inline std::string read_file(const std::string &path)
 // The memory log and the profiler write their files again at program end:
 // for the whole test program they go to /dev/null, never into the working
 // directory (a test that needs them sets its own paths).
-inline struct ExitFiles {
-    ExitFiles()
-    {
-        for (const char *var : {"BAS_MEMLOG_PATH", "BAS_MEMLLOG_PATH", "BAS_TMR_PATH"})
-            setenv(var, "/dev/null", 1);
-    }
-} exit_files;
+inline const bool exit_files = [] {
+    for (const char *var : {"BAS_MEMLOG_PATH", "BAS_MEMLLOG_PATH", "BAS_TMR_PATH"})
+        setenv(var, "/dev/null", 1);
+    return true;
+}();
 
 } // namespace diag_test
