@@ -54,7 +54,8 @@ int walk(const char *root)
 int main(int argc, char **argv)
 {
     if (argc < 3) {
-        std::puts("bench_fs make ROOT DIRS FILES | walk ROOT | remove ROOT (see bench/fs_compare.sh)");
+        std::puts(
+            "bench_fs make ROOT DIRS FILES | walk ROOT | remove ROOT (see bench/fs_compare.sh)");
         return 0;
     }
     auto t0 = std::chrono::steady_clock::now();

@@ -24,11 +24,8 @@ struct Case {
 };
 
 const Case cases[] = {
-    {"literal", "segfault"},
-    {"class", "[a-z]+@[a-z]+\\.com"},
-    {"alternation", "foo|bar|bazq"},
-    {"count", "x{2,5}y"},
-    {"line", "^ERROR.*timeout$"},
+    {"literal", "segfault"}, {"class", "[a-z]+@[a-z]+\\.com"}, {"alternation", "foo|bar|bazq"},
+    {"count", "x{2,5}y"},    {"line", "^ERROR.*timeout$"},
 };
 
 // 4 MB of lines that none of the patterns matches, then one line that
@@ -38,9 +35,10 @@ const std::string &text()
     static std::string s;
     if (!s.empty())
         return s;
-    static const char *words[] = {"INFO",  "WARN",    "request", "served", "user=alice",
-                                  "proxy", "timeout", "path=/api/v1/items", "status=200",
-                                  "in",    "12ms",    "from",    "10.0.0.7", "cache", "miss"};
+    static const char *words[] = {"INFO",       "WARN",  "request", "served",
+                                  "user=alice", "proxy", "timeout", "path=/api/v1/items",
+                                  "status=200", "in",    "12ms",    "from",
+                                  "10.0.0.7",   "cache", "miss"};
     uint32_t x = 12345;
     while (s.size() < (4u << 20)) {
         x = x * 1103515245 + 12345;
@@ -118,7 +116,8 @@ void BM_re2(benchmark::State &state, const char *pat)
     const RE2 re(pat, o);
     for (auto _ : state) {
         re2::StringPiece mt;
-        if (!re.Match(t, 0, t.size(), RE2::UNANCHORED, &mt, 1) || size_t(mt.data() - t.data()) < last_line())
+        if (!re.Match(t, 0, t.size(), RE2::UNANCHORED, &mt, 1) ||
+            size_t(mt.data() - t.data()) < last_line())
             state.SkipWithError("wrong match");
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(t.size()));
@@ -131,11 +130,13 @@ int main(int argc, char **argv)
 {
     for (const Case &c : cases) {
         const std::string n = c.name;
-        benchmark::RegisterBenchmark((n + "_ours").c_str(), BM_ours, c.pat)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((n + "_ours").c_str(), BM_ours, c.pat)
+            ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark((n + "_std_regex").c_str(), BM_std_regex, c.pat)
             ->Unit(benchmark::kMillisecond);
 #ifdef RUNDIF_HAVE_RE2
-        benchmark::RegisterBenchmark((n + "_re2").c_str(), BM_re2, c.pat)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((n + "_re2").c_str(), BM_re2, c.pat)
+            ->Unit(benchmark::kMillisecond);
 #endif
     }
     benchmark::Initialize(&argc, argv);
@@ -160,8 +161,8 @@ namespace
 {
 
 struct vmap_data {
-    st_vmap map;         // the map written
-    std::string txt[2];  // its text in path and block layout
+    st_vmap map;                              // the map written
+    std::string txt[2];                       // its text in path and block layout
     std::map<std::string, std::string> plain; // the same pairs, by path
 };
 
@@ -296,7 +297,10 @@ const bool vmap_registered = [] {
                                                     {"read_" + n + "_plain", BM_vmap_read_plain}};
         for (const auto &[op, fn] : ops)
             benchmark::RegisterBenchmark(op.c_str(), fn, l)
-                ->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+                ->Arg(10000)
+                ->Arg(100000)
+                ->Arg(1000000)
+                ->Unit(benchmark::kMillisecond);
     }
     return true;
 }();

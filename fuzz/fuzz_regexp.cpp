@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const regexp_ref::Text pc = regexp_ref::codes(pat), tc = regexp_ref::codes(txt);
     std::string d = regexp_ref::check(pc, tc, opt);
     uint32_t a[2] = {0, 0}, b[2] = {0, 0};
-    const int32_t sa = regexp_ref::engine(pc, tc, opt, a), sb = strregexp(txt.c_str(), pat.c_str(), b, &opt);
+    const int32_t sa = regexp_ref::engine(pc, tc, opt, a),
+                  sb = strregexp(txt.c_str(), pat.c_str(), b, &opt);
     if (d.empty() && (sa != sb || (sa == 0 && (a[0] != b[0] || a[1] != b[1]))))
         d = "the string search differs";
     if (!d.empty()) {

@@ -20,7 +20,8 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 // A growing text. The cycle appends to it directly; its stream appends one
 // character per push, for cstream_cpy_str. Emptying keeps the memory, so a
@@ -45,16 +46,16 @@ struct st_line {
 // The items of one run.
 struct st_run {
     st_settings *set;
-    st_vmap *rows;  // the first row of every key, keyed by its row key
-    st_vmap *dups;  // the k-th row of a key (k >= 2), keyed by dup_key
-    uint32_t no;    // this run's number, stored in the rows it sees
-    char pfx[32];   // time prefix, or empty
-    st_stream chr;  // characters of the command's output
-    st_line lin;    // the current line
-    st_text key;    // the current row key
-    st_text val;    // the current row value
-    st_text dkey;   // the key of a row in dups
-    void **gone;    // rows found vanished, deleted after the walk
+    st_vmap *rows; // the first row of every key, keyed by its row key
+    st_vmap *dups; // the k-th row of a key (k >= 2), keyed by dup_key
+    uint32_t no;   // this run's number, stored in the rows it sees
+    char pfx[32];  // time prefix, or empty
+    st_stream chr; // characters of the command's output
+    st_line lin;   // the current line
+    st_text key;   // the current row key
+    st_text val;   // the current row value
+    st_text dkey;  // the key of a row in dups
+    void **gone;   // rows found vanished, deleted after the walk
     size_t gone_cap;
     time_t now;     // the run's time
     st_prc *prc;    // the command, or none (a saved output is read)
@@ -80,8 +81,8 @@ constexpr i128 I128_MAX = static_cast<i128>(~static_cast<unsigned __int128>(0) >
 // The first two words mean something only in the first row of a key.
 constexpr size_t ROW_NO = 0, ROW_CNT = 4, ROW_WTC = 8, WTC_SIZ = sizeof(i128);
 constexpr uint32_t ROW_DUP = 0x80000000u; // the key may have rows in dups
-constexpr uint32_t UNITS = 4096;    // characters taken from the decoder at once
-constexpr size_t TEXT_CAP0 = 64;    // bytes of a new text
+constexpr uint32_t UNITS = 4096;          // characters taken from the decoder at once
+constexpr size_t TEXT_CAP0 = 64;          // bytes of a new text
 
 static size_t row_line(const st_settings *set)
 {
@@ -635,8 +636,7 @@ int32_t monitor_run(st_settings *set, st_generations *gen, time_t now) noexcept
     stream_end(&r.chr); // the command has ended: its process is gone
     r.prc = nullptr;
     if (rc == 0 && r.tmo)
-        fprintf(stderr, "rundif: the command ran for %u s and was ended (--timeout)\n",
-                set->tmo);
+        fprintf(stderr, "rundif: the command ran for %u s and was ended (--timeout)\n", set->tmo);
     if (rc == 0 && r.err) {
         gen->err = r.err;
         rc = rtn_fail();

@@ -10,7 +10,8 @@
 #include <iconv.h>
 #include <string>
 
-namespace {
+namespace
+{
 
 using json = nlohmann::ordered_json; // fields in the order written
 

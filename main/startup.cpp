@@ -9,7 +9,8 @@
 #include <cstring>
 #include <sys/stat.h>
 
-namespace {
+namespace
+{
 
 // Everything the tool owns between start-up and shutdown.
 struct st_tool {
@@ -93,8 +94,7 @@ static bool output_is_input(const st_settings *set, FILE *const fp[2])
     if (!set->fil_path || stat(set->fil_path, &out) != 0 || !S_ISREG(out.st_mode))
         return false;
     for (int i = 0; i < 2; i++)
-        if (fstat(fileno(fp[i]), &in) == 0 && in.st_dev == out.st_dev &&
-            in.st_ino == out.st_ino) {
+        if (fstat(fileno(fp[i]), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
             fprintf(stderr, "rundif: the output file %s is one of the compared files\n",
                     set->fil_path);
             return true;

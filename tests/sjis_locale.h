@@ -15,8 +15,8 @@ inline const std::string &sjis_locpath()
         const std::string d = "/tmp/rundif-sjis-locale", loc = d + "/ja_JP.SJIS";
         const std::string cmd = "[ -d " + loc + " ] || { t=$(mktemp -d) && mkdir -p " + d +
                                 " && { localedef -c -f SHIFT_JIS -i ja_JP $t/l >/dev/null 2>&1;"
-                                " mv -T $t/l " + loc + " 2>/dev/null; rm -rf $t; }; }; [ -d " +
-                                loc + " ]";
+                                " mv -T $t/l " +
+                                loc + " 2>/dev/null; rm -rf $t; }; }; [ -d " + loc + " ]";
         return std::system(cmd.c_str()) == 0 ? d : std::string();
     }();
     return dir;

@@ -31,14 +31,14 @@
 // line: the point takes the line of the macro.
 // ---------------------------------------------------------------------------
 
-constexpr uint32_t TEST_CVR_BKT_NUM = 127;                // hash buckets of the pass points
-constexpr const char *TEST_CVR_ABT = "test_coverage";     // about text of every point
+constexpr uint32_t TEST_CVR_BKT_NUM = 127;            // hash buckets of the pass points
+constexpr const char *TEST_CVR_ABT = "test_coverage"; // about text of every point
 constexpr const char *TEST_CVR_HDR = "sorce,func,msg,type,count\n"; // report header
 
-enum : uint8_t {          /* st_test_cvr_exp.flg and st_test_cvr_pas.flg */
-    TEST_CVR_MTC = 0x01,  // pass point: paired with an expected point
-    TEST_CVR_LST = 0x02,  // pass point: in the recorder's pass list
-    TEST_CVR_DYN = 0x04,  // allocated by the recorder (always set on expected points)
+enum : uint8_t {         /* st_test_cvr_exp.flg and st_test_cvr_pas.flg */
+    TEST_CVR_MTC = 0x01, // pass point: paired with an expected point
+    TEST_CVR_LST = 0x02, // pass point: in the recorder's pass list
+    TEST_CVR_DYN = 0x04, // allocated by the recorder (always set on expected points)
 };
 
 struct st_test_cvr_pas;
@@ -66,8 +66,8 @@ struct st_test_cvr_pas {
 static_assert(std::is_standard_layout_v<st_test_cvr_pas>);
 
 struct st_test_cvr {
-    st_test_cvr_exp *exp;                  // expected points, newest first
-    st_test_cvr_pas *pas;                  // pass points, newest first
+    st_test_cvr_exp *exp;                   // expected points, newest first
+    st_test_cvr_pas *pas;                   // pass points, newest first
     st_test_cvr_pas *bkt[TEST_CVR_BKT_NUM]; // allocated pass points by line modulo 127
 };
 
@@ -83,8 +83,8 @@ int32_t test_cvr_pas(st_test_cvr *mng, st_test_cvr_pas *pt) noexcept;
 // Counts a pass of (lin, typ, file-name part of fil), allocating its point
 // (with copies of the texts) on the first pass. 0; 0 at once while the
 // diagnostics are busy (__dbg); -1 when it cannot allocate (nothing changed).
-int32_t _test_cvr_pas(st_test_cvr *mng, int32_t typ, const char *fil, int32_t lin,
-                      const char *fnc, const char *abt) noexcept;
+int32_t _test_cvr_pas(st_test_cvr *mng, int32_t typ, const char *fil, int32_t lin, const char *fnc,
+                      const char *abt) noexcept;
 
 // Expected points and reports.
 
@@ -141,22 +141,22 @@ inline void __test_cvr_brn(st_test_cvr_pas *pt, const char *fnc) noexcept
 #define _nc
 
 #ifdef RUNDIF_CVR
-#define _cv                                                                                \
-    do {                                                                                   \
-        static st_test_cvr_pas __cv_pt = {                                                 \
-            {"test_coverage", __FILE__, __LINE__, __func__}, 0, 0, nullptr, nullptr, 0};   \
-        test_cvr_pas(nullptr, &__cv_pt);                                                   \
+#define _cv                                                                                        \
+    do {                                                                                           \
+        static st_test_cvr_pas __cv_pt = {                                                         \
+            {"test_coverage", __FILE__, __LINE__, __func__}, 0, 0, nullptr, nullptr, 0};           \
+        test_cvr_pas(nullptr, &__cv_pt);                                                           \
     } while (0)
-#define _cv_if(cnd)                                                                        \
-    ([](bool __cv_b, const char *__cv_f) noexcept {                                        \
-        static st_test_cvr_pas __cv_t = {                                                  \
-            {"test_coverage", __FILE__, __LINE__, nullptr}, 1, 0, nullptr, nullptr, 0};    \
-        static st_test_cvr_pas __cv_e = {                                                  \
-            {"test_coverage", __FILE__, __LINE__, nullptr}, 2, 0, nullptr, nullptr, 0};    \
-        __test_cvr_brn(__cv_b ? &__cv_t : &__cv_e, __cv_f);                                \
-        return __cv_b;                                                                     \
+#define _cv_if(cnd)                                                                                \
+    ([](bool __cv_b, const char *__cv_f) noexcept {                                                \
+        static st_test_cvr_pas __cv_t = {                                                          \
+            {"test_coverage", __FILE__, __LINE__, nullptr}, 1, 0, nullptr, nullptr, 0};            \
+        static st_test_cvr_pas __cv_e = {                                                          \
+            {"test_coverage", __FILE__, __LINE__, nullptr}, 2, 0, nullptr, nullptr, 0};            \
+        __test_cvr_brn(__cv_b ? &__cv_t : &__cv_e, __cv_f);                                        \
+        return __cv_b;                                                                             \
     }(static_cast<bool>(cnd), __func__))
 #else
-#define _cv ((void)0)
+#define _cv         ((void)0)
 #define _cv_if(cnd) (static_cast<bool>(cnd))
 #endif

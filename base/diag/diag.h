@@ -297,7 +297,6 @@ int32_t check_timeup(uint64_t *stt, uint32_t itv) noexcept;
 // open failed) def when given. Always close-on-exec. Returns none on failure.
 FILE *env_fopen(const char *var, const char *def, const char *mode) noexcept;
 
-
 // ---------------------------------------------------------------------------
 // Memory log
 //
@@ -317,11 +316,11 @@ enum : uint8_t {            // st_mem_log_mng.flg
     MEM_LOG_EXT = 0x40,     // end-of-program flush registered
     MEM_LOG_LCK = 0x80,     // locked by mem_log_lck
 };
-constexpr uint8_t MEM_LOG_OUT = 0x1F;             // the five output bits
-constexpr uint8_t MEM_LOG_FLG_INIT = 0x1F;        // every output on, at push time
-constexpr uint32_t MEM_LOG_RCD_NUM = 64;          // records in the ring
-constexpr size_t MEM_LOG_DAT_SIZ = 256;           // payload bytes per record
-constexpr long MEM_LOG_LLG_LINE = 256;            // bytes per light-log line
+constexpr uint8_t MEM_LOG_OUT = 0x1F;      // the five output bits
+constexpr uint8_t MEM_LOG_FLG_INIT = 0x1F; // every output on, at push time
+constexpr uint32_t MEM_LOG_RCD_NUM = 64;   // records in the ring
+constexpr size_t MEM_LOG_DAT_SIZ = 256;    // payload bytes per record
+constexpr long MEM_LOG_LLG_LINE = 256;     // bytes per light-log line
 // Record lines name the running program (its invocation name, without the
 // directory) after "PRC:".
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
-static int32_t fail_at;    // allocations left before the injected failure; 0 = off
-static uint64_t fail_cnt;  // allocations that failed
+static int32_t fail_at;   // allocations left before the injected failure; 0 = off
+static uint64_t fail_cnt; // allocations that failed
 
 // True when the injected failure is due now.
 static bool injected_failure()

@@ -14,7 +14,8 @@
 
 #include <cstring>
 
-namespace {
+namespace
+{
 
 // The stream's handle.
 struct st_args {

@@ -142,12 +142,17 @@ bool tst(st_txt_anr *anr, st_txt_anr_itm *itm)
 {
     st_txt_anr_tkn *c = anr->cur;
     switch (itm->typ) {
-    case ANR_TST: return tst_tkn(itm, c);
-    case ANR_TST_NOT: return !tst_tkn(itm, c);
+    case ANR_TST:
+        return tst_tkn(itm, c);
+    case ANR_TST_NOT:
+        return !tst_tkn(itm, c);
     case ANR_LOOK:
-    case ANR_FIND: return tst_look(anr, itm);
-    case ANR_MOV: return __txt_anr_mov_nxt(anr, &anr->cur, &anr->cur_lnk, 1) == 0;
-    case ANR_MOV_ALL: return cur_at(anr, &c->nxt) == 0;
+    case ANR_FIND:
+        return tst_look(anr, itm);
+    case ANR_MOV:
+        return __txt_anr_mov_nxt(anr, &anr->cur, &anr->cur_lnk, 1) == 0;
+    case ANR_MOV_ALL:
+        return cur_at(anr, &c->nxt) == 0;
     case ANR_OPN_IN:
         if (!(c->knd & ANR_OPN) || cur_at(anr, &c->nxt) != 0)
             return false;
@@ -155,8 +160,10 @@ bool tst(st_txt_anr *anr, st_txt_anr_itm *itm)
             if (cur_at(anr, &anr->cur->nxt) != 0)
                 return false;
         return true;
-    case ANR_GRP_OUT: return cur_grp_cls(anr) == 0 && cur_at(anr, &anr->cur->nxt) == 0;
-    case ANR_GRP_CLS: return cur_grp_cls(anr) == 0;
+    case ANR_GRP_OUT:
+        return cur_grp_cls(anr) == 0 && cur_at(anr, &anr->cur->nxt) == 0;
+    case ANR_GRP_CLS:
+        return cur_grp_cls(anr) == 0;
     case ANR_INS_GRP:
     case ANR_INS_GRP_VAR: {
         st_txt_anr_tkn *t = c, **l = anr->cur_lnk;
@@ -166,7 +173,9 @@ bool tst(st_txt_anr *anr, st_txt_anr_itm *itm)
         return true;
     }
     case ANR_INS_AFT:
-    case ANR_INS_AFT_VAR: itm->mrk = &c->nxt; return true;
+    case ANR_INS_AFT_VAR:
+        itm->mrk = &c->nxt;
+        return true;
     case ANR_ECHO:
         itm->mrk = anr->cur_lnk;
         std::printf("%s\n", itm->txt ? itm->txt : c->txt);
@@ -175,8 +184,10 @@ bool tst(st_txt_anr *anr, st_txt_anr_itm *itm)
     case ANR_FIL_ADD:
     case ANR_FIL_CLS:
     case ANR_FIL_PUT:
-    case ANR_FIL_PUT_VAR: return true;
-    case ANR_VAR_SEL: return tst_var(anr, itm);
+    case ANR_FIL_PUT_VAR:
+        return true;
+    case ANR_VAR_SEL:
+        return tst_var(anr, itm);
     case ANR_VAR_STR:
     case ANR_VAR_INT:
     case ANR_VAR_ADD:
@@ -188,8 +199,11 @@ bool tst(st_txt_anr *anr, st_txt_anr_itm *itm)
     case ANR_DEL:
     case ANR_CAT_TOP:
     case ANR_CAT_END:
-    case ANR_CAT: itm->mrk = anr->cur_lnk; return true;
-    default: return false;
+    case ANR_CAT:
+        itm->mrk = anr->cur_lnk;
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -344,18 +358,26 @@ int32_t act(st_txt_anr *anr, st_txt_anr_itm *itm)
     case ANR_FIL_ADD:
     case ANR_FIL_CLS:
     case ANR_FIL_PUT:
-    case ANR_FIL_PUT_VAR: return act_fil(anr, itm);
+    case ANR_FIL_PUT_VAR:
+        return act_fil(anr, itm);
     case ANR_VAR_SEL:
         anr->var_sel = itm->var_nod;
         anr->var_sel_nst = itm->var_nst;
         return rtn_ok();
     case ANR_VAR_STR:
     case ANR_VAR_INT:
-    case ANR_VAR_ADD: return act_var(anr, itm);
-    case ANR_CAT_TOP: anr->cat_top = itm->mrk; return rtn_ok();
-    case ANR_CAT_END: anr->cat_end = itm->mrk; return rtn_ok();
-    case ANR_CAT: return act_cat(anr, itm);
-    default: return rtn_ok();
+    case ANR_VAR_ADD:
+        return act_var(anr, itm);
+    case ANR_CAT_TOP:
+        anr->cat_top = itm->mrk;
+        return rtn_ok();
+    case ANR_CAT_END:
+        anr->cat_end = itm->mrk;
+        return rtn_ok();
+    case ANR_CAT:
+        return act_cat(anr, itm);
+    default:
+        return rtn_ok();
     }
 }
 

@@ -70,14 +70,14 @@ int32_t _txt_anr_cvt_bin_stream_end(void *hdl)
 // ---------------------------------------------------------------------------
 
 struct fmt {
-    st_vmap *map;    // the variables (borrowed)
-    void *nst;       // always none: names are top-level keys
-    st_stream *src;  // the source (owned)
-    char *nam;       // the name being collected
-    size_t nam_len;  // its bytes
-    size_t nam_cap;  // bytes allocated
-    char *val;       // text of the value being handed out
-    st_stream in;    // characters of val; closed until the first name
+    st_vmap *map;   // the variables (borrowed)
+    void *nst;      // always none: names are top-level keys
+    st_stream *src; // the source (owned)
+    char *nam;      // the name being collected
+    size_t nam_len; // its bytes
+    size_t nam_cap; // bytes allocated
+    char *val;      // text of the value being handed out
+    st_stream in;   // characters of val; closed until the first name
 };
 
 int32_t nam_app(fmt *f, uint32_t chr)
@@ -158,12 +158,12 @@ int32_t _vmap_fmt_stream_end(void *hdl)
 
 } // namespace
 
-const st_stream_fnc __txt_anr_stream_fnclst = {_txt_anr_stream_pop, nullptr, _txt_anr_stream_end,
-                                               nullptr, nullptr, nullptr};
+const st_stream_fnc __txt_anr_stream_fnclst = {
+    _txt_anr_stream_pop, nullptr, _txt_anr_stream_end, nullptr, nullptr, nullptr};
 const st_stream_fnc __txt_anr_cvt_bin_stream_fnclst = {
     _txt_anr_cvt_bin_stream_pop, nullptr, _txt_anr_cvt_bin_stream_end, nullptr, nullptr, nullptr};
-const st_stream_fnc __vmap_fmt_stream_fnclst = {_vmap_fmt_stream_pop, nullptr, _vmap_fmt_stream_end,
-                                                nullptr, nullptr, nullptr};
+const st_stream_fnc __vmap_fmt_stream_fnclst = {
+    _vmap_fmt_stream_pop, nullptr, _vmap_fmt_stream_end, nullptr, nullptr, nullptr};
 
 int32_t txt_anr_stream(st_stream *stm, st_txt_anr *anr) noexcept
 {

@@ -94,7 +94,8 @@ void rec(st_stp *s, uint32_t top, uint32_t end)
 
 uint32_t tbl_slot(const st_trm *nod, uint32_t cnt, uint32_t msk)
 {
-    const uint64_t h = (reinterpret_cast<uintptr_t>(nod) ^ (uint64_t{cnt} << 40)) * 0x9E3779B97F4A7C15ull;
+    const uint64_t h =
+        (reinterpret_cast<uintptr_t>(nod) ^ (uint64_t{cnt} << 40)) * 0x9E3779B97F4A7C15ull;
     return static_cast<uint32_t>(h >> 32) & msk;
 }
 
@@ -166,7 +167,8 @@ st_thr *state_at(const st_stp *s, const st_trm *nod, uint32_t cnt)
         return nullptr;
     }
     const st_txt_mtc *m = s->mtc;
-    for (uint32_t i = tbl_slot(nod, cnt, m->tbl_msk); m->tbl[i].gen == m->tbl_gen; i = (i + 1) & m->tbl_msk)
+    for (uint32_t i = tbl_slot(nod, cnt, m->tbl_msk); m->tbl[i].gen == m->tbl_gen;
+         i = (i + 1) & m->tbl_msk)
         if (m->tbl[i].nod == nod && m->tbl[i].cnt == cnt)
             return m->tbl[i].thr;
     return nullptr;
@@ -614,8 +616,9 @@ void direct_skip(st_txt_mtc *m, const char **cur)
             if (b == 0)
                 break;
             if (((m->fst[b >> 5] >> (b & 31)) & 1) &&
-                (m->pre_len < 2 || (p[1] == static_cast<unsigned char>(m->pre[1]) &&
-                                    !std::strncmp(reinterpret_cast<const char *>(p), m->pre, m->pre_len))))
+                (m->pre_len < 2 ||
+                 (p[1] == static_cast<unsigned char>(m->pre[1]) &&
+                  !std::strncmp(reinterpret_cast<const char *>(p), m->pre, m->pre_len))))
                 break;
             lst = b;
             p++;

@@ -20,17 +20,17 @@ namespace
 // Compiler state: the list being built, the last atom and the two chains
 // of close nodes (the top level's and the open group's).
 struct st_rcp {
-    st_stream *pat;   // the pattern stream
-    st_trm *top;      // the start node: the top level's open node
-    st_trm *lst;      // the last node appended
-    st_trm *atm;      // first node of the last atom, or none
-    st_trm *atm_end;  // last node of the last atom while nothing follows it
-    st_trm *grp_opn;  // open node of the group being read, none outside one
-    st_trm *grp_lst;  // that group's last close node (its open node at first)
-    st_trm *top_lst;  // the top level's last close node (the start node at first)
-    st_trm *cls;      // the ")" just appended while nothing follows it
-    st_trm *pnd;      // open node of a group whose links wait for the next node
-    uint32_t chr;     // the current character
+    st_stream *pat;  // the pattern stream
+    st_trm *top;     // the start node: the top level's open node
+    st_trm *lst;     // the last node appended
+    st_trm *atm;     // first node of the last atom, or none
+    st_trm *atm_end; // last node of the last atom while nothing follows it
+    st_trm *grp_opn; // open node of the group being read, none outside one
+    st_trm *grp_lst; // that group's last close node (its open node at first)
+    st_trm *top_lst; // the top level's last close node (the start node at first)
+    st_trm *cls;     // the ")" just appended while nothing follows it
+    st_trm *pnd;     // open node of a group whose links wait for the next node
+    uint32_t chr;    // the current character
 };
 
 st_trm *trm_at(uintptr_t val)
@@ -374,8 +374,8 @@ int32_t txt_mtc_trm_prt(const st_trm *lst, FILE *fp) noexcept
         const int chr = v == 0 ? ' ' : v > 127 ? 0xFF : static_cast<int>(v);
         // A count or character prints as the 32-bit word it is; a node
         // pointer needs the whole width.
-        const intptr_t dec =
-            v <= 0xFFFFFFFFu ? static_cast<int32_t>(static_cast<uint32_t>(v)) : static_cast<intptr_t>(v);
+        const intptr_t dec = v <= 0xFFFFFFFFu ? static_cast<int32_t>(static_cast<uint32_t>(v))
+                                              : static_cast<intptr_t>(v);
         const uint8_t f = n->flg, g = n->grp;
         std::fprintf(fp,
                      "[%08" PRIXPTR "][v:%c/%10" PRIdPTR "/%08" PRIXPTR "]Flg[rng:%d%d not:%d "

@@ -180,7 +180,10 @@ int32_t spr_try(st_txt_spr *spr, uint32_t n, st_txt_spr_rul **rul)
 }
 
 // Result of one character fed to the active rule.
-enum spr_stp { SPR_GO, SPR_EMIT };
+enum spr_stp {
+    SPR_GO,
+    SPR_EMIT
+};
 
 // Feeds the current character to the active rule (step 4b of a call).
 int32_t spr_feed_act(st_txt_spr *spr, spr_stp *stp)
@@ -382,8 +385,8 @@ static int32_t _txt_spr_for_anr_stream_end(void *hdl)
     return txt_spr_end(static_cast<st_txt_spr *>(hdl));
 }
 
-const st_stream_fnc __txt_spr_stream_fnclst = {_txt_spr_stream_pop, nullptr, _txt_spr_stream_end,
-                                               nullptr, nullptr, nullptr};
+const st_stream_fnc __txt_spr_stream_fnclst = {
+    _txt_spr_stream_pop, nullptr, _txt_spr_stream_end, nullptr, nullptr, nullptr};
 const st_stream_fnc __txt_spr_for_anr_stream_fnclst = {
     _txt_spr_for_anr_stream_pop, nullptr, _txt_spr_for_anr_stream_end, nullptr, nullptr, nullptr};
 

@@ -106,23 +106,23 @@ int32_t strsml(const char *a, const char *b) noexcept;
 // list belong to one user at a time.
 // ---------------------------------------------------------------------------
 
-enum : uint8_t {            /* st_trm.flg */
-    TRM_RNG = 0x01,         // range start: class member, or a count's lower bound
-    TRM_RNG_END = 0x02,     // range end: class member, or a count's upper bound
-    TRM_NOT = 0x04,         // negated check (class with "^", and ".")
-    TRM_CHK = 0x08,         // check start: first node of a character, "." or class
-    TRM_CHK_END = 0x10,     // check end: last node of that check
-    TRM_CNT = 0x20,         // count node (val: exact count or a bound)
-    TRM_END = 0x40,         // end of pattern
-    TRM_JMP = 0x80,         // printed, never set
+enum : uint8_t {        /* st_trm.flg */
+    TRM_RNG = 0x01,     // range start: class member, or a count's lower bound
+    TRM_RNG_END = 0x02, // range end: class member, or a count's upper bound
+    TRM_NOT = 0x04,     // negated check (class with "^", and ".")
+    TRM_CHK = 0x08,     // check start: first node of a character, "." or class
+    TRM_CHK_END = 0x10, // check end: last node of that check
+    TRM_CNT = 0x20,     // count node (val: exact count or a bound)
+    TRM_END = 0x40,     // end of pattern
+    TRM_JMP = 0x80,     // printed, never set
 };
 
-enum : uint8_t {            /* st_trm.grp */
-    TRM_OPN = 0x01,         // group open: fork point (val: next alternative's open node)
-    TRM_CLS = 0x02,         // group close: jump (val: the node after the group)
-    TRM_CNT0 = 0x04,        // the atom starting here may occur zero times
-    TRM_LIN_TOP = 0x08,     // "^": passes at line start only
-    TRM_LIN_END = 0x10,     // "$": passes before a line end or at the end of the text
+enum : uint8_t {        /* st_trm.grp */
+    TRM_OPN = 0x01,     // group open: fork point (val: next alternative's open node)
+    TRM_CLS = 0x02,     // group close: jump (val: the node after the group)
+    TRM_CNT0 = 0x04,    // the atom starting here may occur zero times
+    TRM_LIN_TOP = 0x08, // "^": passes at line start only
+    TRM_LIN_END = 0x10, // "$": passes before a line end or at the end of the text
 };
 
 constexpr uint32_t TRM_INF = 0xFFFFFFFFu; // count bound: no upper bound
@@ -136,20 +136,20 @@ struct st_trm {
 };
 static_assert(std::is_standard_layout_v<st_trm>);
 
-enum : uint32_t {           /* st_txt_mtc.opt */
-    MTC_DEF = 0x01,         // set by default; no effect
-    MTC_LNG = 0x02,         // longest: keep searching after a match
-    MTC_ANC = 0x04,         // anchored: the match must start at position 0
-    MTC_ONE = 0x08,         // start no new attempts (one token at a time)
-    MTC_OWN = 0x10,         // the record owns its term list: its end frees it
+enum : uint32_t {   /* st_txt_mtc.opt */
+    MTC_DEF = 0x01, // set by default; no effect
+    MTC_LNG = 0x02, // longest: keep searching after a match
+    MTC_ANC = 0x04, // anchored: the match must start at position 0
+    MTC_ONE = 0x08, // start no new attempts (one token at a time)
+    MTC_OWN = 0x10, // the record owns its term list: its end frees it
 };
 constexpr uint32_t MTC_OPT_DEF = MTC_DEF | MTC_LNG; // options when none are given
 
-enum : uint8_t {            /* st_txt_mtc.stt */
-    MTC_STT_ANC = 0x01,     // anchored (copied from MTC_ANC by txt_mtc)
-    MTC_STT_MTC = 0x02,     // a match is recorded in mtc_top / mtc_end
-    MTC_STT_LIN = 0x08,     // at line start: the previous character was a line end,
-                            // or txt_mtc has fed nothing yet
+enum : uint8_t {        /* st_txt_mtc.stt */
+    MTC_STT_ANC = 0x01, // anchored (copied from MTC_ANC by txt_mtc)
+    MTC_STT_MTC = 0x02, // a match is recorded in mtc_top / mtc_end
+    MTC_STT_LIN = 0x08, // at line start: the previous character was a line end,
+                        // or txt_mtc has fed nothing yet
 };
 
 // A live attempt.
@@ -174,30 +174,30 @@ struct st_txt_mtc_ent {
 // and filled by regexp_chk), ended by txt_mtc_chk_end. The fields after
 // stt are the engine's own: a warm search allocates nothing.
 struct st_txt_mtc {
-    st_trm *trm;          // head of the term list
-    st_txt_mtc_thr *thr;  // live threads, in visiting order
-    uint32_t opt;         // MTC_* options
-    uint32_t mtc_top;     // start of the recorded match (character position)
-    uint32_t mtc_end;     // end of the recorded match, exclusive
-    uint32_t pos;         // position of the next character (characters fed)
-    uint8_t stt;          // MTC_STT_* bits
-    st_txt_mtc_thr *fre;  // dead threads kept for reuse
-    uint64_t alc_cnt;     // allocations made by the engine so far (threads, table)
-    st_txt_mtc_ent *tbl;  // seen states of the step (open addressing), or none
-    uint32_t tbl_msk;     // slots - 1 (a power of two minus one)
-    uint32_t tbl_gen;     // the current step's mark in tbl
-    uint32_t tbl_num;     // slots filled in this step
+    st_trm *trm;           // head of the term list
+    st_txt_mtc_thr *thr;   // live threads, in visiting order
+    uint32_t opt;          // MTC_* options
+    uint32_t mtc_top;      // start of the recorded match (character position)
+    uint32_t mtc_end;      // end of the recorded match, exclusive
+    uint32_t pos;          // position of the next character (characters fed)
+    uint8_t stt;           // MTC_STT_* bits
+    st_txt_mtc_thr *fre;   // dead threads kept for reuse
+    uint64_t alc_cnt;      // allocations made by the engine so far (threads, table)
+    st_txt_mtc_ent *tbl;   // seen states of the step (open addressing), or none
+    uint32_t tbl_msk;      // slots - 1 (a power of two minus one)
+    uint32_t tbl_gen;      // the current step's mark in tbl
+    uint32_t tbl_num;      // slots filled in this step
     const st_trm *fst_trm; // the list fst was made for, or none
-    uint32_t fst[8];      // characters 0..255 that can start a match (bit set)
-    uint8_t fst_flg;      // MTC_FST_* bits
-    uint8_t pre_len;      // length of pre
-    char pre[8];          // ASCII characters every match starts with, or fewer
+    uint32_t fst[8];       // characters 0..255 that can start a match (bit set)
+    uint8_t fst_flg;       // MTC_FST_* bits
+    uint8_t pre_len;       // length of pre
+    char pre[8];           // ASCII characters every match starts with, or fewer
 };
 static_assert(std::is_standard_layout_v<st_txt_mtc>);
 
-enum : uint8_t {            /* st_txt_mtc.fst_flg */
-    MTC_FST_USE = 0x01,     // fst is exact enough to skip characters with no thread live
-    MTC_FST_BIG = 0x02,     // a character above 255 may start a match
+enum : uint8_t {        /* st_txt_mtc.fst_flg */
+    MTC_FST_USE = 0x01, // fst is exact enough to skip characters with no thread live
+    MTC_FST_BIG = 0x02, // a character above 255 may start a match
 };
 
 // -- compiling --
@@ -298,11 +298,11 @@ int32_t txt_mtc(st_txt_mtc *mtc, st_stream *txt) noexcept;
 
 #include "base/container/container.h"
 
-enum : uint8_t {       /* st_txt_spr.flg */
-    SPR_PND = 0x01,    // the active rule's token is still to be handed out
-    SPR_RST = 0x02,    // reset both buffers and the active rule at the next call
-    SPR_EOT = 0x04,    // the text has ended after the characters still queued
-    SPR_LIN = 0x08,    // chq[0] is at line start (first, or after a line end)
+enum : uint8_t {    /* st_txt_spr.flg */
+    SPR_PND = 0x01, // the active rule's token is still to be handed out
+    SPR_RST = 0x02, // reset both buffers and the active rule at the next call
+    SPR_EOT = 0x04, // the text has ended after the characters still queued
+    SPR_LIN = 0x08, // chq[0] is at line start (first, or after a line end)
 };
 
 // Rule record (tracked allocator), in the splitter's list.
@@ -402,8 +402,8 @@ int32_t txt_spr_for_anr_stream(st_stream *stm, st_txt_spr *spr) noexcept;
 // A key in a map without nests counts as a top-level key.
 // ---------------------------------------------------------------------------
 
-enum : uint8_t {            /* st_cstream_vmap_opt.flg */
-    VMAP_FMT_BLK = 0x01,    // block layout; clear: path layout
+enum : uint8_t {         /* st_cstream_vmap_opt.flg */
+    VMAP_FMT_BLK = 0x01, // block layout; clear: path layout
 };
 
 // Writer options (all zero when none are given).
@@ -457,10 +457,10 @@ int32_t cstream_vtyp_pr(st_stream *out, const void *nod, const st_cstream_vmap_o
 // reported as 1; other failures are passed on.
 // ---------------------------------------------------------------------------
 
-enum : uint32_t {               /* token kind bits the analyzer reads */
-    ANR_OPN = 0x80000000u,      // opens a group
-    ANR_CLS = 0x40000000u,      // closes a group
-    ANR_BLK = 0x20000000u,      // blank: skipped by moves
+enum : uint32_t {          /* token kind bits the analyzer reads */
+    ANR_OPN = 0x80000000u, // opens a group
+    ANR_CLS = 0x40000000u, // closes a group
+    ANR_BLK = 0x20000000u, // blank: skipped by moves
 };
 
 enum : uint8_t {        /* st_txt_anr_tkn.stt */
@@ -471,11 +471,37 @@ enum : uint8_t {        /* st_txt_anr_tkn.stt */
 
 // Item types (st_txt_anr_itm.typ); see the table in analyzer.cpp.
 enum : uint32_t {
-    ANR_TST = 0, ANR_TST_NOT, ANR_LOOK, ANR_FIND, ANR_MOV, ANR_MOV_ALL, ANR_OPN_IN, ANR_GRP_OUT,
-    ANR_GRP_CLS, ANR_KND, ANR_INS_GRP, ANR_INS_AFT, ANR_INS_BEF, ANR_INS_GRP_VAR, ANR_INS_AFT_VAR,
-    ANR_INS_BEF_VAR, ANR_DEL, ANR_ECHO, ANR_FIL_NEW, ANR_FIL_ADD, ANR_FIL_CLS, ANR_FIL_PUT,
-    ANR_FIL_PUT_VAR, ANR_VAR_SEL, ANR_VAR_STR, ANR_VAR_INT, ANR_VAR_ADD, ANR_CAT_TOP, ANR_CAT_END,
-    ANR_CAT, ANR_TYP_NUM
+    ANR_TST = 0,
+    ANR_TST_NOT,
+    ANR_LOOK,
+    ANR_FIND,
+    ANR_MOV,
+    ANR_MOV_ALL,
+    ANR_OPN_IN,
+    ANR_GRP_OUT,
+    ANR_GRP_CLS,
+    ANR_KND,
+    ANR_INS_GRP,
+    ANR_INS_AFT,
+    ANR_INS_BEF,
+    ANR_INS_GRP_VAR,
+    ANR_INS_AFT_VAR,
+    ANR_INS_BEF_VAR,
+    ANR_DEL,
+    ANR_ECHO,
+    ANR_FIL_NEW,
+    ANR_FIL_ADD,
+    ANR_FIL_CLS,
+    ANR_FIL_PUT,
+    ANR_FIL_PUT_VAR,
+    ANR_VAR_SEL,
+    ANR_VAR_STR,
+    ANR_VAR_INT,
+    ANR_VAR_ADD,
+    ANR_CAT_TOP,
+    ANR_CAT_END,
+    ANR_CAT,
+    ANR_TYP_NUM
 };
 
 struct st_txt_anr_itm {
@@ -499,30 +525,30 @@ struct st_txt_anr_rul {
     int32_t stt_end;     // state set when it is released
 };
 
-enum : uint8_t {        /* st_txt_anr.flg */
-    ANR_HND = 0x01,     // the head was handed out and is removed at the next call
-    ANR_EOS = 0x02,     // src has reported its end: no more reads
+enum : uint8_t {    /* st_txt_anr.flg */
+    ANR_HND = 0x01, // the head was handed out and is removed at the next call
+    ANR_EOS = 0x02, // src has reported its end: no more reads
 };
 
 // Analyzer record, owned by the caller: txt_anr_set / _txt_anr_set,
 // txt_anr_end.
 struct st_txt_anr {
-    st_stream *src;            // token source (owned)
-    st_txt_anr_tkn *tok;       // the token list; the first is the head
-    st_txt_anr_tkn *cur;       // the cursor token
-    st_txt_anr_tkn **cur_lnk;  // the link in front of the cursor token
-    st_txt_anr_rul *rul;       // first rule
-    st_txt_anr_rul **rul_tal;  // where the next rule is linked
-    st_txt_anr_itm **itm_tal;  // where the next item of the current rule is linked
-    int32_t stt;               // the analyzer state (starts at 0)
-    st_txt_anr_rul *stk;       // stack of rules in use
-    st_vmap var;               // variables: string keys, string or integer values
-    void *var_sel;             // the selected variable's key node, or none
-    void *var_sel_nst;         // its nest
-    st_txt_anr_tkn **cat_top;  // first token of a join (a link), or none
-    st_txt_anr_tkn **cat_end;  // last token of a join (a link), or none
-    FILE *fil;                 // the output file, or none
-    uint8_t flg;               // ANR_* bits
+    st_stream *src;           // token source (owned)
+    st_txt_anr_tkn *tok;      // the token list; the first is the head
+    st_txt_anr_tkn *cur;      // the cursor token
+    st_txt_anr_tkn **cur_lnk; // the link in front of the cursor token
+    st_txt_anr_rul *rul;      // first rule
+    st_txt_anr_rul **rul_tal; // where the next rule is linked
+    st_txt_anr_itm **itm_tal; // where the next item of the current rule is linked
+    int32_t stt;              // the analyzer state (starts at 0)
+    st_txt_anr_rul *stk;      // stack of rules in use
+    st_vmap var;              // variables: string keys, string or integer values
+    void *var_sel;            // the selected variable's key node, or none
+    void *var_sel_nst;        // its nest
+    st_txt_anr_tkn **cat_top; // first token of a join (a link), or none
+    st_txt_anr_tkn **cat_end; // last token of a join (a link), or none
+    FILE *fil;                // the output file, or none
+    uint8_t flg;              // ANR_* bits
 };
 
 // Set the record up over a splitter (its token stream, owned: ending the
@@ -605,19 +631,19 @@ int32_t vmap_fmt_stream(st_stream *stm, st_vmap *map, st_stream *src) noexcept;
 // failure the keys stored so far stay in the map.
 // ---------------------------------------------------------------------------
 
-enum : uint32_t {           /* read options of _vmap_cstream */
-    VMAP_RD_LIN = 0x01,     // a line end that ends no statement ends reading (success)
-    VMAP_RD_VAL = 0x02,     // a key must be followed by "=" and a value
+enum : uint32_t {       /* read options of _vmap_cstream */
+    VMAP_RD_LIN = 0x01, // a line end that ends no statement ends reading (success)
+    VMAP_RD_VAL = 0x02, // a key must be followed by "=" and a value
 };
 
 // Parse state of the statement parser.
 struct st_vmap_frmm {
-    void *rut;           // the root parent given to the reader
-    void *par;           // the current parent (block)
-    void *lst;           // the key node created last
-    uint32_t opt;        // VMAP_RD_* bits
-    st_txt_anr_tkn stp;  // the token the parser stopped on
-    bool end;            // the parser met the end of the tokens instead
+    void *rut;          // the root parent given to the reader
+    void *par;          // the current parent (block)
+    void *lst;          // the key node created last
+    uint32_t opt;       // VMAP_RD_* bits
+    st_txt_anr_tkn stp; // the token the parser stopped on
+    bool end;           // the parser met the end of the tokens instead
 };
 
 // Reads statements from src (not ended) into map below par (none: the top

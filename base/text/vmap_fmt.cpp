@@ -352,15 +352,15 @@ int32_t cstream_vtyp(st_stream *out, const void *nod, const st_cstream_vmap_opt 
 
 // The key's path (pr: with "=" and its value) from the block's parent on,
 // as one line for out.
-static int32_t wrt_key_out(st_stream *out, const void *nod, const st_cstream_vmap_opt *opt,
-                           bool pr)
+static int32_t wrt_key_out(st_stream *out, const void *nod, const st_cstream_vmap_opt *opt, bool pr)
 {
     opt = opt ? opt : &opt_def;
     chrs c{};
     const void *stop = (opt->flg & VMAP_FMT_BLK) && nod ? nod_par(nod) : nullptr;
     if (!out || !nod ||
-        (pr ? wrt_pr(&c, nod, stop, opt)
-            : chr_app_n(&c, '\t', opt->dpt) != 0 ? -1 : wrt_path(&c, nod, stop, opt)) != 0) {
+        (pr                                   ? wrt_pr(&c, nod, stop, opt)
+         : chr_app_n(&c, '\t', opt->dpt) != 0 ? -1
+                                              : wrt_path(&c, nod, stop, opt)) != 0) {
         std::free(c.dat);
         return rtn_fail();
     }

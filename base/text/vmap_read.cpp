@@ -9,18 +9,24 @@ namespace
 {
 
 constexpr uint32_t K_WRD = 1, K_ESC = 2, K_IGN = 16, K_SEP = 17, K_ASG = 18, K_QUO = 19;
-constexpr uint32_t K_OPN = 788, K_CLS = 789, K_END = 278, K_LIN = 0x20000120,
-                   K_BLK = 0x20000021;
+constexpr uint32_t K_OPN = 788, K_CLS = 789, K_END = 278, K_LIN = 0x20000120, K_BLK = 0x20000021;
 constexpr uint32_t K_STM_END = 0x100, K_BRK = 0x200; // kind bits: ends a statement, a bracket
 
 struct spr_rul {
     const char *pat;
     uint32_t knd;
 };
-constexpr spr_rul SPR_RULES[] = {
-    {"[a-zA-Z0-9_]+", K_WRD}, {"\\\\.", K_ESC}, {"#", K_IGN}, {"/", K_SEP},
-    {"=", K_ASG},             {"\"", K_QUO},    {"\\[", K_OPN}, {"\\]", K_CLS},
-    {";", K_END},             {"\n", K_LIN},    {"[ \t]+", K_BLK}};
+constexpr spr_rul SPR_RULES[] = {{"[a-zA-Z0-9_]+", K_WRD},
+                                 {"\\\\.", K_ESC},
+                                 {"#", K_IGN},
+                                 {"/", K_SEP},
+                                 {"=", K_ASG},
+                                 {"\"", K_QUO},
+                                 {"\\[", K_OPN},
+                                 {"\\]", K_CLS},
+                                 {";", K_END},
+                                 {"\n", K_LIN},
+                                 {"[ \t]+", K_BLK}};
 
 struct esc_rul {
     const char *pat;
@@ -48,7 +54,8 @@ int32_t escapes(st_txt_anr *anr)
 // A quote, the tokens up to the next quote joined into one word.
 int32_t quotes(st_txt_anr *anr)
 {
-    const uint32_t typ[] = {ANR_TST, ANR_DEL, ANR_CAT_TOP, ANR_MOV, ANR_FIND, ANR_DEL, ANR_CAT_END, ANR_CAT};
+    const uint32_t typ[] = {ANR_TST,  ANR_DEL, ANR_CAT_TOP, ANR_MOV,
+                            ANR_FIND, ANR_DEL, ANR_CAT_END, ANR_CAT};
     const int32_t val[] = {K_QUO, 0, 0, 0, K_QUO, 0, 0, K_WRD};
     RTN_TRY(txt_anr_chk_add_lst(anr, nullptr));
     for (size_t i = 0; i < sizeof typ / sizeof *typ; i++)
@@ -89,7 +96,8 @@ int32_t rdr_set(rdr *r, st_stream *src)
     for (const spr_rul &s : SPR_RULES) {
         st_stream pat{};
         int32_t st = cstream_str_set(&pat, s.pat);
-        st = st ? st : txt_spr_psh_lst_regexp(&r->spr, s.knd, &pat, nullptr, nullptr, 0, nullptr, 0);
+        st =
+            st ? st : txt_spr_psh_lst_regexp(&r->spr, s.knd, &pat, nullptr, nullptr, 0, nullptr, 0);
         stream_end(&pat);
         if (st != 0) {
             txt_spr_end(&r->spr);
@@ -205,8 +213,11 @@ int32_t dispatch(st_vmap *map, st_stream *stm, st_vmap_frmm *st)
                 return rtn_ok();
             again = st->stp.knd & K_BRK;
             break;
-        case K_IGN: break;
-        case K_OPN: st->par = st->lst; break;
+        case K_IGN:
+            break;
+        case K_OPN:
+            st->par = st->lst;
+            break;
         case K_CLS:
             if (!st->par || st->par == st->rut)
                 return rtn_fail();
@@ -217,7 +228,8 @@ int32_t dispatch(st_vmap *map, st_stream *stm, st_vmap_frmm *st)
             if (st->opt & VMAP_RD_LIN)
                 return rtn_ok();
             break;
-        default: return rtn_fail1();
+        default:
+            return rtn_fail1();
         }
     }
 }

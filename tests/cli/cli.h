@@ -73,8 +73,7 @@ struct Feed {
         args.insert(args.begin(), "/span=1");
         args.push_back("sh");
         args.push_back("feed.sh");
-        return run_rundif(args, {.env = {std::string("LC_ALL=") + locale, sjis_env()},
-                                 .cwd = dir});
+        return run_rundif(args, {.env = {std::string("LC_ALL=") + locale, sjis_env()}, .cwd = dir});
     }
     // LOCPATH for the tests' Shift-JIS locale.
     static std::string sjis_env() { return "LOCPATH=" + sjis_locpath(); }

@@ -60,7 +60,8 @@ TEST(CliMonitor, AStopOrATimeoutEndsTheCommandsWholeProcessGroup)
         EXPECT_TRUE(f.gone("grandchild")) << "the grandchild outlived rundif, " << sig;
     }
     // Signals ignored at start (nohup, trap '') stay ignored.
-    EXPECT_EQ(f.sh("(trap '' HUP INT; exec " RUNDIF_BIN " --count=3 /span=1 echo a >out 2>/dev/null)"
+    EXPECT_EQ(f.sh("(trap '' HUP INT; exec " RUNDIF_BIN
+                   " --count=3 /span=1 echo a >out 2>/dev/null)"
                    " & sleep 0.5; kill -HUP $!; kill -INT $!; wait $!"),
               0);
     EXPECT_EQ(f.read("out"), "+ a\n");
@@ -109,17 +110,16 @@ TEST(CliMonitor, WriteErrorsLostLinesAndExhaustedMemoryAreTold)
     Feed f({});
     const std::string bin = RUNDIF_BIN;
     const std::string full = "rundif: write error: No space left on device\n";
-    for (auto [args, status] : {std::pair{" --stats=never --count=1 echo hi", 255},
-                                {" --help", 1},
-                                {" /help", 1}}) {
+    for (auto [args, status] :
+         {std::pair{" --stats=never --count=1 echo hi", 255}, {" --help", 1}, {" /help", 1}}) {
         EXPECT_EQ(f.sh(bin + args + " >/dev/full 2>err"), status) << args;
         EXPECT_EQ(f.read("err"), full) << args;
     }
     // Lines the file did not take: status 2 (trouble), though the run ended well.
     for (const char *path : {"/dev/full", ".", "no/such/dir"}) {
-        CliResult r = run_rundif({"--count=2", "/span=1", "/hide", std::string("/file-out=") + path,
-                                  "echo", "hi"},
-                                 {.cwd = f.dir});
+        CliResult r = run_rundif(
+            {"--count=2", "/span=1", "/hide", std::string("/file-out=") + path, "echo", "hi"},
+            {.cwd = f.dir});
         EXPECT_EQ(r.status, 2) << path;
     }
     // A JSON line longer than the file's buffer fails in the write itself.

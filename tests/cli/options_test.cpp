@@ -92,8 +92,8 @@ TEST(CliOptions, FeedRunsGiveTheReportsOnTheConsoleAndInTheFile)
          "+ " + sjis + "b\\c\n+ x\\c\n- " + sjis + "b\\c\n", 143, 0, "C"},
         // An em dash ends in 0x94, a Shift-JIS lead byte: under C (UTF-8) it
         // leaves the blank after it alone, so column 2 is the key.
-        {"x \u2014 y\n|x \u2014 z\n", "/key=2", "+ x \u2014 y\n+ x \u2014 z\n- x \u2014 y\n", 143, 0,
-         "C"},
+        {"x \u2014 y\n|x \u2014 z\n", "/key=2", "+ x \u2014 y\n+ x \u2014 z\n- x \u2014 y\n", 143,
+         0, "C"},
         {"a" + comma8 + "b\n|z" + comma8 + "c\n", "/separate-word=" + comma8 + " /key=1",
          "+ a" + comma8 + "b\n+ z" + comma8 + "c\n- a" + comma8 + "b\n"},
         {"a" + commaj + "b\n|z" + commaj + "c\n", "/separate-word=" + commaj + " /key=1",

@@ -51,8 +51,8 @@ i128 model_value(const std::string &t)
     for (; i < t.size() && isdigit((unsigned char)t[i]); i++)
         if (!d.empty() || t[i] != '0')
             d += t[i];
-    const std::string lim = neg ? "170141183460469231731687303715884105728"
-                                : "170141183460469231731687303715884105727";
+    const std::string lim =
+        neg ? "170141183460469231731687303715884105728" : "170141183460469231731687303715884105727";
     if (d.size() > lim.size() || (d.size() == lim.size() && d > lim))
         d = lim;
     i128 v = 0;

@@ -170,9 +170,8 @@ TEST(Args, ExactCommandLinesTheArgumentStreamAndJoinThenSplit)
 
     // Joining then splitting gives the arguments back, byte for byte (empty
     // ones, line feeds and carriage returns included).
-    const std::string alphabet[] = {"a",        "Z",  " ",  "\t", "\"",   "\\",
-                                    "\n",       "\r", "\x82\xA0", "\xE3\x81\x82", "\x95\x5C",
-                                    "\xC3"};
+    const std::string alphabet[] = {"a",  "Z",  " ",        "\t",           "\"",       "\\",
+                                    "\n", "\r", "\x82\xA0", "\xE3\x81\x82", "\x95\x5C", "\xC3"};
     std::mt19937 rng(6);
     for (int round = 0; round < 3000; round++) {
         Args args(1 + rng() % 4);

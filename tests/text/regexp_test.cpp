@@ -39,7 +39,8 @@ TEST(Regexp, DebugPrint)
     txt_mtc_trm_end(m.trm);
     const std::string out(buf, len);
     std::free(buf);
-    EXPECT_NE(out.find("[v:a/        97/00000061]Flg[rng:00 not:0 chk:11 "), std::string::npos) << out;
+    EXPECT_NE(out.find("[v:a/        97/00000061]Flg[rng:00 not:0 chk:11 "), std::string::npos)
+        << out;
 }
 
 // Searches the cross-check below cannot pin down: characters of two bytes
@@ -58,7 +59,11 @@ TEST(Regexp, Searches)
         {"ab*", "abbb", clr, {0, 0, 1}}, // the skipping attempt ends first
         {"b", "ab", anc, {RTN_ERR, 99, 99}},
         {"\x82\xA0+|[^a]", "a\x82\xA0\x82\xA0", MTC_OPT_DEF, {0, 1, 3}}, // characters, not bytes
-        {"a", "\xEF" "a\xEF", MTC_OPT_DEF, {RTN_ERR1, 99, 99}}, // 0xEF leads: its trail is no "a"
+        {"a",
+         "\xEF"
+         "a\xEF",
+         MTC_OPT_DEF,
+         {RTN_ERR1, 99, 99}}, // 0xEF leads: its trail is no "a"
         // Syntax the random patterns do not make: escapes, blanks in braces.
         {"[^a-c\\]]+", "b]xyz]", MTC_OPT_DEF, {0, 2, 5}},
         {"\\.\\d\\t", "a.d\t", MTC_OPT_DEF, {0, 1, 4}},
@@ -221,14 +226,19 @@ TEST(Regexp, CrossCheckWithReference)
     std::string many = "b+c"; // forty threads: the table grows while in use
     for (int k = 0; k < 40; k++)
         many += "|ba";
-    const std::string wide[] = {"a{2,12}b", "a{10}|a{3}c", "[ab]{1,9}c|b{4}",
-                                "(aa|ab|ac|ba|bb|bc|ca|cb|cc|a)c", "a?a?a?a?a?a?a?a?a?b", many};
+    const std::string wide[] = {"a{2,12}b",
+                                "a{10}|a{3}c",
+                                "[ab]{1,9}c|b{4}",
+                                "(aa|ab|ac|ba|bb|bc|ca|cb|cc|a)c",
+                                "a?a?a?a?a?a?a?a?a?b",
+                                many};
     for (int i = 0; i < 300; i++) {
         std::string t;
         for (unsigned n = r() % 24; t.size() < n;)
             t += "aaabc"[r() % 5];
         for (uint32_t opt : {MTC_OPT_DEF, uint32_t{MTC_DEF}}) {
-            const std::string d = regexp_ref::check(regexp_ref::codes(wide[i % 6]), regexp_ref::codes(t), opt);
+            const std::string d =
+                regexp_ref::check(regexp_ref::codes(wide[i % 6]), regexp_ref::codes(t), opt);
             if (!d.empty() && faults++ < 10)
                 ADD_FAILURE() << d;
         }
@@ -240,7 +250,8 @@ TEST(Regexp, CrossCheckWithReference)
     // no line end; 0xEF is the last lead byte): the string search must read
     // the characters single pops give, "^" included.
     static const char *sjis[] = {"\x83", "\x83\n", "\xEF", "\n", "b", "a", "\x82\xA0", "\xF0"};
-    static const char *pats[] = {"b", "a", "[b\\n]", "\\n", "b+", "a+", "\x83\n", "\xEF\x61", "^", "$"};
+    static const char *pats[] = {"b",  "a",      "[b\\n]",   "\\n", "b+",
+                                 "a+", "\x83\n", "\xEF\x61", "^",   "$"};
     int diff = 0;
     for (int i = 0; i < 400; i++) {
         std::string p = "^", t;
@@ -249,9 +260,11 @@ TEST(Regexp, CrossCheckWithReference)
         for (unsigned n = r() % 10; t.size() < n;)
             t += sjis[r() % 8];
         uint32_t rng[2] = {99, 99};
-        const int32_t st = regexp_ref::engine(regexp_ref::codes(p), regexp_ref::codes(t), MTC_OPT_DEF, rng);
+        const int32_t st =
+            regexp_ref::engine(regexp_ref::codes(p), regexp_ref::codes(t), MTC_OPT_DEF, rng);
         if (find(p.c_str(), t.c_str()) != Found(st, rng[0], rng[1]) && diff++ < 5)
-            ADD_FAILURE() << "the string search differs: " << p << " in " << testing::PrintToString(t);
+            ADD_FAILURE() << "the string search differs: " << p << " in "
+                          << testing::PrintToString(t);
     }
     EXPECT_EQ(diff, 0);
 }

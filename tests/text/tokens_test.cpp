@@ -53,7 +53,10 @@ void push(st_txt_spr *spr, const std::vector<srule> &rules)
 std::string tok(uint32_t knd, const char *txt)
 {
     std::string s = knd & ANR_OPN ? "o" : knd & ANR_CLS ? "c" : "";
-    return s.append(std::to_string(knd & ~(ANR_OPN | ANR_CLS))).append("<").append(txt).append("> ");
+    return s.append(std::to_string(knd & ~(ANR_OPN | ANR_CLS)))
+        .append("<")
+        .append(txt)
+        .append("> ");
 }
 
 // Splits txt with the rules; the tokens, then "end" (and the status that
@@ -208,7 +211,8 @@ std::string model(const std::vector<mrule> &rules, const std::string &t)
     std::string out, unm;
     for (size_t i = 0; i < t.size();) {
         size_t k = 0; // the first rule that takes the character
-        while (k < rules.size() && !rules[k].live(t.substr(i, 1)) && !rules[k].match(t.substr(i, 1)))
+        while (k < rules.size() && !rules[k].live(t.substr(i, 1)) &&
+               !rules[k].match(t.substr(i, 1)))
             k++;
         if (k == rules.size()) {
             unm += t[i++];
@@ -220,7 +224,8 @@ std::string model(const std::vector<mrule> &rules, const std::string &t)
                 e = j;
         } while (j < t.size() && rules[k].live(t.substr(i, j - i)));
         if (e) {
-            out += (unm.empty() ? "" : tok(0, unm.c_str())) + tok(k + 1, t.substr(i, e - i).c_str());
+            out +=
+                (unm.empty() ? "" : tok(0, unm.c_str())) + tok(k + 1, t.substr(i, e - i).c_str());
             unm.clear();
             i = e;
             continue;
@@ -260,7 +265,8 @@ TEST(Splitter, LongestMatchAgainstAModel)
         for (size_t k = 0; k < m.size(); k++)
             rules.push_back({uint32_t(k + 1), pats[k].c_str()});
         const std::string t = word("abcd", r() % 12);
-        ASSERT_EQ(split(rules, t.c_str()), model(m, t)) << testing::PrintToString(pats) << " over " << t;
+        ASSERT_EQ(split(rules, t.c_str()), model(m, t))
+            << testing::PrintToString(pats) << " over " << t;
     }
 }
 

@@ -161,7 +161,8 @@ TEST(VmapReader, StatementsPathsBlocksAndFailures)
         __mem_fail_at(++n);
         st = vmap_cstream(&m, nullptr, &src);
         __mem_fail_at(0);
-        EXPECT_TRUE(st != 0 || text(&m) == "a=1\na/b=\"x y\"\nc=abcdefghijklmnopqrstuvwxyz0123456789\n")
+        EXPECT_TRUE(st != 0 ||
+                    text(&m) == "a=1\na/b=\"x y\"\nc=abcdefghijklmnopqrstuvwxyz0123456789\n")
             << "allocation " << n;
         stream_end(&src);
         vmap_end(&m);
