@@ -542,6 +542,8 @@ static int32_t report_vanished(st_run *r)
             continue;
         std::memcpy(&no, dat + ROW_NO, sizeof no);
         std::memcpy(&cnt, dat + ROW_CNT, sizeof cnt);
+        if (no == r->no && !(cnt & ROW_DUP))
+            continue; // seen, and no row of it left in dups: the common case
         if (vtyp_get_str(row, &key) != 0)
             key = dat + row_line(r->set);
         if (no != r->no) {
@@ -550,7 +552,7 @@ static int32_t report_vanished(st_run *r)
                 rc = report(r, '-', dat + row_line(r->set), key, nullptr, nullptr);
             if (rc == 0 && (cnt & ROW_DUP))
                 rc = vanish_dups(r, key, 2);
-        } else if (cnt & ROW_DUP) {
+        } else {
             rc = vanish_dups(r, key, (cnt & ~ROW_DUP) + 1);
             if (rc == 0 && cnt == (1 | ROW_DUP)) { // no row left in dups
                 cnt = 1;
