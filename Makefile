@@ -6,7 +6,7 @@ RUN_ARGS  ?= /time /span=2 /key=0:1 ps -e -o comm=,pid=
 FUZZ_SECS ?= 60
 PREFIX    ?= /usr/local
 
-.PHONY: all deps run test odr bench fuzz format clean install uninstall
+.PHONY: all deps run test odr bench bench-build fuzz format clean install uninstall
 
 all: deps
 	$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=Release -DRUNDIF_TESTS=OFF
@@ -38,10 +38,13 @@ odr: deps
 	$(CMAKE) --build build-lto -j $(JOBS)
 	cd build-lto && ctest --output-on-failure -j $(JOBS)
 
-bench: deps
+# Builds the benchmarks (RE2 as the regex reference) without running them.
+bench-build: deps
 	@bash .ci/deps bench
 	$(CMAKE) -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DRUNDIF_TESTS=OFF -DRUNDIF_BENCH=ON
 	$(CMAKE) --build build-bench -j $(JOBS)
+
+bench: bench-build
 	@set -e; for b in build-bench/bench_*; do [ -x "$$b" ] || continue; echo "== $$b"; "$$b"; done
 	@set -e; for s in bench/*.sh; do [ -f "$$s" ] || continue; echo "== $$s"; bash "$$s" build-bench/rundif; done
 
