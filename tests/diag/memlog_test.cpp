@@ -54,6 +54,7 @@ TEST_F(MemLog, PrintWritesTheDeferredOutputsOfTheLatest64OldestFirst)
         ASSERT_EQ(psh(nullptr, i, "f.cpp", i + 1), 0);
     mem_log_psh(nullptr, 69, "f.cpp", 70, nullptr, 0, reenter);
     EXPECT_TRUE(GetCapturedStderr().empty() && !std::filesystem::exists(log)) << "deferred";
+    EXPECT_TRUE(__mem_log_mng.flg & MEM_LOG_EXT) << "the flush at program end is registered";
     CaptureStderr();
     EXPECT_EQ(mem_log_prt(), 64);
     std::string err = GetCapturedStderr();
@@ -298,6 +299,8 @@ TEST(RscMng, LevelsEndTheirRegistrationsDuplicatesGuardAndFailedSetUp)
     __mem_fail_at(1);
     uint32_t n = 7;
     EXPECT_TRUE(rscmng_cnt(&fresh, &n) == -1 && n == 0 && !fresh.map);
+    __mem_fail_at(1);
+    EXPECT_EQ(chk(&fresh, 0x1000, 4), -1);
 }
 
 TEST(RscMng, ReportListsRegistrationsUpToTheLevelAndRangeChecks)
@@ -320,6 +323,7 @@ TEST(RscMng, ReportListsRegistrationsUpToTheLevelAndRangeChecks)
         "b.cpp(12),grow,buf,00001234,00001239,3," + std::to_string(seq + 1) + "\n";
     EXPECT_EQ(report(2), head + main_line) << "level 3's registration left out";
     EXPECT_TRUE(report(3) == head + buf_line + main_line && rc == 0) << "in pointer order";
+    EXPECT_EQ(rscmng_prt(m, nullptr, 3), -1) << "no channel";
 
     // Range checks need one registration that covers the whole range.
     reg(m, 0x1000, 100, 0);
