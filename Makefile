@@ -56,8 +56,10 @@ fuzz: deps
 	  mkdir -p build-fuzz/corpus/$$(basename $$f); \
 	  "$$f" -max_total_time=$(FUZZ_SECS) build-fuzz/corpus/$$(basename $$f); done
 
-# Installs build/rundif and its man page under $(PREFIX) (staged below
-# $(DESTDIR) when given); uninstall removes what the last install wrote.
+# Installs build/rundif, its man page and the library for other programs
+# (libbase.a, the public headers, the CMake package and base.pc) under
+# $(PREFIX) (staged below $(DESTDIR) when given); uninstall removes what the
+# last install wrote.
 install: all
 	DESTDIR=$(DESTDIR) $(CMAKE) --install build --prefix $(PREFIX)
 
