@@ -165,10 +165,6 @@ int32_t _calloc(void *slot, size_t cnt, size_t siz) noexcept;          // cnt*si
 int32_t _realloc(void *slot, size_t siz) noexcept;                     // empty slot allocates
 void _free(void *slot) noexcept; // frees *slot when both present; slot itself unchanged
 
-// Test hook: the n-th allocation through the wrappers from now on fails
-// (1 = the next one); 0 disarms it.
-void __mem_fail_at(int32_t n) noexcept;
-
 // Allocations through the wrappers that have failed since the start (so a
 // program can tell exhausted memory from other failures).
 uint64_t mem_fail_cnt() noexcept;
@@ -180,13 +176,8 @@ uint64_t mem_fail_cnt() noexcept;
 // call, a few nanoseconds per read, so stream accounting can time every unit.
 // ---------------------------------------------------------------------------
 
-using tick_fn = uint64_t (*)(); // a clock: milliseconds since any fixed origin
-
-// Milliseconds of the monotonic clock (or of the injected clock).
+// Milliseconds of the monotonic clock (or of a clock a test injected).
 uint64_t tick_get() noexcept;
-
-// Test hook: read fn instead of the system clock; nullptr restores it.
-void __tick_fake(tick_fn fn) noexcept;
 
 // ---------------------------------------------------------------------------
 // Simple and complex timers

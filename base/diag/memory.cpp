@@ -1,6 +1,6 @@
 // Checked memory wrappers: fill the caller's pointer slot, report through
 // the status word.
-#include "base/diag/diag.h"
+#include "base/diag/test_hook.h"
 
 #include <cstdlib>
 #include <cstring>

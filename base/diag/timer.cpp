@@ -1,6 +1,6 @@
 // Tick count, simple and complex timers, interval check and files named by
 // the environment.
-#include "base/diag/diag.h"
+#include "base/diag/test_hook.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "base/diag/diag.h"
+#include "base/container/container.h"
 #include "base/stream/stream.h"
 
 #include <cstdint>
@@ -59,17 +60,11 @@ enum : int32_t {
     PRC_WAIT = 0x8,   // _prc_end waits for a running child without time limit
 };
 
-constexpr int32_t PRC_BUF_SIZ = 16384; // read buffer per output pipe
+struct st_prc_io; // the read-ahead of the output pipes, the library's own
 
-// Read-ahead of one output pipe: pops deliver one byte at a time from here.
-struct st_prc_buf {
-    int32_t pos;              // next byte to deliver
-    int32_t len;              // bytes held
-    uint8_t eof;              // the pipe's writers are gone and it is empty
-    uint8_t dat[PRC_BUF_SIZ]; // the bytes read
-};
-
-// A child process. Zero-fill, then _prc_set; end with _prc_end.
+// A child process. Zero-fill, then _prc_set; end with _prc_end. A
+// zero-filled or ended record is closed: its operations fail (_prc_end
+// returns the exit code kept) and touch no descriptor.
 struct st_prc {
     int par[3];         // parent ends: stdin write, stdout read, stderr read; -1 none
     pid_t pid;          // the child; 0 none
@@ -78,7 +73,7 @@ struct st_prc {
     uint8_t reaped;     // the child has been waited for
     st_itfmng_rcd *rcd; // refills and waits of pops add their time here, or none
     uint64_t dln;       // tick_get() time from which pops fail instead of waiting; 0 none
-    st_prc_buf buf[2];  // read-ahead: [0] standard error, [1] standard output
+    st_prc_io *io;      // read-ahead of the output pipes while started; none when closed
 };
 
 // Starts the child, as the leader of a process group of its own (a command
@@ -88,9 +83,9 @@ struct st_prc {
 // the arguments. Only the mode's pipes are created (close-on-exec); the
 // other standard streams are the caller's own. The program is looked up
 // through PATH without a shell. 0, or -1 when a pipe or the process cannot
-// be created (nothing is left open then; errno tells why: ENOENT for a
-// missing program or an empty command line, EACCES for one that may not be
-// run, ...).
+// be created or the read-ahead cannot be allocated (nothing is left open
+// then; errno tells why: ENOENT for a missing program or an empty command
+// line, EACCES for one that may not be run, ENOMEM, ...).
 int32_t _prc_set(st_prc *prc, const char *app, const char *cmd, int32_t mode) noexcept;
 
 // One byte of the child's output, error output first. Waits in 10 ms steps
@@ -158,9 +153,6 @@ int32_t stream_prc_set(st_stream *stm, const char *cmd, int32_t mode) noexcept;
 // operation returns the status word: 0, or -1 on failure (the system's
 // error code is not kept).
 // ---------------------------------------------------------------------------
-#include "base/container/container.h"
-
-#include <dirent.h>
 
 enum : uint8_t {   /* st_pth_inf.flg */
     PTH_FIL = 0x1, // bit 0: a file (anything but a directory)
@@ -179,6 +171,8 @@ inline uint64_t pth_inf_siz(const st_pth_inf *inf) noexcept
     return uint64_t{inf->siz_hi} << 32 | inf->siz_lo;
 }
 
+struct dirent;
+
 enum : uint8_t {      /* st_pthlst.flg */
     PTHLST_STA = 0x1, // bit 0: started (the directory is open)
     PTHLST_END = 0x2, // bit 1: ended (closed again)
@@ -191,8 +185,8 @@ struct st_pthlst {
     const char *name; // the current entry's name, inside ent
     uint32_t pfx;     // walker: length of the directory's path, "/" included
     uint8_t flg;      // PTHLST_* bits
-    dirent *ent;      // the system's record of the current entry
-    DIR *dir;         // the open enumeration; none before the start and after the end
+    dirent *ent;      // the system's record of the current entry (<dirent.h>)
+    void *dir;        // the open enumeration; none before the start and after the end
 };
 
 enum : uint8_t {         /* st_pthlst_all.flg */
@@ -306,28 +300,6 @@ int32_t _sck_ini() noexcept;
 // Clears SCK_STARTED; the next _sck_ini starts again (without a new hook).
 void _sck_end() noexcept;
 
-struct addrinfo;
-
-// Library-internal: the addresses of host and port for sockets of type typ
-// (SOCK_STREAM, SOCK_DGRAM) in resolution order, in *out (free it with
-// freeaddrinfo). A host may be a name or an IPv4 or IPv6 literal; none is
-// the any-address. 0; -1 for a port outside 0-65535 or an unknown host.
-int32_t __sck_adr(const char *host, int32_t port, int typ, addrinfo **out) noexcept;
-
-// Library-internal: a close-on-exec socket for the address ai; -1 on failure.
-int __sck_opn(const addrinfo *ai) noexcept;
-
-// Library-internal: sends the *cnt bytes at dat to the socket's peer (dst
-// none) or to dst, retrying partial sends and waiting while a non-blocking
-// socket is full. 0 with *cnt = 0; -1 when a send fails, with the unsent
-// bytes moved to the front of dat and counted in *cnt.
-int32_t __sck_snd(int sck, uint8_t *dat, uint32_t *cnt, const sockaddr *dst,
-                  socklen_t dst_len) noexcept;
-
-// Library-internal: true when a call's result r is an interruption by a
-// signal and no stop is requested, so the caller repeats the call.
-bool __os_again(long r) noexcept;
-
 // ---------------------------------------------------------------------------
 // TCP connection and server
 // ---------------------------------------------------------------------------
@@ -345,7 +317,7 @@ struct st_tcp_con {
     uint32_t rd_pos;      // next byte of the receive area to deliver
     uint32_t snd_cnt;     // bytes waiting in the send area
     uint8_t nbk;          // access operation 1 made the socket non-blocking
-    st_itfmng_rcd *rcd;   // the receives of pops add their time here, or none
+    st_itfmng_rcd *rcd;   // receives and sends add their time here, or none
     uint32_t opn;         // OS_REC_OPN while open
 };
 
@@ -371,19 +343,27 @@ int32_t _tcp_con_end(st_tcp_con *con) noexcept;
 int32_t _tcp_con_pop(st_tcp_con *con, uint8_t *out) noexcept;
 
 // Up to max received bytes into out, *got of them: what the receive area
-// holds, after one receive when it is empty. 0 with *got >= 1; 1 (*got = 0)
-// as _tcp_con_pop; -1 for a closed record or max 0.
+// holds, or when it is empty one receive (straight into out when max is at
+// least the area size). 0 with *got >= 1; 1 (*got = 0) as _tcp_con_pop; -1
+// for a closed record or max 0.
 int32_t _tcp_con_pop_blk(st_tcp_con *con, uint8_t *out, uint32_t max, uint32_t *got) noexcept;
 
 // Appends one byte to the send area, flushing a full area first. 0; -1 when
 // that flush fails (the byte is not stored).
 int32_t _tcp_con_psh(st_tcp_con *con, const uint8_t *in) noexcept;
 
+// Appends the cnt bytes at in to the send area, *put of them, sending each
+// full area before going on: the sends of cnt single pushes. 0 with *put =
+// cnt; -1 when a send fails (the bytes after the first *put are not
+// stored) or for a closed record.
+int32_t _tcp_con_psh_blk(st_tcp_con *con, const uint8_t *in, uint32_t cnt, uint32_t *put) noexcept;
+
 // Sends the whole send area. 0; -1 when a send fails, the unsent bytes kept.
 int32_t _tcp_con_fls(st_tcp_con *con) noexcept;
 
-// Numbered access information as _prc_acs_inf, with the same descriptions:
-//   0 _tcp_con_acs_inf_chk_pop_exist, 1 _tcp_con_acs_inf_get_handle.
+// Numbered access information as _prc_acs_inf: entry 0 runs
+// _tcp_con_acs_inf_chk_pop_exist, entry 1 _tcp_con_acs_inf_get_handle. The
+// two description texts are the process table's, word for word.
 int32_t _tcp_con_acs_inf(st_tcp_con *con, int32_t num, intptr_t a1, intptr_t a2,
                          const char **dsc) noexcept;
 
@@ -509,13 +489,6 @@ struct st_dev_con {
     uint32_t opn;     // OS_REC_OPN while open
 };
 
-struct termios;
-
-// Library-internal: makes *tio raw and applies baud (a standard rate) and
-// the settings word. 0; -1 for a rate or a word the tty cannot express
-// (parity 3, one and a half or 3 stop bits, data bits other than 6 or 8).
-int32_t __dev_con_tio(termios *tio, uint32_t baud, uint32_t set) noexcept;
-
 // Opens the tty named prt (as given), configures it and allocates siz bytes
 // per area (SCK_BUF_DEF for 0). 0; -1 when it cannot be opened, is no tty
 // or refuses the settings (nothing is left open, dev is closed).
@@ -535,8 +508,9 @@ int32_t _dev_con_fls(st_dev_con *dev) noexcept;
 // Closes the port and frees the areas; safe on a closed record. 0.
 int32_t _dev_con_end(st_dev_con *dev) noexcept;
 
-// Numbered access information as _prc_acs_inf, with the same descriptions:
-//   0 _dev_con_acs_inf_chk_pop_exist, 1 _dev_con_acs_inf_get_handle.
+// Numbered access information as _prc_acs_inf: entry 0 runs
+// _dev_con_acs_inf_chk_pop_exist, entry 1 _dev_con_acs_inf_get_handle. The
+// two description texts are the process table's, word for word.
 int32_t _dev_con_acs_inf(st_dev_con *dev, int32_t num, intptr_t a1, intptr_t a2,
                          const char **dsc) noexcept;
 

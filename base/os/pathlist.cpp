@@ -4,7 +4,7 @@
 // and opens each level relative to its parent's descriptor with O_NOFOLLOW,
 // so paths of any length work and a symbolic link is never entered, even
 // one swapped in for a directory during the walk.
-#include "base/os/os.h"
+#include "base/os/os_impl.h"
 
 #include <cerrno>
 #include <cstring>
@@ -55,13 +55,13 @@ step lst_step(int at, const char *name, st_pthlst *lst, int oflg)
             return step::end;
         lst->flg |= PTHLST_STA;
     }
-    dirent *ent = readdir(lst->dir); // the end and a read error both end the listing
+    dirent *ent = readdir(pthlst_dir(lst)); // the end and a read error both end the listing
     if (!ent)
         return step::end;
     lst->ent = ent;
     lst->name = ent->d_name;
-    lst->flg = static_cast<uint8_t>(ent_is_dir(lst->dir, ent) ? lst->flg | PTHLST_DIR
-                                                              : lst->flg & ~PTHLST_DIR);
+    lst->flg = static_cast<uint8_t>(ent_is_dir(pthlst_dir(lst), ent) ? lst->flg | PTHLST_DIR
+                                                                     : lst->flg & ~PTHLST_DIR);
     return step::ent;
 }
 
@@ -106,7 +106,7 @@ int32_t _pthlst_end(st_pthlst *lst) noexcept
 {
     if (lst && (lst->flg & PTHLST_STA) && !(lst->flg & PTHLST_END)) {
         if (lst->dir)
-            closedir(lst->dir);
+            closedir(pthlst_dir(lst));
         lst->dir = nullptr;
         lst->ent = nullptr;
         lst->name = nullptr;
@@ -200,7 +200,7 @@ step lvl_next(st_pthlst_all *wlk, st_pthlst *top)
     st_pthlst *par = (top->flg & PTHLST_STA) ? nullptr : lvl_at(wlk, 1);
     if (!par)
         return lst_next(AT_FDCWD, wlk->pth, top, 0);
-    return lst_next(dirfd(par->dir), par->name, top, O_NOFOLLOW);
+    return lst_next(dirfd(pthlst_dir(par)), par->name, top, O_NOFOLLOW);
 }
 
 bool rejected(st_pthlst_all *wlk)

@@ -1,7 +1,7 @@
 // Recursive removal on the walker: contents before their directory, each
 // entry removed relative to the open directory it was listed from, so no
 // path is resolved twice and nothing outside the tree can be reached.
-#include "base/os/os.h"
+#include "base/os/os_impl.h"
 
 #include <cstring>
 #include <fcntl.h>
@@ -20,7 +20,7 @@ bool rmv_entry(st_pthlst_all *wlk)
         return false;
     const st_pthlst *lvl = static_cast<const st_pthlst *>(p);
     int flg = (wlk->flg & PTHALL_DIR) ? AT_REMOVEDIR : 0;
-    return unlinkat(dirfd(lvl->dir), lvl->name, flg) == 0;
+    return unlinkat(dirfd(pthlst_dir(lvl)), lvl->name, flg) == 0;
 }
 
 // A root written without a final "/" that is a symbolic link.

@@ -1,5 +1,5 @@
 // Child processes with pipes, over posix_spawn.
-#include "base/os/os.h"
+#include "base/os/os_impl.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -15,14 +15,22 @@
 
 extern char **environ;
 
-constexpr int ERR = 0, OUT = 1;  // st_prc::buf indexes
-constexpr int POLL_MS = 10;      // wait step while the child is silent
-constexpr int END_WAIT_MS = 100; // grace period of _prc_end
+constexpr int ERR = PRC_IO_ERR, OUT = PRC_IO_OUT; // st_prc_io::buf indexes
+constexpr int POLL_MS = 10;                       // wait step while the child is silent
+constexpr int END_WAIT_MS = 100;                  // grace period of _prc_end
 
 // Parent end of the pipe behind buf[b]: stderr for ERR, stdout for OUT.
 static int buf_fd(const st_prc *prc, int b)
 {
     return prc->par[b == ERR ? 2 : 1];
+}
+
+// A record _prc_set started and _prc_end has not ended: its descriptors
+// and read-ahead are its own. A zero-filled record's pipe fields are 0,
+// the caller's standard input, and must not be used.
+static bool prc_open(const st_prc *prc)
+{
+    return prc && prc->pid > 0 && prc->io;
 }
 
 static void close_fd(int *fd)
@@ -98,7 +106,17 @@ int32_t _prc_set(st_prc *prc, const char *app, const char *cmd, int32_t mode) no
         fd = -1;
     char **argv = nullptr;
     int32_t argc = 0;
-    RTN_TRY(cmdline_split(cmd, &argv, &argc));
+    if (_malloc(&prc->io, sizeof *prc->io) != 0) {
+        errno = ENOMEM;
+        return rtn_keep();
+    }
+    for (st_prc_buf &bf : prc->io->buf)
+        bf.pos = bf.len = bf.eof = 0;
+    if (cmdline_split(cmd, &argv, &argc) != 0) {
+        _free(&prc->io);
+        errno = ENOMEM;
+        return rtn_keep();
+    }
     // posix_spawn reports a program that cannot be run (missing, not
     // executable) as its own result; a failed pipe leaves errno.
     int err = ENOENT;
@@ -114,6 +132,7 @@ int32_t _prc_set(st_prc *prc, const char *app, const char *cmd, int32_t mode) no
         for (int &fd : prc->par)
             close_fd(&fd);
         prc->pid = 0;
+        _free(&prc->io);
         errno = err < 0 ? ENOMEM : err;
         return rtn_fail();
     }
@@ -140,7 +159,7 @@ static bool poll_exit(st_prc *prc)
 // Returns the bytes now buffered (0: nothing waiting, or the pipe is gone).
 static int32_t fill(st_prc *prc, int b)
 {
-    st_prc_buf *bf = &prc->buf[b];
+    st_prc_buf *bf = &prc->io->buf[b];
     int fd = buf_fd(prc, b);
     if (bf->pos < bf->len)
         return bf->len - bf->pos;
@@ -167,7 +186,7 @@ static void wait_step(st_prc *prc)
     struct pollfd pf[2];
     int n = 0;
     for (int b = ERR; b <= OUT; b++)
-        if (buf_fd(prc, b) >= 0 && !prc->buf[b].eof)
+        if (buf_fd(prc, b) >= 0 && !prc->io->buf[b].eof)
             pf[n++] = {buf_fd(prc, b), POLLIN, 0};
     itfmng_start("system", "sleep");
     if (n == 0) {
@@ -177,7 +196,7 @@ static void wait_step(st_prc *prc)
             int avail = 0;
             bool hup = pf[i].revents & (POLLHUP | POLLERR | POLLNVAL);
             if (hup && (ioctl(pf[i].fd, FIONREAD, &avail) != 0 || avail == 0))
-                prc->buf[pf[i].fd == buf_fd(prc, ERR) ? ERR : OUT].eof = 1;
+                prc->io->buf[pf[i].fd == buf_fd(prc, ERR) ? ERR : OUT].eof = 1;
         }
     }
     itfmng_stop("system", "sleep", POLL_MS);
@@ -189,7 +208,7 @@ static uint32_t take(st_prc *prc, uint8_t *out, uint32_t max)
 {
     uint32_t n = 0;
     for (int b = ERR; b <= OUT && n < max; b++) {
-        st_prc_buf *bf = &prc->buf[b];
+        st_prc_buf *bf = &prc->io->buf[b];
         uint32_t k = std::min<uint32_t>(max - n, bf->len - bf->pos);
         memcpy(out + n, bf->dat + bf->pos, k);
         bf->pos += k;
@@ -203,7 +222,7 @@ static uint32_t take(st_prc *prc, uint8_t *out, uint32_t max)
 static bool outputs_ended(const st_prc *prc)
 {
     for (int b = ERR; b <= OUT; b++)
-        if (buf_fd(prc, b) >= 0 && !prc->buf[b].eof)
+        if (buf_fd(prc, b) >= 0 && !prc->io->buf[b].eof)
             return false;
     return true;
 }
@@ -237,7 +256,7 @@ int32_t _prc_pop_blk(st_prc *prc, uint8_t *out, uint32_t max, uint32_t *got) noe
 {
     if (got)
         *got = 0;
-    if (!prc || !out || !got || max == 0 || !prc->pid)
+    if (!prc_open(prc) || !out || !got || max == 0)
         return rtn_fail();
     // The pipes are asked (a system call each) only when both buffers are
     // empty, so pending error output wins at every refill.
@@ -263,7 +282,7 @@ int32_t _prc_pop(st_prc *prc, uint8_t *out) noexcept
 
 int32_t _prc_psh(st_prc *prc, const uint8_t *in) noexcept
 {
-    if (!prc || !in || prc->par[0] < 0)
+    if (!prc_open(prc) || !in || prc->par[0] < 0)
         return rtn_fail();
     // A reader that has gone must not kill the caller with SIGPIPE.
     sigset_t pipe_set, old;
@@ -290,7 +309,7 @@ int32_t _prc_psh(st_prc *prc, const uint8_t *in) noexcept
 int32_t _prc_fls(st_prc *prc) noexcept
 {
     // Pipe writes are unbuffered: there is nothing to send, only to check.
-    if (!prc || prc->par[0] < 0)
+    if (!prc_open(prc) || prc->par[0] < 0)
         return rtn_fail();
     return rtn_ok();
 }
@@ -353,19 +372,20 @@ int32_t _prc_end(st_prc *prc) noexcept
     for (int &fd : prc->par)
         close_fd(&fd);
     prc->pid = 0;
+    _free(&prc->io);
     return prc->code;
 }
 
 int32_t _prc_acs_inf_chk_pop_exist(st_prc *prc, intptr_t, intptr_t) noexcept
 {
-    if (!prc)
+    if (!prc_open(prc))
         return rtn_fail();
     return fill(prc, ERR) > 0 || fill(prc, OUT) > 0 ? rtn_ok() : rtn_fail();
 }
 
 int32_t _prc_acs_inf_get_handle(st_prc *prc, intptr_t key, intptr_t out) noexcept
 {
-    if (!prc || key < 0 || key > 2 || !out)
+    if (!prc_open(prc) || key < 0 || key > 2 || !out)
         return rtn_fail();
     int fd = prc->par[key];
     memcpy(reinterpret_cast<void *>(out), &fd, sizeof fd);

@@ -1,6 +1,6 @@
 // The serial device endpoint: a raw tty with a receive area and a send
 // area, and the device stream over it.
-#include "base/os/os.h"
+#include "base/os/os_impl.h"
 
 #include <cerrno>
 #include <cstdio>

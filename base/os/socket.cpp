@@ -1,6 +1,6 @@
 // Socket start-up flags, address resolution, and the send loop shared by
 // the TCP and UDP endpoints.
-#include "base/os/os.h"
+#include "base/os/os_impl.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,7 +1,8 @@
 // TCP endpoints: a connection with a receive area and a send area, a
 // listening server, and the streams over both.
-#include "base/os/os.h"
+#include "base/os/os_impl.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -117,21 +118,19 @@ int32_t _tcp_con_end(st_tcp_con *con) noexcept
     return rtn_ok();
 }
 
-// Refills the empty receive area with one receive, timed into con->rcd.
-// 0; 1 when the peer has closed, the receive failed or nothing is pending.
-static int32_t con_fill(st_tcp_con *con)
+// One receive of up to len bytes into dst, timed into con->rcd: the count,
+// or 0 when the peer has closed, the receive failed or nothing is pending.
+static uint32_t con_recv(st_tcp_con *con, uint8_t *dst, uint32_t len)
 {
     st_simple_timer t = {};
     if (con->rcd)
         simple_timer_start(&t);
     ssize_t n;
-    while ((n = recv(con->sck, con->buf, con->siz, 0)) < 0 && __os_again(n)) {
+    while ((n = recv(con->sck, dst, len, 0)) < 0 && __os_again(n)) {
     }
     if (con->rcd)
         con->rcd->tim.tot += simple_timer_stop(&t);
-    con->rd_pos = 0;
-    con->rcv_cnt = n > 0 ? static_cast<int32_t>(n) : 0;
-    return n > 0 ? rtn_ok() : rtn_none();
+    return n > 0 ? static_cast<uint32_t>(n) : 0;
 }
 
 int32_t _tcp_con_pop_blk(st_tcp_con *con, uint8_t *out, uint32_t max, uint32_t *got) noexcept
@@ -140,8 +139,17 @@ int32_t _tcp_con_pop_blk(st_tcp_con *con, uint8_t *out, uint32_t max, uint32_t *
         *got = 0;
     if (!con_is_open(con) || !out || !max || !got)
         return rtn_fail();
-    if (con->rd_pos >= static_cast<uint32_t>(con->rcv_cnt))
-        RTN_TRY(con_fill(con));
+    if (con->rd_pos >= static_cast<uint32_t>(con->rcv_cnt)) {
+        con->rd_pos = 0;
+        con->rcv_cnt = 0;
+        // A request as large as the area skips it: the bytes go straight
+        // to the caller.
+        if (max >= con->siz)
+            return (*got = con_recv(con, out, max)) ? rtn_ok() : rtn_none();
+        con->rcv_cnt = static_cast<int32_t>(con_recv(con, con->buf, con->siz));
+        if (!con->rcv_cnt)
+            return rtn_none();
+    }
     uint32_t n = static_cast<uint32_t>(con->rcv_cnt) - con->rd_pos;
     n = n < max ? n : max;
     memcpy(out, con->buf + con->rd_pos, n);
@@ -160,22 +168,44 @@ int32_t _tcp_con_pop(st_tcp_con *con, uint8_t *out) noexcept
     return _tcp_con_pop_blk(con, out, 1, &got);
 }
 
+// Sends the full send area, timed into con->rcd: the stream times its own
+// pushes, and only those that send take time.
+static int32_t con_send_full(st_tcp_con *con)
+{
+    st_simple_timer t = {};
+    if (con->rcd)
+        simple_timer_start(&t);
+    int32_t rc = _tcp_con_fls(con);
+    if (con->rcd)
+        con->rcd->tim.tot += simple_timer_stop(&t);
+    return rc;
+}
+
+int32_t _tcp_con_psh_blk(st_tcp_con *con, const uint8_t *in, uint32_t cnt, uint32_t *put) noexcept
+{
+    if (put)
+        *put = 0;
+    if (!con_is_open(con) || !in || !put)
+        return rtn_fail();
+    while (*put < cnt) {
+        if (con->snd_cnt >= con->siz)
+            RTN_TRY(con_send_full(con));
+        uint32_t n = std::min(cnt - *put, con->siz - con->snd_cnt);
+        memcpy(con->buf + con->siz + con->snd_cnt, in + *put, n);
+        con->snd_cnt += n;
+        *put += n;
+    }
+    return rtn_ok();
+}
+
 int32_t _tcp_con_psh(st_tcp_con *con, const uint8_t *in) noexcept
 {
-    if (!con_is_open(con) || !in)
-        return rtn_fail();
-    if (con->snd_cnt >= con->siz) {
-        // The stream times its own pushes: only those that send take time.
-        st_simple_timer t = {};
-        if (con->rcd)
-            simple_timer_start(&t);
-        int32_t rc = _tcp_con_fls(con);
-        if (con->rcd)
-            con->rcd->tim.tot += simple_timer_stop(&t);
-        RTN_TRY(rc);
+    if (con_is_open(con) && in && con->snd_cnt < con->siz) {
+        con->buf[con->siz + con->snd_cnt++] = *in;
+        return rtn_ok();
     }
-    con->buf[con->siz + con->snd_cnt++] = *in;
-    return rtn_ok();
+    uint32_t put; // a full area is sent first
+    return _tcp_con_psh_blk(con, in, 1, &put);
 }
 
 int32_t _tcp_con_fls(st_tcp_con *con) noexcept
@@ -304,6 +334,14 @@ int32_t con_psh(void *hdl, const void *unit)
     return 0;
 }
 
+int32_t con_psh_blk(void *hdl, const void *units, uint32_t cnt, uint32_t *put)
+{
+    if (_tcp_con_psh_blk(static_cast<st_tcp_con *>(hdl), static_cast<const uint8_t *>(units), cnt,
+                         put) != 0)
+        return rtn_keep();
+    return 0;
+}
+
 int32_t con_end(void *hdl)
 {
     st_tcp_con *con = static_cast<st_tcp_con *>(hdl);
@@ -336,8 +374,8 @@ st_itfmng_rcd *tcp_record(uint32_t *id, const char *itf, const char *acs, size_t
     return itfmng_get(*id, acs, len, &rcd) == 0 ? rcd : nullptr;
 }
 
-const st_stream_fnc_blk con_fnc_blk = {{con_pop, con_psh, con_end, nullptr, con_fls, con_acs_inf},
-                                       con_pop_blk};
+const st_stream_fnc_blk con_fnc_blk = {
+    {con_pop, con_psh, con_end, nullptr, con_fls, con_acs_inf}, con_pop_blk, con_psh_blk};
 
 // Sets stm up over the open connection con, or ends and frees con.
 int32_t con_stream(st_stream *stm, st_tcp_con *con, st_itfmng_rcd *rcd)

@@ -1,6 +1,6 @@
 // The UDP endpoint: a bound datagram socket that delivers datagrams byte
 // by byte and sends its send area as one datagram to a fixed destination.
-#include "base/os/os.h"
+#include "base/os/os_impl.h"
 
 #include <cerrno>
 #include <netdb.h>

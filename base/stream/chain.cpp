@@ -1,6 +1,6 @@
 // Chain: a queue of member streams popped one after the other. Pushing a
 // stream object moves it into the chain as its last member.
-#include "base/stream/stream.h"
+#include "base/stream/stream_impl.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 // Number streams: pop the decimal text of a 32-bit signed or unsigned
 // value, most significant digit first.
-#include "base/stream/stream.h"
+#include "base/stream/stream_impl.h"
 
 // The stream's handle. A negative value is kept as its magnitude with the
 // sign still due, so the most negative value renders as "-2147483648".

@@ -5,18 +5,12 @@
 // Block pops take at most as many bytes from the byte stream as units are
 // asked for and decode all of them (a lead byte at the end of the block
 // takes its trail byte with a single pop), so no byte is ever held here.
-#include "base/stream/stream.h"
+#include "base/stream/stream_impl.h"
 
 #include <algorithm>
 #include <cstring>
 
 constexpr uint32_t SJIS_BLK = 4096; // bytes taken per block pop
-
-// Lead bytes of a two-byte character; every other byte value stands alone.
-static bool sjis_lead(uint8_t b)
-{
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEF);
-}
 
 static int32_t stream_pop_btoc_sjis(void *hdl, void *unit)
 {
@@ -26,7 +20,7 @@ static int32_t stream_pop_btoc_sjis(void *hdl, void *unit)
         return rtn_keep();
     // A lead byte at the very end has no trail byte: it is dropped and the
     // end of the byte stream is reported.
-    if (sjis_lead(b[0]) && stream_pop(src, &b[1]) != 0)
+    if (cstream_sjis_lead(b[0]) && stream_pop(src, &b[1]) != 0)
         return rtn_keep();
     const int32_t chr = b[0] | b[1] << 8;
     std::memcpy(unit, &chr, sizeof chr);
@@ -47,7 +41,7 @@ static int32_t stream_pop_blk_btoc_sjis(void *hdl, void *units, uint32_t max, ui
         return rtn_keep();
     for (uint32_t i = 0; i < k; i++) {
         int32_t chr = b[i];
-        if (sjis_lead(b[i])) {
+        if (cstream_sjis_lead(b[i])) {
             uint8_t t = 0;
             if (i + 1 < k) {
                 t = b[++i];

@@ -1,5 +1,5 @@
 // Static array stream: pops and pushes the elements of a caller's array.
-#include "base/stream/stream.h"
+#include "base/stream/stream_impl.h"
 
 #include <cstring>
 

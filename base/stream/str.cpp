@@ -1,6 +1,6 @@
 // String stream: pops the bytes of a zero-terminated string. The handle is
 // a cursor cell, allocated by the constructor or owned by the caller.
-#include "base/stream/stream.h"
+#include "base/stream/stream_impl.h"
 
 static int32_t stream_pop_str(void *hdl, void *unit)
 {

@@ -1,6 +1,6 @@
 // The stream framework: the hand-off slot, set-up, dispatch through the
 // function list, state flags and access accounting.
-#include "base/stream/stream.h"
+#include "base/stream/stream_impl.h"
 
 #include <cstring>
 
@@ -238,6 +238,35 @@ int32_t stream_psh(st_stream *stm, const void *unit) noexcept
         __rtn = RTN_ERR1;
     }
     stream_count(stm, &t, stream_acs(ok, !ok, __rtn));
+    return __rtn;
+}
+
+int32_t stream_psh_blk(st_stream *stm, const void *units, uint32_t cnt, uint32_t *put) noexcept
+{
+    if (put)
+        *put = 0;
+    if (!units || !put || cnt == 0)
+        return rtn_fail();
+    const auto *lst = stm && (stm->flg & STM_BLK)
+                          ? reinterpret_cast<const st_stream_fnc_blk *>(stm->fnc_lst)
+                          : nullptr;
+    if (!lst || !lst->psh_blk) {
+        const int32_t r = stream_psh(stm, units); // one unit: its size is the kind's
+        *put = r == 0;
+        return r;
+    }
+    if (!stream_ready(stm))
+        return rtn_fail();
+    st_simple_timer t;
+    stream_clock(stm, &t);
+    const bool ok = lst->psh_blk(stm->hdl, units, cnt, put) == 0 && *put > 0;
+    if (ok) {
+        __rtn = RTN_OK;
+    } else {
+        stm->flg |= STM_STP;
+        __rtn = RTN_ERR1;
+    }
+    stream_count(stm, &t, *put);
     return __rtn;
 }
 

@@ -2,8 +2,8 @@
 // over memory, values and files, character streams (Shift-JIS and UTF-8
 // decoding, argument joining, replacing, chaining) and conversions.
 //
-// A stream moves one unit at a time (a kind with a block slot also hands
-// out runs of them); the unit is fixed by the kind: a byte
+// A stream moves one unit at a time (a kind with block slots also moves
+// runs of them); the unit is fixed by the kind: a byte
 // for byte streams, a 32-bit character for character streams, a stream
 // object for the chain's pushes. A character packs its bytes low byte
 // first: a one-byte character is its byte value (10 is the line feed, 0 the
@@ -35,14 +35,18 @@ struct st_stream_fnc {
                        const char **dsc); // numbered access information: 0 or a failure
 };
 
-// A kind that can hand out many units in one call extends its list with a
-// block slot; its streams carry STM_BLK, and fnc_lst then points at the fnc
+// A kind that can move many units in one call extends its list with block
+// slots; its streams carry STM_BLK, and fnc_lst then points at the fnc
 // member of this record.
 struct st_stream_fnc_blk {
     st_stream_fnc fnc; // the six slots, as for any kind
     // 1..max units out: 0 with *got >= 1; else the end or a failure, with
     // the *got units (maybe none) met before it. May be empty.
     int32_t (*pop_blk)(void *hdl, void *units, uint32_t max, uint32_t *got);
+    // The cnt units at units in: 0 with *put = cnt; non-zero is a failure,
+    // with the *put units stored before it. Empty by default, so lists that
+    // leave it out still build: their block pushes go unit by unit.
+    int32_t (*psh_blk)(void *hdl, const void *units, uint32_t cnt, uint32_t *put) = nullptr;
 };
 static_assert(std::is_standard_layout_v<st_stream_fnc_blk>);
 
@@ -126,17 +130,22 @@ int32_t stream_pop_blk(st_stream *stm, void *units, uint32_t max, uint32_t *got)
 // stopped stream.
 int32_t stream_psh(st_stream *stm, const void *unit) noexcept;
 
+// Up to cnt units (the kind's unit) from units in, *put of them. 0 with
+// *put >= 1: a kind with a block push slot takes all cnt; one without takes
+// one unit per call through stream_psh (the framework does not know the
+// size of a unit, so the caller steps on by *put and calls again). A
+// failure stops the stream and gives 0x80000001, with the *put units stored
+// before it. Accounted as the same units pushed one by one, but timed once
+// per call. -1 as stream_psh for a missing, closed or stopped stream, and
+// for cnt 0 or no units or put (*put = 0 when given).
+int32_t stream_psh_blk(st_stream *stm, const void *units, uint32_t cnt, uint32_t *put) noexcept;
+
 // Ends the stream: calls the kind's end, stops the lifetime timer, empties
 // the handle, frees a self-allocated object. Returns 0 and leaves the status
 // word as it was, so clean-up paths keep their failure. A second call (the
 // handle is empty) does nothing.
 int32_t stream_end(st_stream *stm) noexcept;
 int32_t _stream_end(st_stream *stm) noexcept; // the same, in the form parked with stkptr
-
-// Library-internal: sets stm up over a new copy of the siz bytes at rcd,
-// the kind's handle (its end slot frees it); on failure nothing is left.
-int32_t __stream_set_cpy(st_stream *stm, const void *rcd, size_t siz,
-                         const st_stream_fnc *lst) noexcept;
 
 // An end slot that only frees the handle with _free.
 int32_t stream_end_fnc_only_free(void *hdl) noexcept;
@@ -223,10 +232,10 @@ extern const st_stream_fnc stream_btoc_sjis;
 extern const st_stream_fnc stream_noclear_fnclst;
 
 // Shift-JIS over src, or over the stream taken from the hand-off slot when
-// src is none. Pops: 0x81-0x9F and 0xE0-0xEF lead a two-byte character; a
-// lead byte at the very end is dropped. -1 when there is no byte stream.
-// When the set-up fails, a stream taken from the slot is released (it was
-// handed over); a given src stays the caller's.
+// src is none. Pops: a cstream_sjis_lead byte and the byte after it are one
+// character; a lead byte at the very end is dropped. -1 when there is no
+// byte stream. When the set-up fails, a stream taken from the slot is
+// released (it was handed over); a given src stays the caller's.
 int32_t cstream_default_btoc_set(st_stream *stm, st_stream *src) noexcept;
 
 // UTF-8 over src (or the hand-off slot, as above). Pops whole valid
@@ -243,11 +252,7 @@ bool cstream_console_utf8() noexcept;
 // Shift-JIS. Same arguments and results as cstream_default_btoc_set.
 int32_t cstream_console_btoc_set(st_stream *stm, st_stream *src) noexcept;
 
-// Library-internal: releases a byte stream taken from the hand-off slot
-// that a decoder could not keep (also the console's, whose handle is empty).
-void __cstream_src_drop(st_stream *in) noexcept;
-
-// The bytes of a character value, as every character stream writes them:
+// The bytes of a character value, as every character stream pushes them:
 // low byte first, up to the first zero byte after the first (0x41 is one
 // byte, 0xA082 is 0x82 then 0xA0, a 3-byte UTF-8 character 3 bytes, 0 is
 // the one byte 0). Fills out and returns the count, 1 to 4.
@@ -261,9 +266,12 @@ inline uint32_t cstream_chr_bytes(int32_t chr, char out[4]) noexcept
     return n;
 }
 
-// Pushing a character (either decoder, and every constructor below that
-// writes) writes its cstream_chr_bytes.
-int32_t __cstream_psh_bytes(st_stream *dst, int32_t chr) noexcept;
+// True for a Shift-JIS lead byte (0x81-0x9F, 0xE0-0xEF): it and the byte
+// after it are one character. Every other byte is a character of its own.
+constexpr bool cstream_sjis_lead(uint8_t b) noexcept
+{
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEF);
+}
 
 // Shift-JIS character streams over a new byte stream of the same name.
 int32_t cstream_str_set(st_stream *stm, const char *str) noexcept;

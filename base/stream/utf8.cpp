@@ -11,7 +11,7 @@
 // buffer with single pops from the byte stream. Bytes are taken in one
 // order: held ones, then the buffer, then the byte stream; so single and
 // block pops mix freely.
-#include "base/stream/stream.h"
+#include "base/stream/stream_impl.h"
 
 #include <cstring>
 

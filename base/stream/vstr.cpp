@@ -2,7 +2,7 @@
 // caller's pointer names. The stream keeps the length and capacity in a
 // small record, so an append costs amortised O(1) instead of a measure and
 // a reallocation per byte; the text is still terminated after every push.
-#include "base/stream/stream.h"
+#include "base/stream/stream_impl.h"
 
 #include <cstring>
 

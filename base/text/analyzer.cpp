@@ -1,29 +1,7 @@
 // Text analyzer: rules of test and action items over a lazily read token
-// list, one pass per head token.
-//
-// Item types: test column (while testing) / action column (when applied).
-//   0  kind (-1 any) and a match of the pattern in the text  / -
-//   1  the inverse of 0                                      / -
-//   2  look ahead with test 0, moving as 4; cursor goes back  / -
-//   3  as 2, the cursor stays on the token found             / -
-//   4  next token, skipping blanks, deleted tokens and a group / -
-//   5  next token                                            / -
-//   6  cursor on an opener; next token that is not blank     / -
-//   7  past the closer of the group (depth from 1)           / -
-//   8  onto that closer                                      / -
-//   9  mark                       / give the marked token kind val
-//   10 the cursor, or its group's closer / insert a token after it
-//   11 the cursor                 / insert a token after it
-//   12 mark                       / insert a token before the marked one
-//   13-15 as 10-12, the new text with variables substituted
-//   16 mark                       / delete the marked token
-//   17 echo txt (or the token's text) / echo again
-//   18, 19 pass / open txt for writing / appending (close-on-exec)
-//   20 pass / close the file;  21, 22 pass / write txt (22: substituted)
-//   23 select the variable txt (or the token's text; val: create) / again
-//   24, 25, 26 a selection; mark / set string, set integer, add integer
-//   27, 28 mark / join start, join end;  29 mark / join
-// To mark is to remember the link in front of the cursor token.
+// list, one pass per head token. The item types, with what each does while
+// tested and when applied, are listed at their enum in text.h; tst and act
+// below follow that table.
 #include "base/text/text.h"
 
 #include <cstdio>
@@ -38,23 +16,29 @@ bool tkn_blk(const st_txt_anr_tkn *t)
     return (t->knd & ANR_BLK) || (t->stt & ANR_TKN_DEL);
 }
 
+// Reads the next token from src into the empty slot lnk at the end of the
+// list. 0; 1 when src has ended (it is not read again).
+int32_t anr_read(st_txt_anr *anr, st_txt_anr_tkn **lnk)
+{
+    st_txt_anr_tkn rec;
+    if (anr->flg & ANR_EOS)
+        return rtn_none();
+    const int32_t r = stream_pop(anr->src, &rec);
+    if (r == 1 || r == RTN_ERR1) {
+        anr->flg |= ANR_EOS; // a stream that reported its end is stopped
+        return rtn_none();
+    }
+    if (r != 0)
+        return rtn_keep();
+    return __txt_anr_mak_fct(lnk, rec.knd, rec.txt);
+}
+
 // The token in slot lnk; an empty slot at the end of the list is filled
 // from src first. 0; 1 when there is none.
 int32_t anr_at(st_txt_anr *anr, st_txt_anr_tkn **lnk, st_txt_anr_tkn **out)
 {
-    if (!*lnk) {
-        st_txt_anr_tkn rec;
-        if (anr->flg & ANR_EOS)
-            return rtn_none();
-        const int32_t r = stream_pop(anr->src, &rec);
-        if (r == 1 || r == RTN_ERR1) {
-            anr->flg |= ANR_EOS; // a stream that reported its end is stopped
-            return rtn_none();
-        }
-        if (r != 0)
-            return rtn_keep();
-        RTN_TRY(__txt_anr_mak_fct(lnk, rec.knd, rec.txt));
-    }
+    if (!*lnk)
+        RTN_TRY(anr_read(anr, lnk));
     *out = *lnk;
     return rtn_ok();
 }
@@ -137,23 +121,16 @@ bool tst_var(st_txt_anr *anr, st_txt_anr_itm *itm)
     return true;
 }
 
-// One item's test at the cursor. The cursor is present on entry.
-bool tst(st_txt_anr *anr, st_txt_anr_itm *itm)
+// The moves ANR_MOV .. ANR_GRP_CLS from the cursor c; false when the
+// tokens end first (or, for ANR_OPN_IN, c is no opener).
+bool tst_mov(st_txt_anr *anr, uint32_t typ, st_txt_anr_tkn *c)
 {
-    st_txt_anr_tkn *c = anr->cur;
-    switch (itm->typ) {
-    case ANR_TST:
-        return tst_tkn(itm, c);
-    case ANR_TST_NOT:
-        return !tst_tkn(itm, c);
-    case ANR_LOOK:
-    case ANR_FIND:
-        return tst_look(anr, itm);
-    case ANR_MOV:
+    switch (typ) {
+    case ANR_MOV: // blanks, deleted tokens and a group at an opener are passed
         return __txt_anr_mov_nxt(anr, &anr->cur, &anr->cur_lnk, 1) == 0;
     case ANR_MOV_ALL:
         return cur_at(anr, &c->nxt) == 0;
-    case ANR_OPN_IN:
+    case ANR_OPN_IN: // into the group: its first token that is not blank
         if (!(c->knd & ANR_OPN) || cur_at(anr, &c->nxt) != 0)
             return false;
         while (tkn_blk(anr->cur))
@@ -162,48 +139,64 @@ bool tst(st_txt_anr *anr, st_txt_anr_itm *itm)
         return true;
     case ANR_GRP_OUT:
         return cur_grp_cls(anr) == 0 && cur_at(anr, &anr->cur->nxt) == 0;
-    case ANR_GRP_CLS:
+    default: // ANR_GRP_CLS
         return cur_grp_cls(anr) == 0;
-    case ANR_INS_GRP:
-    case ANR_INS_GRP_VAR: {
+    }
+}
+
+// Where the action of an item that only remembers a place goes: after the
+// cursor token (after its group's closer for ANR_INS_GRP*), or the link in
+// front of it (a mark). False when there is no closer.
+bool tst_mrk(st_txt_anr *anr, st_txt_anr_itm *itm)
+{
+    st_txt_anr_tkn *c = anr->cur;
+    if (itm->typ == ANR_INS_GRP || itm->typ == ANR_INS_GRP_VAR) {
         st_txt_anr_tkn *t = c, **l = anr->cur_lnk;
         if (__txt_anr_mov_nxt(anr, &t, &l, 0) != 0)
             return false;
         itm->mrk = &t->nxt;
-        return true;
-    }
-    case ANR_INS_AFT:
-    case ANR_INS_AFT_VAR:
+    } else if (itm->typ == ANR_INS_AFT || itm->typ == ANR_INS_AFT_VAR) {
         itm->mrk = &c->nxt;
-        return true;
-    case ANR_ECHO:
+    } else {
         itm->mrk = anr->cur_lnk;
-        std::printf("%s\n", itm->txt ? itm->txt : c->txt);
-        return true;
+    }
+    return true;
+}
+
+// One item's test at the cursor, which is present on entry.
+bool tst(st_txt_anr *anr, st_txt_anr_itm *itm)
+{
+    switch (itm->typ) {
+    case ANR_TST:
+        return tst_tkn(itm, anr->cur);
+    case ANR_TST_NOT:
+        return !tst_tkn(itm, anr->cur);
+    case ANR_LOOK:
+    case ANR_FIND:
+        return tst_look(anr, itm);
+    case ANR_MOV:
+    case ANR_MOV_ALL:
+    case ANR_OPN_IN:
+    case ANR_GRP_OUT:
+    case ANR_GRP_CLS:
+        return tst_mov(anr, itm->typ, anr->cur);
     case ANR_FIL_NEW:
     case ANR_FIL_ADD:
     case ANR_FIL_CLS:
     case ANR_FIL_PUT:
-    case ANR_FIL_PUT_VAR:
+    case ANR_FIL_PUT_VAR: // they only act
         return true;
     case ANR_VAR_SEL:
         return tst_var(anr, itm);
     case ANR_VAR_STR:
     case ANR_VAR_INT:
-    case ANR_VAR_ADD:
-        itm->mrk = anr->cur_lnk;
-        return anr->var_sel != nullptr;
-    case ANR_KND:
-    case ANR_INS_BEF:
-    case ANR_INS_BEF_VAR:
-    case ANR_DEL:
-    case ANR_CAT_TOP:
-    case ANR_CAT_END:
-    case ANR_CAT:
-        itm->mrk = anr->cur_lnk;
-        return true;
-    default:
-        return false;
+    case ANR_VAR_ADD: // they act on the selected variable
+        return anr->var_sel && tst_mrk(anr, itm);
+    case ANR_ECHO: // prints now, and when applied with the mark
+        std::printf("%s\n", itm->txt ? itm->txt : anr->cur->txt);
+        return tst_mrk(anr, itm);
+    default: // every other type marks; no type beyond them passes
+        return itm->typ < ANR_TYP_NUM && tst_mrk(anr, itm);
     }
 }
 
@@ -211,13 +204,15 @@ bool tst(st_txt_anr *anr, st_txt_anr_itm *itm)
 // Actions
 // ---------------------------------------------------------------------------
 
-// A new generated token of kind val from the item's text (substituted
-// with sub) linked in at slot lnk.
-int32_t act_ins(st_txt_anr *anr, st_txt_anr_itm *itm, st_txt_anr_tkn **lnk, bool sub)
+// ANR_INS_*: a new generated token of kind val from the item's text (txt
+// sub for the _VAR types) linked in at the place remembered; -1 without one.
+int32_t act_ins(st_txt_anr *anr, st_txt_anr_itm *itm)
 {
-    st_txt_anr_tkn *t = nullptr;
+    st_txt_anr_tkn **lnk = itm->mrk, *t = nullptr;
     const char *txt = itm->txt ? itm->txt : "";
-    if (!sub) {
+    if (!lnk)
+        return rtn_fail();
+    if (itm->typ < ANR_INS_GRP_VAR) {
         RTN_TRY(__txt_anr_mak_fct(&t, itm->val, txt));
     } else {
         st_stream src{}, stm{};
@@ -328,39 +323,49 @@ int32_t act_cat(st_txt_anr *anr, st_txt_anr_itm *itm)
     return rtn_ok();
 }
 
-int32_t act(st_txt_anr *anr, st_txt_anr_itm *itm)
+// ANR_KND and ANR_DEL on the marked token; -1 when it is gone.
+int32_t act_tkn(st_txt_anr_itm *itm)
+{
+    if (!itm->mrk || !*itm->mrk)
+        return rtn_fail();
+    if (itm->typ == ANR_KND)
+        (*itm->mrk)->knd = itm->val;
+    else
+        (*itm->mrk)->stt |= ANR_TKN_DEL;
+    return rtn_ok();
+}
+
+// ANR_ECHO applied: txt, or the text of the token marked when tested.
+int32_t act_echo(const st_txt_anr_itm *itm)
 {
     const bool marked = itm->mrk && *itm->mrk;
+    std::printf("%s\n", itm->txt ? itm->txt : marked ? (*itm->mrk)->txt : "");
+    return rtn_ok();
+}
+
+// One item's action, once its rule has passed (see the table of types).
+int32_t act(st_txt_anr *anr, st_txt_anr_itm *itm)
+{
     switch (itm->typ) {
     case ANR_KND:
-        if (!marked)
-            return rtn_fail();
-        (*itm->mrk)->knd = itm->val;
-        return rtn_ok();
+    case ANR_DEL:
+        return act_tkn(itm);
     case ANR_INS_GRP:
     case ANR_INS_AFT:
     case ANR_INS_BEF:
     case ANR_INS_GRP_VAR:
     case ANR_INS_AFT_VAR:
     case ANR_INS_BEF_VAR:
-        if (!itm->mrk)
-            return rtn_fail();
-        return act_ins(anr, itm, itm->mrk, itm->typ >= ANR_INS_GRP_VAR);
-    case ANR_DEL:
-        if (!marked)
-            return rtn_fail();
-        (*itm->mrk)->stt |= ANR_TKN_DEL;
-        return rtn_ok();
+        return act_ins(anr, itm);
     case ANR_ECHO:
-        std::printf("%s\n", itm->txt ? itm->txt : marked ? (*itm->mrk)->txt : "");
-        return rtn_ok();
+        return act_echo(itm);
     case ANR_FIL_NEW:
     case ANR_FIL_ADD:
     case ANR_FIL_CLS:
     case ANR_FIL_PUT:
     case ANR_FIL_PUT_VAR:
         return act_fil(anr, itm);
-    case ANR_VAR_SEL:
+    case ANR_VAR_SEL: // the variable its test found
         anr->var_sel = itm->var_nod;
         anr->var_sel_nst = itm->var_nst;
         return rtn_ok();
@@ -369,14 +374,12 @@ int32_t act(st_txt_anr *anr, st_txt_anr_itm *itm)
     case ANR_VAR_ADD:
         return act_var(anr, itm);
     case ANR_CAT_TOP:
-        anr->cat_top = itm->mrk;
-        return rtn_ok();
-    case ANR_CAT_END:
-        anr->cat_end = itm->mrk;
+    case ANR_CAT_END: // the marks of the join
+        (itm->typ == ANR_CAT_TOP ? anr->cat_top : anr->cat_end) = itm->mrk;
         return rtn_ok();
     case ANR_CAT:
         return act_cat(anr, itm);
-    default:
+    default: // tests and moves
         return rtn_ok();
     }
 }
@@ -390,6 +393,37 @@ bool rul_tst(st_txt_anr *anr, st_txt_anr_rul *rul)
             return false;
     }
     return anr->cur != nullptr;
+}
+
+// A rule whose tests passed: it is in use up to the cursor token, the
+// state becomes its stt_new and its items act in order. 0; the first
+// failing action's status (the actions before it stay done).
+int32_t rul_apply(st_txt_anr *anr, st_txt_anr_rul *rul)
+{
+    rul->use = anr->cur;
+    rul->stk = anr->stk;
+    anr->stk = rul;
+    anr->stt = rul->stt_new;
+    for (st_txt_anr_itm *i = rul->itm; i; i = i->nxt)
+        RTN_TRY(act(anr, i));
+    return rtn_ok();
+}
+
+// Releases the rules in use whose tests ended at the head token; each sets
+// the state to its stt_end as it leaves the stack.
+void stk_release(st_txt_anr *anr)
+{
+    for (st_txt_anr_rul **l = &anr->stk; *l;) {
+        st_txt_anr_rul *r = *l;
+        if (r->use != anr->tok) {
+            l = &r->stk;
+            continue;
+        }
+        anr->stt = r->stt_end;
+        r->use = nullptr;
+        *l = r->stk;
+        r->stk = nullptr;
+    }
 }
 
 void itm_free(st_txt_anr_itm *i)
@@ -598,26 +632,10 @@ int32_t __txt_anr(st_txt_anr *anr) noexcept
     for (st_txt_anr_rul *r = anr->rul; r; r = r->nxt) {
         if (r->stt_req != anr->stt || r->use)
             continue;
-        if (txt_anr_top(anr, nullptr, nullptr) != 0 || !rul_tst(anr, r))
-            continue;
-        r->use = anr->cur;
-        r->stk = anr->stk;
-        anr->stk = r;
-        anr->stt = r->stt_new;
-        for (st_txt_anr_itm *i = r->itm; i; i = i->nxt)
-            RTN_TRY(act(anr, i));
+        if (txt_anr_top(anr, nullptr, nullptr) == 0 && rul_tst(anr, r))
+            RTN_TRY(rul_apply(anr, r));
     }
-    for (st_txt_anr_rul **l = &anr->stk; *l;) {
-        st_txt_anr_rul *r = *l;
-        if (r->use != anr->tok) {
-            l = &r->stk;
-            continue;
-        }
-        anr->stt = r->stt_end;
-        r->use = nullptr;
-        *l = r->stk;
-        r->stk = nullptr;
-    }
+    stk_release(anr);
     return rtn_ok();
 }
 

@@ -80,6 +80,7 @@ struct fmt {
     st_stream in;   // characters of val; closed until the first name
 };
 
+// Appends the bytes of chr (none for 0) to the name, keeping it terminated.
 int32_t nam_app(fmt *f, uint32_t chr)
 {
     if (f->nam_len + 5 > f->nam_cap) {
@@ -90,8 +91,8 @@ int32_t nam_app(fmt *f, uint32_t chr)
         f->nam = static_cast<char *>(p);
         f->nam_cap = cap;
     }
-    for (; chr; chr >>= 8)
-        f->nam[f->nam_len++] = static_cast<char>(chr & 0xFF);
+    if (chr)
+        f->nam_len += cstream_chr_bytes(static_cast<int32_t>(chr), f->nam + f->nam_len);
     f->nam[f->nam_len] = 0;
     return rtn_ok();
 }

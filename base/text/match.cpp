@@ -15,8 +15,9 @@
 //
 // Dead threads go to the record's free list and the seen-state table stays
 // with the record, so a warm search allocates nothing.
-#include "base/text/text.h"
+#include "base/text/text_impl.h"
 
+#include <bit>
 #include <cstring>
 
 namespace
@@ -42,8 +43,9 @@ const st_trm *trm_at(uintptr_t val)
 
 void thr_drop(st_txt_mtc *mtc, st_thr *t)
 {
-    t->nxt = mtc->fre;
-    mtc->fre = t;
+    st_txt_mtc_eng *e = txt_mtc_eng(mtc);
+    t->nxt = e->fre;
+    e->fre = t;
 }
 
 void lst_drop(st_txt_mtc *mtc, st_thr *lst)
@@ -58,9 +60,10 @@ void lst_drop(st_txt_mtc *mtc, st_thr *lst)
 // A thread at (nod, cnt, top), reused or new; none when allocation fails.
 st_thr *thr_new(st_txt_mtc *mtc, const st_trm *nod, uint32_t cnt, uint32_t top)
 {
-    st_thr *t = mtc->fre;
+    st_txt_mtc_eng *e = txt_mtc_eng(mtc);
+    st_thr *t = e->fre;
     if (t)
-        mtc->fre = t->nxt;
+        e->fre = t->nxt;
     else if (_malloc(&t, sizeof *t) != 0)
         return nullptr;
     else
@@ -103,53 +106,55 @@ uint32_t tbl_slot(const st_trm *nod, uint32_t cnt, uint32_t msk)
 // entries. 0 or the allocation's failure (the old table stays).
 int32_t tbl_grow(st_txt_mtc *m)
 {
-    const uint32_t old = m->tbl ? m->tbl_msk + 1 : 0;
+    st_txt_mtc_eng *e = txt_mtc_eng(m);
+    const uint32_t old = e->tbl ? e->tbl_msk + 1 : 0;
     const uint32_t siz = old ? old * 2 : 64;
     st_txt_mtc_ent *tbl;
     RTN_TRY(_calloc(&tbl, siz, sizeof *tbl));
     m->alc_cnt++;
     for (uint32_t i = 0; i < old; i++) {
-        const st_txt_mtc_ent &e = m->tbl[i];
-        if (e.gen != m->tbl_gen)
+        const st_txt_mtc_ent &x = e->tbl[i];
+        if (x.gen != e->tbl_gen)
             continue;
-        uint32_t j = tbl_slot(e.nod, e.cnt, siz - 1);
-        while (tbl[j].gen == m->tbl_gen)
+        uint32_t j = tbl_slot(x.nod, x.cnt, siz - 1);
+        while (tbl[j].gen == e->tbl_gen)
             j = (j + 1) & (siz - 1);
-        tbl[j] = e;
+        tbl[j] = x;
     }
-    _free(&m->tbl);
-    m->tbl = tbl;
-    m->tbl_msk = siz - 1;
+    _free(&e->tbl);
+    e->tbl = tbl;
+    e->tbl_msk = siz - 1;
     return rtn_ok();
 }
 
 // Starts a generation of seen states for the step.
-void tbl_open(st_txt_mtc *m)
+void tbl_open(st_txt_mtc_eng *e)
 {
-    m->tbl_num = 0;
-    if (++m->tbl_gen != 0)
+    e->tbl_num = 0;
+    if (++e->tbl_gen != 0)
         return;
-    if (m->tbl) // the mark wrapped: old marks could pass for new ones
-        std::memset(m->tbl, 0, (m->tbl_msk + 1) * sizeof *m->tbl);
-    m->tbl_gen = 1;
+    if (e->tbl) // the mark wrapped: old marks could pass for new ones
+        std::memset(e->tbl, 0, (e->tbl_msk + 1) * sizeof *e->tbl);
+    e->tbl_gen = 1;
 }
 
 // *dup = the thread in t's state already seen in this step, or none, in
 // which case t is entered. 0 or the allocation's failure.
 int32_t tbl_put(st_txt_mtc *m, st_thr *t, st_thr **dup)
 {
-    if ((!m->tbl || m->tbl_num * 2 >= m->tbl_msk))
+    st_txt_mtc_eng *e = txt_mtc_eng(m);
+    if ((!e->tbl || e->tbl_num * 2 >= e->tbl_msk))
         RTN_TRY(tbl_grow(m));
-    for (uint32_t i = tbl_slot(t->nod, t->cnt, m->tbl_msk);; i = (i + 1) & m->tbl_msk) {
-        st_txt_mtc_ent &e = m->tbl[i];
-        if (e.gen != m->tbl_gen) {
-            e = {t->nod, t->cnt, m->tbl_gen, t};
-            m->tbl_num++;
+    for (uint32_t i = tbl_slot(t->nod, t->cnt, e->tbl_msk);; i = (i + 1) & e->tbl_msk) {
+        st_txt_mtc_ent &x = e->tbl[i];
+        if (x.gen != e->tbl_gen) {
+            x = {t->nod, t->cnt, e->tbl_gen, t};
+            e->tbl_num++;
             *dup = nullptr;
             return 0;
         }
-        if (e.nod == t->nod && e.cnt == t->cnt) {
-            *dup = e.thr;
+        if (x.nod == t->nod && x.cnt == t->cnt) {
+            *dup = x.thr;
             return 0;
         }
     }
@@ -166,11 +171,11 @@ st_thr *state_at(const st_stp *s, const st_trm *nod, uint32_t cnt)
                 return x;
         return nullptr;
     }
-    const st_txt_mtc *m = s->mtc;
-    for (uint32_t i = tbl_slot(nod, cnt, m->tbl_msk); m->tbl[i].gen == m->tbl_gen;
-         i = (i + 1) & m->tbl_msk)
-        if (m->tbl[i].nod == nod && m->tbl[i].cnt == cnt)
-            return m->tbl[i].thr;
+    const st_txt_mtc_eng *e = txt_mtc_eng(s->mtc);
+    for (uint32_t i = tbl_slot(nod, cnt, e->tbl_msk); e->tbl[i].gen == e->tbl_gen;
+         i = (i + 1) & e->tbl_msk)
+        if (e->tbl[i].nod == nod && e->tbl[i].cnt == cnt)
+            return e->tbl[i].thr;
     return nullptr;
 }
 
@@ -185,7 +190,7 @@ int32_t seen(st_stp *s, st_thr *t, st_thr **dup)
         return 0;
     }
     if (s->num == SHORT) {
-        tbl_open(s->mtc);
+        tbl_open(txt_mtc_eng(s->mtc));
         for (st_thr *x = s->nxt; x; x = x->nxt)
             RTN_TRY(tbl_put(s->mtc, x, dup));
     }
@@ -459,13 +464,13 @@ int32_t run(st_stp *s)
 // search steps over it without the engine.
 // ---------------------------------------------------------------------------
 
-void fst_add(st_txt_mtc *m, uint32_t c)
+void fst_add(st_txt_mtc_eng *e, uint32_t c)
 {
-    m->fst[c >> 5] |= 1u << (c & 31);
+    e->fst[c >> 5] |= 1u << (c & 31);
 }
 
 // Adds the characters the atom at n accepts. False when it is malformed.
-bool fst_atom(st_txt_mtc *m, const st_trm *n)
+bool fst_atom(st_txt_mtc_eng *e, const st_trm *n)
 {
     const st_trm *k;
     for (uint32_t c = 0; c < 256; c++) {
@@ -473,19 +478,19 @@ bool fst_atom(st_txt_mtc *m, const st_trm *n)
         if (hit < 0)
             return false;
         if (hit)
-            fst_add(m, c);
+            fst_add(e, c);
     }
     bool big = n->flg & TRM_NOT;
     for (const st_trm *x = n; x != k; x = x->nxt)
         big = big || x->val > 255;
     if (big)
-        m->fst_flg |= MTC_FST_BIG;
+        e->fst_flg |= MTC_FST_BIG;
     return true;
 }
 
 // Adds what can start a match from node n on. False when a match could
 // start without a character or the walk meets what it cannot judge.
-bool fst_walk(st_txt_mtc *m, const st_trm *n, int *bud)
+bool fst_walk(st_txt_mtc_eng *e, const st_trm *n, int *bud)
 {
     while (n && --*bud > 0) {
         if (n->flg & TRM_END)
@@ -494,15 +499,15 @@ bool fst_walk(st_txt_mtc *m, const st_trm *n, int *bud)
             n = trm_at(n->val);
         } else if (n->grp & TRM_OPN) {
             for (const st_trm *o = trm_at(n->val); o; o = trm_at(o->val))
-                if (!fst_walk(m, o->nxt, bud))
+                if (!fst_walk(e, o->nxt, bud))
                     return false;
             n = n->nxt;
         } else if (n->grp & TRM_LIN_TOP) {
             n = n->nxt; // conservative: as if always at line start
         } else if (n->grp & TRM_LIN_END) {
-            fst_add(m, '\n'); // what follows must take the line end as well
+            fst_add(e, '\n'); // what follows must take the line end as well
             return true;
-        } else if (!(n->flg & TRM_CHK) || !fst_atom(m, n)) {
+        } else if (!(n->flg & TRM_CHK) || !fst_atom(e, n)) {
             return false;
         } else if (n->grp & TRM_CNT0) {
             n = skip_to(n);
@@ -516,40 +521,74 @@ bool fst_walk(st_txt_mtc *m, const st_trm *n, int *bud)
 // The literal ASCII characters that every match starts with: after the
 // start node (no alternatives) and any "^", single characters that are
 // neither optional nor counted.
-void pre_make(st_txt_mtc *m)
+void pre_make(st_txt_mtc_eng *e, const st_trm *trm)
 {
-    m->pre_len = 0;
-    const st_trm *n = m->trm;
+    e->pre_len = 0;
+    const st_trm *n = trm;
     if (n->val)
         return;
     for (n = n->nxt; n && (n->grp & TRM_LIN_TOP);)
         n = n->nxt;
     for (; n && n->flg == (TRM_CHK | TRM_CHK_END) && !n->grp && n->val && n->val < 0x80 &&
-           m->pre_len < sizeof m->pre;
+           e->pre_len < sizeof e->pre;
          n = n->nxt) {
         if (n->nxt && (n->nxt->flg & TRM_CNT))
             break;
-        m->pre[m->pre_len++] = static_cast<char>(n->val);
+        e->pre[e->pre_len++] = static_cast<char>(n->val);
     }
+}
+
+// Whether the list starts with an atom counted lo..unbounded, lo <= 1
+// and not optional: a new attempt there ends up as a thread at the atom
+// with count 1 (capped) and a copy past the count, as a thread already at
+// the atom with count 1 does.
+bool dom_make(const st_trm *trm)
+{
+    const st_trm *n = trm->val ? nullptr : trm->nxt;
+    if (!n || !(n->flg & TRM_CHK) || (n->grp & TRM_CNT0))
+        return false;
+    while (n && !(n->flg & TRM_CHK_END))
+        n = n->nxt;
+    const st_trm *lo = n ? n->nxt : nullptr;
+    const st_trm *hi = lo ? lo->nxt : nullptr;
+    return lo && hi && (lo->flg & (TRM_CNT | TRM_RNG)) == (TRM_CNT | TRM_RNG) &&
+           (hi->flg & (TRM_CNT | TRM_RNG_END)) == (TRM_CNT | TRM_RNG_END) && lo->val <= 1 &&
+           hi->val == TRM_INF;
 }
 
 // Makes the first-character set of the record's term list once.
 void fst_make(st_txt_mtc *m)
 {
-    if (m->fst_trm == m->trm)
+    st_txt_mtc_eng *e = txt_mtc_eng(m);
+    if (e->fst_trm == m->trm)
         return;
-    std::memset(m->fst, 0, sizeof m->fst);
-    m->fst_flg = 0;
+    std::memset(e->fst, 0, sizeof e->fst);
+    e->fst_flg = 0;
     int bud = 4096;
-    if (fst_walk(m, m->trm, &bud))
-        m->fst_flg |= MTC_FST_USE;
-    pre_make(m);
-    m->fst_trm = m->trm;
+    if (fst_walk(e, m->trm, &bud))
+        e->fst_flg |= MTC_FST_USE;
+    if (dom_make(m->trm))
+        e->fst_flg |= MTC_FST_DOM;
+    // One or two ASCII first characters: the skip looks for them eight
+    // bytes at a time.
+    int num = 0, got = 0;
+    for (uint32_t w : e->fst)
+        num += std::popcount(w);
+    e->fst_run[0] = e->fst_run[1] = 0;
+    for (uint32_t c = 1; num <= 2 && !(e->fst_flg & MTC_FST_BIG) && c < 0x80; c++)
+        if ((e->fst[c >> 5] >> (c & 31)) & 1)
+            e->fst_run[got++] = static_cast<uint8_t>(c);
+    if (got != num)
+        e->fst_run[0] = 0; // a member above 0x7F (or none)
+    else if (num == 1)
+        e->fst_run[1] = e->fst_run[0];
+    pre_make(e, m->trm);
+    e->fst_trm = m->trm;
 }
 
-bool fst_has(const st_txt_mtc *m, uint32_t c)
+bool fst_has(const st_txt_mtc_eng *e, uint32_t c)
 {
-    return c < 256 ? (m->fst[c >> 5] >> (c & 31)) & 1 : (m->fst_flg & MTC_FST_BIG);
+    return c < 256 ? (e->fst[c >> 5] >> (c & 31)) & 1 : (e->fst_flg & MTC_FST_BIG);
 }
 
 void line_set(st_txt_mtc *m, uint32_t c)
@@ -565,12 +604,6 @@ void line_set(st_txt_mtc *m, uint32_t c)
 // of the string is still read through the stream, which reports it as
 // usual. Any other stream is read one pop at a time.
 // ---------------------------------------------------------------------------
-
-// Lead bytes of a two-byte character, as the decoder reads them.
-bool sjis_lead(unsigned char b)
-{
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEF);
-}
 
 // The string cursor under txt, or none when txt is another kind of stream
 // (the decoder is known by its pop slot, which its block form shares), is
@@ -592,12 +625,40 @@ const char **direct_cursor(st_stream *txt)
 // (a lead byte right before it included).
 uint32_t direct_chr(const unsigned char *p, uint32_t *c)
 {
-    if (!sjis_lead(p[0])) {
+    if (!cstream_sjis_lead(p[0])) {
         *c = p[0];
         return p[0] ? 1 : 0;
     }
     *c = p[0] | p[1] << 8;
     return p[1] ? 2 : 0;
+}
+
+// Steps over the bytes from p on that are below 0x80 and neither 0 nor
+// b[0] nor b[1], eight at a time. [.., *end) holds no 0 and *end can be
+// read: the string's end is found (by memchr, which stops at it) before
+// any word around it is read.
+template <bool TWO>
+const unsigned char *ascii_run(const unsigned char *p, const uint8_t *b, const unsigned char **end)
+{
+    constexpr uint64_t ONE = 0x0101010101010101ull, HIGH = 0x8080808080808080ull;
+    constexpr size_t CHUNK = 4096;
+    static_assert(std::endian::native == std::endian::little, "the first byte is the lowest");
+    for (;;) {
+        for (; *end - p >= 8; p += 8) {
+            uint64_t w;
+            std::memcpy(&w, p, 8);
+            const uint64_t x = w ^ (ONE * b[0]), y = w ^ (ONE * b[1]);
+            // The lowest bit set marks the first byte that stops the run
+            // (the borrow of x - ONE only spoils the bytes above it).
+            if (const uint64_t hit =
+                    ((x - ONE) & ~x & HIGH) | (TWO ? (y - ONE) & ~y & HIGH : 0) | (w & HIGH))
+                return p + (std::countr_zero(hit) >> 3);
+        }
+        if (**end == 0)
+            return p;
+        const void *z = std::memchr(p, 0, CHUNK);
+        *end = z ? static_cast<const unsigned char *>(z) : p + CHUNK;
+    }
 }
 
 // Steps over the characters that cannot start a match (no thread is
@@ -608,22 +669,34 @@ uint32_t direct_chr(const unsigned char *p, uint32_t *c)
 // any byte as its trail, a line end included.
 void direct_skip(st_txt_mtc *m, const char **cur)
 {
+    const st_txt_mtc_eng *e = txt_mtc_eng(m);
     const unsigned char *p = reinterpret_cast<const unsigned char *>(*cur);
     uint32_t n = 0, lst = 0; // characters stepped over, the last of them
+    const unsigned char *end = p;
     for (;;) {
+        if (e->fst_run[0]) {
+            const unsigned char *q = e->fst_run[0] == e->fst_run[1]
+                                         ? ascii_run<false>(p, e->fst_run, &end)
+                                         : ascii_run<true>(p, e->fst_run, &end);
+            if (q != p) {
+                n += static_cast<uint32_t>(q - p);
+                lst = q[-1];
+                p = q;
+            }
+        }
         const unsigned char b = *p;
-        if (!sjis_lead(b)) {
+        if (!cstream_sjis_lead(b)) {
             if (b == 0)
                 break;
-            if (((m->fst[b >> 5] >> (b & 31)) & 1) &&
-                (m->pre_len < 2 ||
-                 (p[1] == static_cast<unsigned char>(m->pre[1]) &&
-                  !std::strncmp(reinterpret_cast<const char *>(p), m->pre, m->pre_len))))
+            if (((e->fst[b >> 5] >> (b & 31)) & 1) &&
+                (e->pre_len < 2 ||
+                 (p[1] == static_cast<unsigned char>(e->pre[1]) &&
+                  !std::strncmp(reinterpret_cast<const char *>(p), e->pre, e->pre_len))))
                 break;
             lst = b;
             p++;
         } else {
-            if (!p[1] || (m->fst_flg & MTC_FST_BIG))
+            if (!p[1] || (e->fst_flg & MTC_FST_BIG))
                 break;
             lst = b | p[1] << 8;
             p += 2;
@@ -656,6 +729,64 @@ int32_t text_pop(st_txt_mtc *m, st_stream *txt, const char **cur, bool skip, uin
         return 1;
     *c = static_cast<uint32_t>(u);
     return *c ? 0 : 1;
+}
+
+// One step with chr; fresh: a new attempt starts at pos.
+int32_t step(st_txt_mtc *mtc, uint32_t chr, bool fresh)
+{
+    st_stp s = {mtc, chr, mtc->thr, nullptr, nullptr, 0, false};
+    s.tal = &s.nxt;
+    mtc->thr = nullptr;
+    int32_t st = 0;
+    if (chr) {
+        if (fresh) {
+            // With no alternatives the start node only leads on.
+            const st_trm *n = mtc->trm->val ? mtc->trm : mtc->trm->nxt;
+            st_thr *t = thr_new(mtc, n, 0, mtc->pos);
+            if (t)
+                cur_push(&s, t);
+            else
+                st = rtn_keep();
+        }
+    }
+    if (st == 0)
+        st = run(&s);
+    if (st != 0 || s.stp || chr == 0) {
+        // A failure, a match that ends the search, or the end of the text:
+        // no thread lives on.
+        lst_drop(mtc, s.cur);
+        lst_drop(mtc, s.nxt);
+        return st ? (__rtn = st) : rtn_ok();
+    }
+    mtc->thr = s.nxt;
+    if ((mtc->stt & MTC_STT_ANC) && !s.nxt && !(mtc->stt & MTC_STT_MTC))
+        return rtn_fail(); // an anchored search with nothing left
+    line_set(mtc, chr);
+    mtc->pos++;
+    return rtn_ok();
+}
+
+// Whether a new attempt at the next character c could change the outcome.
+// It cannot when it dies at once (a match is recorded and it starts later;
+// c cannot start a match; "^" away from a line start), nor, with MTC_LNG,
+// when a live thread already sits where the attempt would be after c with
+// an earlier start (MTC_FST_DOM): the attempt's states would all merge
+// into that thread's, which keep the earlier start.
+bool fresh_needed(const st_txt_mtc *m, uint32_t c, bool skip)
+{
+    const st_txt_mtc_eng *e = txt_mtc_eng(m);
+    if ((m->opt & MTC_ONE) || (m->stt & MTC_STT_MTC) || (skip && !fst_has(e, c)))
+        return false;
+    if (m->trm->val)
+        return true; // alternatives: the start node forks
+    const st_trm *n0 = m->trm->nxt;
+    if (n0 && (n0->grp & TRM_LIN_TOP) && !(m->stt & MTC_STT_LIN))
+        return false;
+    if ((e->fst_flg & MTC_FST_DOM) && (m->opt & MTC_LNG))
+        for (const st_thr *t = m->thr; t; t = t->nxt)
+            if (t->nod == n0 && t->cnt == 1)
+                return false;
+    return true;
 }
 
 } // namespace
@@ -696,8 +827,9 @@ int32_t txt_mtc_chk_end(st_txt_mtc *mtc) noexcept
     if (!mtc)
         return rtn_fail();
     txt_mtc_chk_rst(mtc);
-    __txt_mtc_chk_end(mtc->fre);
-    _free(&mtc->tbl);
+    st_txt_mtc_eng *e = txt_mtc_eng(mtc);
+    __txt_mtc_chk_end(e->fre);
+    _free(&e->tbl);
     if (mtc->opt & MTC_OWN)
         txt_mtc_trm_end(mtc->trm);
     *mtc = {};
@@ -708,36 +840,7 @@ int32_t txt_mtc_wrd(st_txt_mtc *mtc, uint32_t chr) noexcept
 {
     if (!mtc || !mtc->trm)
         return rtn_fail();
-    st_stp s = {mtc, chr, mtc->thr, nullptr, nullptr, 0, false};
-    s.tal = &s.nxt;
-    mtc->thr = nullptr;
-    int32_t st = 0;
-    if (chr) {
-        if (!(mtc->opt & MTC_ONE)) {
-            // With no alternatives the start node only leads on.
-            const st_trm *n = mtc->trm->val ? mtc->trm : mtc->trm->nxt;
-            st_thr *t = thr_new(mtc, n, 0, mtc->pos);
-            if (t)
-                cur_push(&s, t);
-            else
-                st = rtn_keep();
-        }
-    }
-    if (st == 0)
-        st = run(&s);
-    if (st != 0 || s.stp || chr == 0) {
-        // A failure, a match that ends the search, or the end of the text:
-        // no thread lives on.
-        lst_drop(mtc, s.cur);
-        lst_drop(mtc, s.nxt);
-        return st ? (__rtn = st) : rtn_ok();
-    }
-    mtc->thr = s.nxt;
-    if ((mtc->stt & MTC_STT_ANC) && !s.nxt && !(mtc->stt & MTC_STT_MTC))
-        return rtn_fail(); // an anchored search with nothing left
-    line_set(mtc, chr);
-    mtc->pos++;
-    return rtn_ok();
+    return step(mtc, chr, !(mtc->opt & MTC_ONE));
 }
 
 int32_t txt_mtc(st_txt_mtc *mtc, st_stream *txt) noexcept
@@ -747,15 +850,16 @@ int32_t txt_mtc(st_txt_mtc *mtc, st_stream *txt) noexcept
     mtc->stt &= ~MTC_STT_ANC;
     mtc->stt |= MTC_STT_LIN | (mtc->opt & MTC_ANC ? MTC_STT_ANC : 0);
     fst_make(mtc);
-    const bool skip = (mtc->fst_flg & MTC_FST_USE) && !(mtc->stt & MTC_STT_ANC);
+    const st_txt_mtc_eng *e = txt_mtc_eng(mtc);
+    const bool skip = (e->fst_flg & MTC_FST_USE) && !(mtc->stt & MTC_STT_ANC);
     const char **cur = direct_cursor(txt);
     for (uint32_t c; text_pop(mtc, txt, cur, skip, &c) == 0;) {
-        if (skip && !mtc->thr && ((mtc->opt & MTC_ONE) || !fst_has(mtc, c))) {
+        if (skip && !mtc->thr && ((mtc->opt & MTC_ONE) || !fst_has(e, c))) {
             line_set(mtc, c);
             mtc->pos++;
             continue;
         }
-        RTN_TRY(txt_mtc_wrd(mtc, c));
+        RTN_TRY(step(mtc, c, fresh_needed(mtc, c, skip)));
         if ((mtc->stt & MTC_STT_MTC) && (!mtc->thr || !(mtc->opt & MTC_LNG)))
             return rtn_ok();
     }

@@ -201,54 +201,82 @@ int32_t class_add(st_rcp *r)
     return rtn_ok();
 }
 
+// "(": the group's open node, which starts its chain of close nodes.
+int32_t group_open(st_rcp *r)
+{
+    st_trm *n;
+    if (r->grp_opn)
+        return rtn_fail(); // groups do not nest
+    RTN_TRY(node_add(r, 0, TRM_OPN, 0, &n));
+    r->grp_opn = r->grp_lst = n;
+    return rtn_ok();
+}
+
+// ")": a close node ends the group's chain; the chain is linked when the
+// node after the group is appended.
+int32_t group_close(st_rcp *r)
+{
+    st_trm *n;
+    if (!r->grp_opn)
+        return rtn_fail();
+    RTN_TRY(node_add(r, 0, TRM_CLS, 0, &n));
+    r->grp_lst->val = trm_val(n);
+    r->pnd = r->grp_opn;
+    r->grp_opn = nullptr;
+    r->cls = n;
+    return rtn_ok();
+}
+
+// "|": a close node ends the alternative before it (chained in the open
+// group, else at the top level), an open node starts the next.
+int32_t alternative_add(st_rcp *r)
+{
+    st_trm *n;
+    st_trm **lst = r->grp_opn ? &r->grp_lst : &r->top_lst;
+    RTN_TRY(node_add(r, 0, TRM_CLS, 0, &n));
+    (*lst)->val = trm_val(n);
+    *lst = n;
+    return node_add(r, 0, TRM_OPN, 0);
+}
+
+// "." or a literal character (an escape read through): a one-node atom.
+int32_t atom_add(st_rcp *r)
+{
+    st_trm *n;
+    if (r->chr == '.') {
+        RTN_TRY(node_add(r, TRM_CHK | TRM_CHK_END | TRM_NOT, 0, '\n', &n));
+    } else {
+        RTN_TRY(escape_in(r));
+        RTN_TRY(node_add(r, TRM_CHK | TRM_CHK_END, 0, r->chr, &n));
+    }
+    r->atm = r->atm_end = n;
+    return rtn_ok();
+}
+
 // One character of the pattern (with what it pops itself).
 int32_t char_add(st_rcp *r)
 {
-    st_trm *n;
     switch (r->chr) {
     case '$':
         return node_add(r, 0, TRM_LIN_END, 0);
     case '^':
         return node_add(r, 0, TRM_LIN_TOP, 0);
     case '(':
-        if (r->grp_opn)
-            return rtn_fail(); // groups do not nest
-        RTN_TRY(node_add(r, 0, TRM_OPN, 0, &n));
-        r->grp_opn = r->grp_lst = n;
-        return rtn_ok();
+        return group_open(r);
     case ')':
-        if (!r->grp_opn)
-            return rtn_fail();
-        RTN_TRY(node_add(r, 0, TRM_CLS, 0, &n));
-        r->grp_lst->val = trm_val(n);
-        r->pnd = r->grp_opn;
-        r->grp_opn = nullptr;
-        r->cls = n;
-        return rtn_ok();
-    case '|': {
-        st_trm **lst = r->grp_opn ? &r->grp_lst : &r->top_lst;
-        RTN_TRY(node_add(r, 0, TRM_CLS, 0, &n));
-        (*lst)->val = trm_val(n);
-        *lst = n;
-        return node_add(r, 0, TRM_OPN, 0);
-    }
+        return group_close(r);
+    case '|':
+        return alternative_add(r);
     case '*':
     case '+':
     case '?':
     case '{':
         return quantifier_add(r);
-    case '.':
-        RTN_TRY(node_add(r, TRM_CHK | TRM_CHK_END | TRM_NOT, 0, '\n', &n));
-        break;
     case '[':
         return class_add(r);
     default:
-        RTN_TRY(escape_in(r));
-        RTN_TRY(node_add(r, TRM_CHK | TRM_CHK_END, 0, r->chr, &n));
-        break;
+        return atom_add(r);
     }
-    r->atm = r->atm_end = n;
-    return rtn_ok();
 }
 
 // Reads every character after the first; at the end appends the end node

@@ -21,16 +21,11 @@ int32_t spr_app(st_buf *buf, const void *src, uint32_t n)
     return rtn_ok();
 }
 
-// Appends a character's bytes, low byte first up to its first zero byte.
+// Appends a character's bytes (none for 0).
 int32_t spr_app_chr(st_buf *buf, uint32_t chr)
 {
-    uint8_t b[4];
-    uint32_t n = 0;
-    while (n < 4 && (chr >> (8 * n) & 0xFF)) {
-        b[n] = static_cast<uint8_t>(chr >> (8 * n));
-        n++;
-    }
-    return spr_app(buf, b, n);
+    char b[4];
+    return spr_app(buf, b, chr ? cstream_chr_bytes(static_cast<int32_t>(chr), b) : 0);
 }
 
 // Writes a zero byte after the text without counting it; the text pointer.

@@ -1,15 +1,19 @@
-// Text processing: checked integer arithmetic and string utilities.
-// Further sections (regular expressions, matching, splitting, analysis, the
-// variant-map text format) join this header as their facilities land.
+// Text processing: checked integer arithmetic, string utilities, regular
+// expressions and their matching engine, the text splitter, the text
+// analyzer, and the variant-map text format (writer and reader).
 //
 // The library is single-threaded by design: the light-log id slots of the
 // arithmetic and the status word are plain globals without locking.
 #pragma once
 
 #include "base/diag/diag.h"
+#include "base/container/container.h"
 #include "base/stream/stream.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <type_traits>
 
 // ---------------------------------------------------------------------------
 // Checked integer arithmetic
@@ -162,43 +166,24 @@ struct st_txt_mtc_thr {
     uint8_t spl;         // the zero-occurrence split at nod is done for this character
 };
 
-// Seen-state slot of a step: one per (node, count) put into the next list.
-struct st_txt_mtc_ent {
-    const st_trm *nod;   // the node
-    uint32_t cnt;        // the count
-    uint32_t gen;        // the step that filled the slot
-    st_txt_mtc_thr *thr; // the thread kept for that state
-};
+constexpr size_t MTC_ENG_SIZ = 88; // bytes of st_txt_mtc::eng
 
 // Matcher record, owned by its user; set up by txt_mtc_chk_set (or zeroed
-// and filled by regexp_chk), ended by txt_mtc_chk_end. The fields after
-// stt are the engine's own: a warm search allocates nothing.
+// and filled by regexp_chk), ended by txt_mtc_chk_end. The engine keeps
+// dead threads and its tables in the record: a warm search allocates
+// nothing, which alc_cnt shows.
 struct st_txt_mtc {
-    st_trm *trm;           // head of the term list
-    st_txt_mtc_thr *thr;   // live threads, in visiting order
-    uint32_t opt;          // MTC_* options
-    uint32_t mtc_top;      // start of the recorded match (character position)
-    uint32_t mtc_end;      // end of the recorded match, exclusive
-    uint32_t pos;          // position of the next character (characters fed)
-    uint8_t stt;           // MTC_STT_* bits
-    st_txt_mtc_thr *fre;   // dead threads kept for reuse
-    uint64_t alc_cnt;      // allocations made by the engine so far (threads, table)
-    st_txt_mtc_ent *tbl;   // seen states of the step (open addressing), or none
-    uint32_t tbl_msk;      // slots - 1 (a power of two minus one)
-    uint32_t tbl_gen;      // the current step's mark in tbl
-    uint32_t tbl_num;      // slots filled in this step
-    const st_trm *fst_trm; // the list fst was made for, or none
-    uint32_t fst[8];       // characters 0..255 that can start a match (bit set)
-    uint8_t fst_flg;       // MTC_FST_* bits
-    uint8_t pre_len;       // length of pre
-    char pre[8];           // ASCII characters every match starts with, or fewer
+    st_trm *trm;         // head of the term list
+    st_txt_mtc_thr *thr; // live threads, in visiting order
+    uint32_t opt;        // MTC_* options
+    uint32_t mtc_top;    // start of the recorded match (character position)
+    uint32_t mtc_end;    // end of the recorded match, exclusive
+    uint32_t pos;        // position of the next character (characters fed)
+    uint8_t stt;         // MTC_STT_* bits
+    uint64_t alc_cnt;    // allocations the engine has made for the record so far
+    alignas(8) unsigned char eng[MTC_ENG_SIZ]; // the engine's own state; zero when fresh
 };
 static_assert(std::is_standard_layout_v<st_txt_mtc>);
-
-enum : uint8_t {        /* st_txt_mtc.fst_flg */
-    MTC_FST_USE = 0x01, // fst is exact enough to skip characters with no thread live
-    MTC_FST_BIG = 0x02, // a character above 255 may start a match
-};
 
 // -- compiling --
 
@@ -295,8 +280,6 @@ int32_t txt_mtc(st_txt_mtc *mtc, st_stream *txt) noexcept;
 // end-of-text step, so "ab*" claims a final "a"; its assignment is not made.
 // Texts are the characters' bytes (low byte first), zero-terminated.
 // ---------------------------------------------------------------------------
-
-#include "base/container/container.h"
 
 enum : uint8_t {    /* st_txt_spr.flg */
     SPR_PND = 0x01, // the active rule's token is still to be handed out
@@ -451,7 +434,7 @@ int32_t cstream_vtyp_pr(st_stream *out, const void *nod, const st_cstream_vmap_o
 // group, ANR_BLK marks a blank; -1 in a test matches any kind.
 //
 // Choices: a pattern item with the anchored option tests each token's text
-// from its start; type 17 with no text prints the text of the token it was
+// from its start; ANR_ECHO with no text prints the text of the token it was
 // tested on, also when the rule applies. Output files are opened
 // close-on-exec. The end of the source tokens (status 1 or 0x80000001) is
 // reported as 1; other failures are passed on.
@@ -469,39 +452,52 @@ enum : uint8_t {        /* st_txt_anr_tkn.stt */
     ANR_TKN_DEL = 0x04, // deleted: never handed out, skipped by moves and joins
 };
 
-// Item types (st_txt_anr_itm.typ); see the table in analyzer.cpp.
+// Item types (st_txt_anr_itm.typ), numbered from 0 in this order. Each
+// line: what the item does while its rule is tested / what it does when
+// the rule applies. To mark is to remember the link in front of the cursor
+// token, so that the action concerns that token wherever later items move.
+// "txt sub" is txt with "@name@" variables substituted (vmap_fmt_stream).
 enum : uint32_t {
-    ANR_TST = 0,
-    ANR_TST_NOT,
-    ANR_LOOK,
-    ANR_FIND,
-    ANR_MOV,
-    ANR_MOV_ALL,
-    ANR_OPN_IN,
-    ANR_GRP_OUT,
-    ANR_GRP_CLS,
-    ANR_KND,
-    ANR_INS_GRP,
-    ANR_INS_AFT,
-    ANR_INS_BEF,
-    ANR_INS_GRP_VAR,
-    ANR_INS_AFT_VAR,
-    ANR_INS_BEF_VAR,
-    ANR_DEL,
-    ANR_ECHO,
-    ANR_FIL_NEW,
-    ANR_FIL_ADD,
-    ANR_FIL_CLS,
-    ANR_FIL_PUT,
-    ANR_FIL_PUT_VAR,
-    ANR_VAR_SEL,
-    ANR_VAR_STR,
-    ANR_VAR_INT,
-    ANR_VAR_ADD,
-    ANR_CAT_TOP,
-    ANR_CAT_END,
-    ANR_CAT,
-    ANR_TYP_NUM
+    ANR_TST = 0,     // the cursor token's kind is val (-1 any) and, with a txt,
+                     // its text holds a match of the pattern txt / -
+    ANR_TST_NOT,     // the inverse of ANR_TST / -
+    ANR_LOOK,        // ANR_TST on the cursor token, else on each next one (moving
+                     // as ANR_MOV) until one passes; the cursor goes back / -
+    ANR_FIND,        // as ANR_LOOK; the cursor stays on the token found / -
+    ANR_MOV,         // to the next token, skipping blanks, deleted tokens and, from
+                     // an opener, its whole group / -
+    ANR_MOV_ALL,     // to the next token / -
+    ANR_OPN_IN,      // the cursor is on an opener; to the next token not blank / -
+    ANR_GRP_OUT,     // past the closer that ends the group (depth 1 at the start) / -
+    ANR_GRP_CLS,     // onto that closer / -
+    ANR_KND,         // mark / the marked token's kind becomes val
+    ANR_INS_GRP,     // remember the cursor token, or its group's closer at an
+                     // opener / a new token (val, txt) after it
+    ANR_INS_AFT,     // remember the cursor token / a new token (val, txt) after it
+    ANR_INS_BEF,     // mark / a new token (val, txt) before the marked one
+    ANR_INS_GRP_VAR, // as ANR_INS_GRP, the new text txt sub
+    ANR_INS_AFT_VAR, // as ANR_INS_AFT, the new text txt sub
+    ANR_INS_BEF_VAR, // as ANR_INS_BEF, the new text txt sub
+    ANR_DEL,         // mark / the marked token is deleted
+    ANR_ECHO,        // print txt (none: the cursor token's text) / print it again
+    ANR_FIL_NEW,     // - / open the output file txt for writing (closing one open)
+    ANR_FIL_ADD,     // - / the same for appending
+    ANR_FIL_CLS,     // - / close the output file (none open: fail)
+    ANR_FIL_PUT,     // - / write txt to the output file (none open: fail)
+    ANR_FIL_PUT_VAR, // - / write txt sub to the output file (none open: fail)
+    ANR_VAR_SEL,     // select the variable named txt (none or empty: the cursor
+                     // token's text); a missing one fails the test, or with val
+                     // not 0 is made with the value "" / select it again
+    ANR_VAR_STR,     // a variable is selected; mark / it gets the string txt (none
+                     // or empty: the marked token's text); the selection ends
+    ANR_VAR_INT,     // as ANR_VAR_STR / it gets that text's integer (atoi)
+    ANR_VAR_ADD,     // as ANR_VAR_STR / that integer is added to its integer value
+                     // (another value is replaced)
+    ANR_CAT_TOP,     // mark / a join starts at the marked token
+    ANR_CAT_END,     // mark / a join ends at the marked token
+    ANR_CAT,         // - / the texts of the join's tokens not deleted become one
+                     // new token (kind val) before its last; they are deleted
+    ANR_TYP_NUM      // the number of types; this and any above fail their test
 };
 
 struct st_txt_anr_itm {
@@ -509,10 +505,10 @@ struct st_txt_anr_itm {
     uint32_t typ;         // ANR_TST .. ANR_CAT; any other fails its test
     int32_t val;          // kind to test (-1 any), kind to give, or a flag
     char *txt;            // pattern, text, file or variable name, or none (owned)
-    st_txt_mtc mtc;       // types 0-3 with a text: the compiled pattern (owned)
+    st_txt_mtc mtc;       // ANR_TST .. ANR_FIND with a text: the compiled pattern (owned)
     st_txt_anr_tkn **mrk; // remembered link: its token is the one concerned
-    void *var_nod;        // type 23: the variable found
-    void *var_nst;        // type 23: its nest (none: top level)
+    void *var_nod;        // ANR_VAR_SEL: the variable found
+    void *var_nst;        // ANR_VAR_SEL: its nest (none: top level)
 };
 
 struct st_txt_anr_rul {
@@ -561,9 +557,9 @@ int32_t _txt_anr_set(st_txt_anr *anr, st_stream *src) noexcept;
 // none: 0, 0, 0); later items go to it. 0; -1 on failure.
 int32_t txt_anr_chk_add_lst(st_txt_anr *anr, const int32_t *stt) noexcept;
 
-// Appends an item to the current rule; types 0-3 with a text compile it
-// with *opt (none: MTC_OPT_DEF). 0; -1 without a rule, for a malformed
-// pattern or a failed allocation (nothing appended).
+// Appends an item to the current rule; ANR_TST .. ANR_FIND with a text
+// compile it with *opt (none: MTC_OPT_DEF). 0; -1 without a rule, for a
+// malformed pattern or a failed allocation (nothing appended).
 int32_t txt_anr_chk_add_fct(st_txt_anr *anr, uint32_t typ, int32_t val, const char *txt,
                             const uint32_t *opt) noexcept;
 
@@ -580,9 +576,9 @@ int32_t txt_anr_nxt(st_txt_anr *anr, st_txt_anr_tkn **tok, st_txt_anr_tkn **prv)
 int32_t txt_anr_pop(st_txt_anr *anr) noexcept;
 
 // Inner operations: read one token from src to the end of the list (0;
-// the source's status at its end); the move of item types 4 (skip) and 10;
-// make a token from a text copy, a text taken over, or a stream's text
-// (the stream is ended).
+// the source's status at its end); the move of ANR_MOV (skip) and of
+// ANR_INS_GRP; make a token from a text copy, a text taken over, or a
+// stream's text (the stream is ended).
 int32_t __txt_anr_new(st_txt_anr *anr) noexcept;
 int32_t __txt_anr_mov_nxt(st_txt_anr *anr, st_txt_anr_tkn **tok, st_txt_anr_tkn ***lnk,
                           int32_t skp) noexcept;
@@ -636,16 +632,6 @@ enum : uint32_t {       /* read options of _vmap_cstream */
     VMAP_RD_VAL = 0x02, // a key must be followed by "=" and a value
 };
 
-// Parse state of the statement parser.
-struct st_vmap_frmm {
-    void *rut;          // the root parent given to the reader
-    void *par;          // the current parent (block)
-    void *lst;          // the key node created last
-    uint32_t opt;       // VMAP_RD_* bits
-    st_txt_anr_tkn stp; // the token the parser stopped on
-    bool end;           // the parser met the end of the tokens instead
-};
-
 // Reads statements from src (not ended) into map below par (none: the top
 // level). 0 at the end of the text (whatever the bracket depth) or at a
 // line end that ends no statement (VMAP_RD_LIN); 1 when the text ends
@@ -657,9 +643,3 @@ int32_t _vmap_cstream(st_vmap *map, void *par, st_stream *src, uint32_t opt) noe
 
 // _vmap_cstream with VMAP_RD_VAL.
 int32_t vmap_cstream(st_vmap *map, void *par, st_stream *src) noexcept;
-
-// The statement starting at the word tok (its text is the key), reading
-// further tokens from stm. 0 with st->stp the token it stopped on, or
-// st->end; the failures listed above.
-int32_t _vmap_frmm_cstm_fnc_wrd(st_vmap *map, st_stream *stm, const st_txt_anr_tkn *tok,
-                                st_vmap_frmm *st) noexcept;

@@ -49,11 +49,6 @@ int32_t chr_app_asc(chrs *c, const char *s)
     return rtn_ok();
 }
 
-bool sjis_lead(uint8_t b)
-{
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEF);
-}
-
 // The characters of s decoded as Shift-JIS; with esc, "\" and the quote get
 // a "\" before them and a line end becomes "\n". A lead byte at the end of
 // s stays a character of its own.
@@ -62,7 +57,7 @@ int32_t chr_app_str(chrs *c, const char *s, bool esc)
     const uint8_t *b = reinterpret_cast<const uint8_t *>(s);
     for (size_t i = 0; b[i]; i++) {
         uint32_t chr = b[i];
-        if (sjis_lead(b[i]) && b[i + 1])
+        if (cstream_sjis_lead(b[i]) && b[i + 1])
             chr |= uint32_t{b[++i]} << 8;
         if (esc && (chr == '\\' || chr == '"' || chr == 10)) {
             RTN_TRY(chr_app(c, '\\'));

@@ -1,16 +1,30 @@
-// Variant-map text reader: a splitter and three stacked analyzers make
-// word tokens of the text; a dispatcher and a statement parser store them.
-#include "base/text/text.h"
+// Variant-map text reader: a one-pass lexer (or, as its reference, a
+// splitter and three stacked analyzers) makes word tokens of the text; a
+// dispatcher and a statement parser store them.
+#include "base/text/text_impl.h"
 
 #include <cstring>
 #include <initializer_list>
+#include <utility>
 
 namespace
 {
 
-constexpr uint32_t K_WRD = 1, K_ESC = 2, K_IGN = 16, K_SEP = 17, K_ASG = 18, K_QUO = 19;
-constexpr uint32_t K_OPN = 788, K_CLS = 789, K_END = 278, K_LIN = 0x20000120, K_BLK = 0x20000021;
-constexpr uint32_t K_STM_END = 0x100, K_BRK = 0x200; // kind bits: ends a statement, a bracket
+// Token kinds of the splitter rules: a number in the low byte and property
+// bits above it, which the dispatcher, the parser and the analyzers read.
+constexpr uint32_t K_STM_END = 0x100; // the token ends a statement
+constexpr uint32_t K_BRK = 0x200;     // a block bracket: dispatched again after a statement
+constexpr uint32_t K_WRD = 0x01;      // word
+constexpr uint32_t K_ESC = 0x02;      // escape sequence
+constexpr uint32_t K_IGN = 0x10;      // "#", ignored
+constexpr uint32_t K_SEP = 0x11;      // "/", path separator
+constexpr uint32_t K_ASG = 0x12;      // "="
+constexpr uint32_t K_QUO = 0x13;      // quote
+constexpr uint32_t K_OPN = 0x14 | K_STM_END | K_BRK;   // "["
+constexpr uint32_t K_CLS = 0x15 | K_STM_END | K_BRK;   // "]"
+constexpr uint32_t K_END = 0x16 | K_STM_END;           // ";"
+constexpr uint32_t K_LIN = 0x20 | K_STM_END | ANR_BLK; // line end (a blank to the analyzers)
+constexpr uint32_t K_BLK = 0x21 | ANR_BLK;             // blanks and tabs
 
 struct spr_rul {
     const char *pat;
@@ -118,6 +132,278 @@ int32_t rdr_set(rdr *r, st_stream *src)
         for (int i = 2; i >= 0; i--)
             if (r->anr[i].src)
                 txt_anr_end(&r->anr[i]);
+        return rtn_fail();
+    }
+    return rtn_ok();
+}
+
+// ---------------------------------------------------------------------------
+// The same tokens in one pass
+//
+// The splitter and the three analyzers cost some thousand instructions a
+// character; a state of a million rows would take minutes. This lexer hands
+// out the tokens the clean-up analyzer hands out, in one pass: runs of word
+// characters, the five escapes and closed quoted texts as words; other
+// escapes, the marks and line ends as themselves; blanks and unmatched
+// text dropped. Inside quotes every character counts as text, escapes
+// replaced. A quote that no later quote closes stays a quote token, and
+// the characters after it are read again as tokens (there is no quote
+// among them). A character 0 or a failing pop ends the text, as the
+// splitter's end does (the analyzers read on past a 0 at some places and
+// not at others; a text of the format holds none).
+// ---------------------------------------------------------------------------
+
+constexpr uint32_t LEX_BLK = 4096; // characters popped at once
+
+struct chr_buf {
+    uint32_t *dat;
+    uint32_t len, cap;
+};
+
+struct lex {
+    st_stream *src;        // the characters (the caller's)
+    uint32_t blk[LEX_BLK]; // characters popped; blk[pos .. len) not yet read
+    uint32_t pos, len;
+    bool end;         // src has ended
+    chr_buf qte;      // the characters of the quoted text being read
+    bool in_qte;      // taken characters go into qte
+    chr_buf rpl;      // characters read again after an unclosed quote
+    uint32_t rpl_pos; // next of rpl; rpl.len when none is left
+    char *txt;        // the token's text
+    size_t txt_len, txt_cap;
+};
+
+bool lex_wrd(uint32_t c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// The next character, not taken; -1 at the end of the text.
+int64_t lex_peek(lex *l)
+{
+    if (l->rpl_pos < l->rpl.len)
+        return l->rpl.dat[l->rpl_pos];
+    if (l->pos == l->len) {
+        uint32_t got = 0;
+        if (!l->end && stream_pop_blk(l->src, l->blk, LEX_BLK, &got) != 0)
+            l->end = true;
+        l->pos = 0;
+        l->len = got;
+        if (got == 0)
+            return -1;
+    }
+    if (l->blk[l->pos] == 0) { // a character 0 ends the text
+        l->end = true;
+        l->len = l->pos;
+        return -1;
+    }
+    return l->blk[l->pos];
+}
+
+int32_t lex_take(lex *l, uint32_t c)
+{
+    if (l->rpl_pos < l->rpl.len)
+        l->rpl_pos++;
+    else
+        l->pos++;
+    if (!l->in_qte)
+        return rtn_ok();
+    if (l->qte.len == l->qte.cap) {
+        const uint32_t cap = l->qte.cap ? 2 * l->qte.cap : 256;
+        RTN_TRY(_realloc(&l->qte.dat, size_t{cap} * sizeof *l->qte.dat));
+        l->qte.cap = cap;
+    }
+    l->qte.dat[l->qte.len++] = c;
+    return rtn_ok();
+}
+
+// Room for n more bytes of text and the terminator.
+int32_t lex_room(lex *l, size_t n)
+{
+    if (l->txt_len + n + 1 > l->txt_cap) {
+        const size_t cap = 2 * (l->txt_len + n + 1) + 64;
+        RTN_TRY(_realloc(&l->txt, cap));
+        l->txt_cap = cap;
+    }
+    return rtn_ok();
+}
+
+int32_t lex_txt(lex *l, const char *b, size_t n)
+{
+    RTN_TRY(lex_room(l, n));
+    std::memcpy(l->txt + l->txt_len, b, n);
+    l->txt_len += n;
+    l->txt[l->txt_len] = '\0';
+    return rtn_ok();
+}
+
+int32_t lex_chr(lex *l, uint32_t c)
+{
+    char b[4];
+    return lex_txt(l, b, cstream_chr_bytes(static_cast<int32_t>(c), b));
+}
+
+// Takes the characters from the block up to the first for which stop is
+// true (or the block's end) and appends their text: the loops over plain
+// text and words, without a call per character.
+template <class F>
+int32_t lex_run(lex *l, F stop)
+{
+    if (l->rpl_pos < l->rpl.len)
+        return rtn_ok(); // characters read again go one by one
+    uint32_t i = l->pos;
+    while (i < l->len && l->blk[i] != 0 && !stop(l->blk[i]))
+        i++;
+    const uint32_t n = i - l->pos;
+    if (n == 0)
+        return rtn_ok();
+    if (l->in_qte) {
+        if (l->qte.len + n > l->qte.cap) {
+            const uint32_t cap = 2 * (l->qte.len + n);
+            RTN_TRY(_realloc(&l->qte.dat, size_t{cap} * sizeof *l->qte.dat));
+            l->qte.cap = cap;
+        }
+        std::memcpy(l->qte.dat + l->qte.len, l->blk + l->pos, size_t{n} * sizeof *l->blk);
+        l->qte.len += n;
+    }
+    RTN_TRY(lex_room(l, 4 * size_t{n})); // room for the longest text
+    char *p = l->txt + l->txt_len;
+    for (; l->pos < i; l->pos++) {
+        const uint32_t c = l->blk[l->pos];
+        if (c < 0x80)
+            *p++ = static_cast<char>(c);
+        else
+            p += cstream_chr_bytes(static_cast<int32_t>(c), p);
+    }
+    *p = '\0';
+    l->txt_len = static_cast<size_t>(p - l->txt);
+    return rtn_ok();
+}
+
+// After a backslash: the escape's text appended; its kind, or 0 for a
+// backslash before a line end or the end (unmatched text: appended only
+// inside quotes).
+int32_t lex_esc(lex *l, uint32_t *knd)
+{
+    static const char ESC[] = "n\nt\t\"\"\\\\//";
+    const int64_t c = lex_peek(l);
+    *knd = 0;
+    if (c < 0 || c == '\n')
+        return l->in_qte ? lex_txt(l, "\\", 1) : rtn_ok();
+    RTN_TRY(lex_take(l, static_cast<uint32_t>(c)));
+    for (const char *e = ESC; *e; e += 2)
+        if (c == *e) {
+            *knd = K_WRD;
+            return lex_txt(l, e + 1, 1);
+        }
+    *knd = K_ESC;
+    RTN_TRY(lex_txt(l, "\\", 1));
+    return lex_chr(l, static_cast<uint32_t>(c));
+}
+
+// After a quote: the quoted text up to the closing quote as a word, or the
+// quote itself when none closes it (its characters are then read again).
+int32_t lex_qte(lex *l, uint32_t *knd)
+{
+    l->in_qte = true;
+    l->qte.len = 0;
+    for (int64_t c; (c = lex_peek(l)) >= 0;) {
+        uint32_t esc;
+        RTN_TRY(lex_run(l, [](uint32_t u) { return u == '"' || u == '\\'; }));
+        if ((c = lex_peek(l)) < 0)
+            break;
+        RTN_TRY(lex_take(l, static_cast<uint32_t>(c)));
+        if (c == '"') {
+            l->in_qte = false;
+            *knd = K_WRD;
+            return rtn_ok();
+        }
+        RTN_TRY(c == '\\' ? lex_esc(l, &esc) : lex_chr(l, static_cast<uint32_t>(c)));
+    }
+    l->in_qte = false;
+    std::swap(l->rpl, l->qte);
+    l->rpl_pos = 0;
+    l->txt_len = 0;
+    *knd = K_QUO;
+    return lex_txt(l, "\"", 1);
+}
+
+// The kind of a character that is a token of its own; 0 for blanks and
+// unmatched text.
+uint32_t lex_mark(uint32_t c)
+{
+    switch (c) {
+    case '#':
+        return K_IGN;
+    case '/':
+        return K_SEP;
+    case '=':
+        return K_ASG;
+    case '[':
+        return K_OPN;
+    case ']':
+        return K_CLS;
+    case ';':
+        return K_END;
+    case '\n':
+        return K_LIN;
+    default:
+        return 0;
+    }
+}
+
+int32_t lex_pop(void *hdl, void *unit)
+{
+    lex *l = static_cast<lex *>(hdl);
+    uint32_t knd = 0;
+    for (int64_t c; knd == 0;) {
+        if ((c = lex_peek(l)) < 0)
+            return rtn_none();
+        l->txt_len = 0;
+        RTN_TRY(lex_txt(l, "", 0));
+        RTN_TRY(lex_take(l, static_cast<uint32_t>(c)));
+        if (lex_wrd(static_cast<uint32_t>(c))) {
+            RTN_TRY(lex_chr(l, static_cast<uint32_t>(c)));
+            RTN_TRY(lex_run(l, [](uint32_t u) { return !lex_wrd(u); }));
+            for (; (c = lex_peek(l)) >= 0 && lex_wrd(static_cast<uint32_t>(c));)
+                RTN_TRY(lex_take(l, static_cast<uint32_t>(c)) ||
+                        lex_chr(l, static_cast<uint32_t>(c)));
+            knd = K_WRD;
+        } else if (c == '\\') {
+            RTN_TRY(lex_esc(l, &knd));
+        } else if (c == '"') {
+            RTN_TRY(lex_qte(l, &knd));
+        } else if ((knd = lex_mark(static_cast<uint32_t>(c))) != 0) {
+            RTN_TRY(lex_chr(l, static_cast<uint32_t>(c)));
+        }
+    }
+    st_txt_anr_tkn t{};
+    t.knd = knd;
+    t.txt = l->txt;
+    std::memcpy(unit, &t, sizeof t);
+    return rtn_ok();
+}
+
+int32_t lex_end(void *hdl)
+{
+    lex *l = static_cast<lex *>(hdl);
+    _free(&l->qte.dat);
+    _free(&l->rpl.dat);
+    _free(&l->txt);
+    _free(&l);
+    return 0;
+}
+
+const st_stream_fnc lex_fnclst = {lex_pop, nullptr, lex_end, nullptr, nullptr, nullptr};
+
+// The token stream tok over src (borrowed).
+int32_t lex_set(st_stream *tok, st_stream *src)
+{
+    lex *l = nullptr;
+    RTN_TRY(_malloc0(&l, sizeof *l));
+    l->src = src;
+    if (stream_set(tok, l, &lex_fnclst, nullptr) != 0) {
+        lex_end(l);
         return rtn_fail();
     }
     return rtn_ok();
@@ -266,7 +552,7 @@ int32_t _vmap_cstream(st_vmap *map, void *par, st_stream *src, uint32_t opt) noe
         return rtn_fail();
     rdr *r = nullptr;
     RTN_TRY(_malloc0(&r, sizeof *r));
-    if (rdr_set(r, src) != 0) {
+    if ((opt & VMAP_RD_ANR) ? rdr_set(r, src) != 0 : lex_set(&r->tok, src) != 0) {
         _free(&r);
         return rtn_fail();
     }

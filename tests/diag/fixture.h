@@ -3,7 +3,7 @@
 // written at program end go.
 #pragma once
 
-#include "base/diag/diag.h"
+#include "base/diag/test_hook.h"
 
 #include <gtest/gtest.h>
 
