@@ -110,14 +110,16 @@ int rundif_main(int argc, char **argv)
         return flush_stdout() ? 0 : 1;
     }
     st_cmd_line cl;
-    switch (long_opts_read(argc, argv, &cl)) {
+    st_settings set = {}; // no option given yet
+    switch (long_opts_read(argc, argv, &cl, &set)) {
     case LONG_DONE:
         return flush_stdout() ? 0 : 1;
     case LONG_USAGE:
         return 2;
     case LONG_FAIL:
         return 255;
-    default:
-        return rundif_monitor(&cl);
     }
+    int status = rundif_monitor(&cl, &set);
+    long_opts_end(&cl);
+    return status;
 }

@@ -44,10 +44,10 @@ struct Parsed {
         return v;
     }
     int32_t read(st_settings &set) { return settings_read(&opt, &set); }
-    // The settings read, field by field ("fail" first when the read fails).
-    std::string settings()
+    // The settings read over s, field by field ("fail" first when the read
+    // fails); the fields of the GNU options after "con=" when more.
+    std::string settings(st_settings s = {}, bool more = false)
     {
-        st_settings s = {};
         std::string r = read(s) == 0 ? "spn=" : "fail spn=";
         r += std::to_string(s.spn) + " key=";
         for (int32_t i = 0; i < s.key_cnt; i++)
@@ -59,7 +59,15 @@ struct Parsed {
         for (int32_t i = 0; i < s.exc_cnt; i++)
             r += std::to_string(s.exc[i].col) + ":" + s.exc[i].txt + ",";
         r += " sep=" + std::to_string(s.sep) + " tim=" + std::to_string(s.tim);
-        return r + (s.con == stdout ? " con=out" : s.con ? " con=?" : " con=none");
+        r += s.con == stdout ? " con=out" : s.con ? " con=?" : " con=none";
+        if (!more)
+            return r;
+        for (const char *t : {s.fil_path, s.state, s.cmp[0], s.cmp[1]})
+            r += std::string(" ") + (t ? t : "-");
+        for (uint32_t n : {s.cnt, s.tmo, uint32_t{s.eoc}, uint32_t{s.jsn}, uint32_t{s.clr},
+                           uint32_t{s.nostats}, uint32_t{s.state_reset}})
+            r += " " + std::to_string(n);
+        return r;
     }
 };
 
@@ -121,6 +129,60 @@ TEST(Settings, NumbersListsAndChannels)
     watches.push_back("ls");
     EXPECT_EQ(Parsed(watches).read(s = {}), -1);
     EXPECT_EQ(s.wtc_cnt, 64);
+}
+
+// The settings a whole command line gives (both parsers) and its command's
+// words; "rc=N" when long_opts_read ends it.
+std::string read_all(V args)
+{
+    args.insert(args.begin(), "rundif");
+    std::vector<char *> argv;
+    for (auto &a : args)
+        argv.push_back(a.data());
+    st_cmd_line cl;
+    st_settings set = {};
+    int32_t rc = long_opts_read((int)argv.size(), argv.data(), &cl, &set);
+    if (rc != LONG_RUN)
+        return "rc=" + std::to_string(rc);
+    std::string r = Parsed(V(cl.opt, cl.opt + cl.opt_cnt)).settings(set, true) + " cmd=";
+    for (int32_t i = 0; i < cl.cmd_cnt; i++)
+        r += std::string(cl.cmd[i]) + ",";
+    long_opts_end(&cl);
+    return r;
+}
+
+TEST(LongOpts, GnuFormsFillTheSettingsTheirSlashFormsFill)
+{
+    const std::pair<V, V> same[] = {
+        {{"-k", "0:1", "ls"}, {"/key=0:1", "ls"}},
+        {{"-k0:1", "ls"}, {"/key=0:1", "ls"}},
+        {{"--key", "0:1", "ls"}, {"/key=0:1", "ls"}},
+        {{"-n", "0", "-d,", "-o", "/tmp/f", "ls"},
+         {"/span=0", "/separate-word=,", "/file-out=/tmp/f", "ls"}},
+        {{"--interval=7", "--delimiter=", "--output=f=g", "ls"},
+         {"/span=7", "/separate-word=", "/file-out=f=g", "ls"}},
+        // Repeated values in order, whichever form gave them; the last
+        // single value wins, also after the command.
+        {{"-w", "1:10", "/watch=2:5", "--watch=3:0", "-x0:a", "/exclude=1:b", "--exclude", "2:c",
+          "ls"},
+         {"/watch=1:10", "/watch=2:5", "/watch=3:0", "/exclude=0:a", "/exclude=1:b", "/exclude=2:c",
+          "ls"}},
+        {{"/key=1", "-k", "2", "ls", "/key=3"}, {"/key=3", "ls", "/key=3"}},
+        {{"-tq", "ls"}, {"/time", "/hide", "ls"}},
+        {{"--time", "--quiet", "ls"}, {"/hide", "/time", "ls"}},
+        // "--" ends the options; an absolute path starts the command.
+        {{"-t", "--", "-k", "/key=1"}, {"/time", "--", "-k", "/key=1"}},
+        {{"-k", "1", "/bin/ps", "-k"}, {"/key=1", "/bin/ps", "-k"}},
+    };
+    for (const auto &[gnu, slash] : same)
+        EXPECT_EQ(read_all(gnu), read_all(slash)) << gnu[0] << " " << gnu[1];
+    EXPECT_EQ(read_all({"-qtk0:1", "-w", "1:10", "/watch=2:5", "--", "ls", "-x"}),
+              "spn=10 key=0,1, wtc=1:10,2:5, exc= sep=32 tim=1 con=none - - - - 0 0 0 0 0 0 0 "
+              "cmd=ls,-x,");
+    EXPECT_EQ(
+        read_all({"--count=3", "--timeout", "5", "--exit-on-change", "--json", "--color=always",
+                  "--stats=never", "--state=s", "--state-reset", "--compare", "a", "b"}),
+        "spn=10 key= wtc= exc= sep=32 tim=0 con=out - s a b 3 5 1 1 1 1 1 cmd=");
 }
 
 std::string help_of(const st_args *def, int32_t n, const char *exm)
