@@ -186,11 +186,27 @@ struct Rig {
             m.rep.clear();
             m.run(outs[i]);
             ASSERT_EQ(run("cat " + path), m.rep);
+            if (restarts)
+                restart();
         }
+    }
+    // A restart: the rows go through the state file into new generations.
+    bool restarts = false;
+    void restart()
+    {
+        set.state = path.c_str(); // the outputs' file is free between runs
+        ASSERT_EQ(state_save(&set, &gen), 0);
+        generations_end(&gen);
+        ASSERT_EQ(generations_set(&gen), 0);
+        ASSERT_EQ(state_load(&set, &gen), 0);
+        set.state = nullptr;
     }
 };
 
 const char *const kWords[] = {"a", "b", "\xC3\x84", "\xE6\x97\xA5\xE6\x9C\xAC", "x"};
+// Bytes that the state's text format quotes, escapes or pairs: a lead byte
+// that ends a text, DEL, quotes, backslashes, brackets, invalid UTF-8.
+const char *const kOdd[] = {"q\"\\", "\x93", "\x7f", "[#/=;]", "\x1f\xff\x81\"\t"};
 // clang-format off
 const char *const kNums[] = {"0", "5", "-5", "9", "10", "19", "20", "-19", "12abc", "abc", "+7",
                              " 12", "-1", "1", "2147483648", "4294967296", "-4294967297",
@@ -210,6 +226,7 @@ const int32_t kScales[] = {1, 2, 10, 1000, 2147483647};
 struct Tables {
     std::mt19937 rng{20261207};
     bool dups = false; // rows repeat, lines too
+    bool odd = false;  // the words are kOdd
     int pick(int n) { return int(rng() % unsigned(n)); }
     bool pct(int p) { return pick(100) < p; }
 
@@ -217,7 +234,7 @@ struct Tables {
     {
         std::vector<std::string> tok(pct(8) ? pick(2) : 2 + pick(5));
         for (size_t i = 0; i < tok.size(); i++)
-            tok[i] = pct(i < 2 ? 80 : 20) ? kWords[pick(5)] : kNums[pick(kNumCnt)];
+            tok[i] = pct(i < 2 ? 80 : 20) ? (odd ? kOdd : kWords)[pick(5)] : kNums[pick(kNumCnt)];
         return tok;
     }
     std::string join(const std::vector<std::string> &tok, char sep)
@@ -275,6 +292,26 @@ TEST(MonitorModel, RandomTablesReportLikeTheModel)
         SCOPED_TRACE("scenario " + std::to_string(sc));
         Rig rig;
         t.dups = sc % 2;
+        t.settings(rig.set);
+        rig.check(t.outputs(char(rig.set.sep)));
+    }
+    setlocale(LC_CTYPE, old.c_str());
+}
+
+// Restarted through the state file after every run, the monitor reports
+// what it reports when it runs on: the rows, repeated ones in their order,
+// watched values and lines come back as they were, whatever their bytes.
+TEST(MonitorModel, RestartsThroughTheStateReportLikeTheModel)
+{
+    const std::string old = setlocale(LC_CTYPE, nullptr);
+    setlocale(LC_CTYPE, "C.UTF-8");
+    Tables t;
+    for (int sc = 0; sc < 40 && !HasFatalFailure(); sc++) {
+        SCOPED_TRACE("scenario " + std::to_string(sc));
+        Rig rig;
+        rig.restarts = true;
+        t.dups = sc % 2;
+        t.odd = sc % 4 >= 2;
         t.settings(rig.set);
         rig.check(t.outputs(char(rig.set.sep)));
     }
