@@ -73,16 +73,8 @@ constexpr i128 I128_MAX = static_cast<i128>(~static_cast<unsigned __int128>(0) >
 
 } // namespace
 
-// The datum of a row value, raw bytes read and written with memcpy:
-//   offset 0                  uint32  number of the last run that saw the key
-//   offset 4                  uint32  rows of the key that run saw; ROW_DUP
-//   offset 8                  int128  the watched values, in watch order
-//   offset 8 + 16 * watches   char    the line, terminated
-// The first two words mean something only in the first row of a key.
-constexpr size_t ROW_NO = 0, ROW_CNT = 4, ROW_WTC = 8, WTC_SIZ = sizeof(i128);
-constexpr uint32_t ROW_DUP = 0x80000000u; // the key may have rows in dups
-constexpr uint32_t UNITS = 4096;          // characters taken from the decoder at once
-constexpr size_t TEXT_CAP0 = 64;          // bytes of a new text
+constexpr uint32_t UNITS = 4096; // characters taken from the decoder at once
+constexpr size_t TEXT_CAP0 = 64; // bytes of a new text
 
 static size_t row_line(const st_settings *set)
 {
@@ -154,16 +146,12 @@ static const char *mark_colour(int mark)
     return mark == '+' ? "\x1b[32m" : mark == '-' ? "\x1b[31m" : "\x1b[33m";
 }
 
-// Writes one report line to fp (a JSON line when given, else the mark, the
-// prefix and the text, coloured with clr) and flushes it; false when fp did
-// not take it.
-static bool put_line(FILE *fp, const st_run *r, int mark, const char *txt, const char *jsn,
-                     size_t jsn_len, bool clr)
+// Writes one report line to fp (the mark, the prefix and the text, coloured
+// with clr) and flushes it; false when fp did not take it.
+static bool put_line(FILE *fp, const st_run *r, int mark, const char *txt, bool clr)
 {
     int n = 0;
-    if (jsn)
-        n = fwrite(jsn, 1, jsn_len, fp) == jsn_len ? 0 : -1;
-    else if (clr)
+    if (clr)
         n = fprintf(fp, "%s%c %s%s\x1b[0m\n", mark_colour(mark), mark, r->pfx, txt);
     else
         n = fprintf(fp, "%c %s%s\n", mark, r->pfx, txt);
@@ -180,25 +168,24 @@ static int32_t report(st_run *r, int mark, const char *txt, const char *key, con
                       const char *cur)
 {
     st_settings *set = r->set;
-    char *jsn = nullptr;
-    size_t len = 0;
     if (os_stop_sig())
         return rtn_fail();
     r->lines++;
-    if (set->jsn && (set->con || set->fil))
-        RTN_TRY(report_json(set, r->no, r->now, mark, key, txt, old, cur, &jsn, &len));
-    bool con_ok = !set->con || put_line(set->con, r, mark, txt, jsn, len, set->clr && !jsn);
+    auto put = [&](FILE *fp, bool clr) {
+        return set->jsn ? report_json(fp, set, r->no, r->now, mark, key, txt, old, cur)
+                        : put_line(fp, r, mark, txt, clr);
+    };
+    bool con_ok = !set->con || put(set->con, set->clr);
     if (!con_ok && errno != EPIPE) // a reader that went away is no error to tell
         fprintf(stderr, "rundif: write error: %s\n", strerror(errno ? errno : EIO));
     if (set->fil) {
-        bool ok = put_line(set->fil, r, mark, txt, jsn, len, false);
+        bool ok = put(set->fil, false);
         settings_file_result(set, ok, errno);
         clearerr(set->fil);
         set->lost |= !ok;
     } else if (set->fil_path) {
         set->lost = 1; // the file could not be opened
     }
-    free(jsn);
     return con_ok ? rtn_ok() : rtn_fail();
 }
 
@@ -319,8 +306,9 @@ static i128 band(i128 v, int32_t scl)
     return v % scl != 0 && v < 0 ? q - 1 : q;
 }
 
-// The row value of the current line, built in r->val: this run's number,
-// one row seen, the watched values and the line.
+// The head of the current line's row value, built in r->val: this run's
+// number, one row seen and the watched values. The line follows it only in
+// the stored value, copied there from the line itself (no copy between).
 static int32_t row_value(st_run *r)
 {
     const uint32_t cnt = 1;
@@ -331,7 +319,20 @@ static int32_t row_value(st_run *r)
         const i128 v = column_value(r, r->set->wtc[i].col);
         RTN_TRY(text_bytes(&r->val, &v, sizeof v));
     }
-    return text_bytes(&r->val, r->lin.txt.txt, strlen(r->lin.txt.txt) + 1);
+    return rtn_ok();
+}
+
+// Bytes of the current line's row value: the head and the line, terminated.
+static size_t row_size(const st_run *r)
+{
+    return r->val.len + strlen(r->lin.txt.txt) + 1;
+}
+
+// Writes the current line's row value into dat (row_size bytes).
+static void row_write(const st_run *r, char *dat)
+{
+    std::memcpy(dat, r->val.txt, r->val.len);
+    std::memcpy(dat + r->val.len, r->lin.txt.txt, row_size(r) - r->val.len);
 }
 
 // The mark of a row seen in the previous run: '*' when a watched value
@@ -356,9 +357,13 @@ static int32_t put_row(st_run *r, st_vmap *map, const char *key)
     pr[0].flg = VTYP_STR;
     pr[0].dat = key;
     pr[1].flg = VTYP_UDF;
-    pr[1].dat = r->val.txt;
-    pr[1].siz = (uint32_t)r->val.len;
-    return _vmap_put(map, pr, nullptr, 0);
+    pr[1].siz = (uint32_t)row_size(r); // no data: made zero-filled, written below
+    void *nod = nullptr;
+    char *dat = nullptr;
+    RTN_TRY(_vmap_put(map, pr, &nod, 0));
+    RTN_TRY(vtyp_ref_lnk_val(nod, 0, &dat));
+    row_write(r, dat);
+    return rtn_ok();
 }
 
 // The stored row under key in map: its node and its value's bytes and size;
@@ -375,7 +380,7 @@ static bool find_row(st_vmap *map, const char *key, void **row, char **dat, uint
 static int32_t dup_key(st_run *r, const char *key, uint32_t k)
 {
     char num[16];
-    int n = snprintf(num, sizeof num, "\x1f%u", k);
+    int n = snprintf(num, sizeof num, "%c%u", ROW_DUP_SEP, k);
     text_clr(&r->dkey);
     RTN_TRY(text_bytes(&r->dkey, key, strlen(key)));
     return text_bytes(&r->dkey, num, (size_t)n);
@@ -393,8 +398,8 @@ static int32_t match_row(st_run *r, st_vmap *map, const char *key, const char *r
     if (mark == '*')
         std::memcpy(was, old + ROW_WTC, WTC_SIZ * (size_t)r->set->wtc_cnt);
     std::memcpy(r->val.txt + ROW_CNT, &cnt, sizeof cnt);
-    if (old && siz == r->val.len)
-        std::memcpy(old, r->val.txt, siz); // same size: updated in place
+    if (old && siz == row_size(r))
+        row_write(r, old); // same size: updated in place
     else
         TOOL_TRY(put_row(r, map, key));
     if (!old && map == r->dups)
@@ -691,7 +696,11 @@ int32_t monitor_cycle(st_settings *set, st_generations *gen) noexcept
 {
     for (;;) {
         RTN_TRY(monitor_run(set, gen, time(nullptr)));
-        if ((set->cnt && gen->run >= set->cnt) || (set->eoc && gen->chg))
+        // A run that the time limit cut short did not see all its rows:
+        // the state keeps the run before it.
+        if (!gen->tmo)
+            state_save(set, gen); // a failure is told and noted; monitoring goes on
+        if ((set->cnt && gen->run - gen->run0 >= set->cnt) || (set->eoc && gen->chg))
             return rtn_ok(); // the file is closed by the shutdown
         settings_close_file(set);
         // The wait is computed in 32 bits of milliseconds.

@@ -39,7 +39,8 @@ struct st_exclude {
     const char *txt; // text that excludes the row (points into the options map)
 };
 
-// Settings of one tool run, fixed before the first run.
+// Settings of one tool run, fixed before the first run: the GNU options fill
+// them (long_opts_read), then the "/" parser's options map (settings_read).
 struct st_settings {
     char *cmd;                   // command line run by every cycle (owned)
     int32_t key[SET_LST_MAX];    // key columns; none: the whole line is the key
@@ -63,43 +64,69 @@ struct st_settings {
     uint8_t lost;                // a report line could not be written to the file
     const char *prog;            // the command's program, for messages (points into argv)
     FILE *src;                   // read this saved output instead of running the command, or none
+    const char *state;           // file of the rows kept across restarts (in argv), or none
+    uint8_t state_reset;         // start afresh from a state of other settings or a damaged one
+    const char *cmp[2];          // saved outputs OLD and NEW to compare once (in argv), or none
+    uint8_t nostats;             // no statistics and resource report at the end
 };
 
 // The rows of the runs: one map keyed by the row key, whose values carry
 // the number of the last run that saw the key and how many rows of it that
 // run saw; the rows after the first of a key in a second map.
 struct st_generations {
-    st_vmap rows;     // row key -> last run, row count, watched values, line
-    st_vmap dups;     // row key, 0x1F, k -> the key's k-th row (k >= 2)
-    uint32_t run;     // runs completed
-    uint64_t del;     // rows deleted since the map was last rebuilt (vmap_bal)
-    uint64_t dup_del; // the same for dups
-    uint64_t dups_n;  // rows in dups
-    uint32_t lines;   // report lines of the last run
-    uint8_t chg;      // a run after the first has reported a line
-    uint8_t tmo;      // the last run's command was ended by the time limit
-    int err;          // errno of the read error that failed a saved output's run
+    st_vmap rows;      // row key -> last run, row count, watched values, line
+    st_vmap dups;      // row key, 0x1F, k -> the key's k-th row (k >= 2)
+    uint32_t run;      // runs completed
+    uint64_t del;      // rows deleted since the map was last rebuilt (vmap_bal)
+    uint64_t dup_del;  // the same for dups
+    uint64_t dups_n;   // rows in dups
+    uint32_t lines;    // report lines of the last run
+    uint8_t chg;       // a run after the first has reported a line
+    uint8_t tmo;       // the last run's command was ended by the time limit
+    int err;           // errno of the read error that failed a saved output's run
+    uint32_t run0;     // runs loaded from the state (--count counts the runs after them)
+    uint8_t state_bad; // the last save of the state failed (told once)
 };
 
-// The GNU-style long options, read from the arguments before the command.
-struct st_long_opts {
-    uint32_t cnt;       // --count=N: runs to make; 0: no limit
-    uint32_t tmo;       // --timeout=SECONDS; 0: no limit
-    uint8_t eoc;        // --exit-on-change
-    uint8_t jsn;        // --json
-    uint8_t clr;        // --color: the console's lines are coloured (WHEN resolved)
-    uint8_t nostats;    // --stats=never: no statistics at the end
-    const char *cmp[2]; // --compare OLD NEW (pointing into argv), or none
-};
+// The datum of a row value in rows and dups, raw bytes read and written
+// with memcpy:
+//   offset 0                  uint32  number of the last run that saw the key
+//   offset 4                  uint32  rows of the key that run saw; ROW_DUP
+//   offset 8                  int128  the watched values, in watch order
+//   offset 8 + 16 * watches   char    the line, terminated
+// The first two words mean something only in the first row of a key. The
+// key of the k-th row in dups is the row key, ROW_DUP_SEP, k in decimal.
+constexpr size_t ROW_NO = 0, ROW_CNT = 4, ROW_WTC = 8, WTC_SIZ = sizeof(__int128);
+constexpr uint32_t ROW_DUP = 0x80000000u; // the key may have rows in dups
+constexpr char ROW_DUP_SEP = '\x1f';
 
-// The arguments sorted out: the "/" options for the option table and the
-// command line, both pointing into argv.
+// ---------------------------------------------------------------------------
+// --state=FILE: the rows of the last completed run kept in a file across
+// restarts, in the variant-map text format (block layout).
+// ---------------------------------------------------------------------------
+
+// Loads set->state into the empty generations when the file exists: the
+// rows, their run number and gen->run0. A missing file starts afresh. 0;
+// 2, told on standard error in one line, when the file cannot be read, or
+// is damaged, truncated or of other settings and set->state_reset is not
+// given (with it such a file starts afresh); -1 when memory runs out.
+// Nothing of a refused state stays in the generations.
+int32_t state_load(const st_settings *set, st_generations *gen) noexcept;
+
+// Saves the rows of the run just completed to set->state atomically: a
+// temporary file beside it, synced, renamed over it, the directory synced.
+// A failure is told once (again when a save works) and noted in
+// gen->state_bad; the file keeps the state saved before. 0 or -1.
+int32_t state_save(const st_settings *set, st_generations *gen) noexcept;
+
+// The arguments sorted out: the words for the "/" parser and the command.
 struct st_cmd_line {
-    char **opt;      // arguments for the "/" parser (argv itself, compacted)
+    char **opt;      // words for the "/" parser (owned vector; the words point into argv or made)
     int32_t opt_cnt; // entries of opt
-    char **cmd;      // the command's words
+    int32_t opt_cap; // room in opt
+    char **cmd;      // the command's words (into argv)
     int32_t cmd_cnt; // entries of cmd
-    st_long_opts lo; // the long options given
+    void *made;      // the "/" words made from GNU forms (owned chain)
 };
 
 // Outcome of reading the long options.
@@ -124,6 +151,10 @@ int32_t settings_read(st_vmap *opt, st_settings *set) noexcept;
 // it with the resource manager. A failed open leaves set->fil none; no error.
 void settings_open_file(st_settings *set, bool append) noexcept;
 
+// Opens path for reading; a directory is refused as EISDIR. None, with the
+// reason in *err, when it cannot be read.
+FILE *settings_open_read(const char *path, int *err) noexcept;
+
 // Drops the output file from the resource manager and closes it.
 void settings_close_file(st_settings *set) noexcept;
 
@@ -146,28 +177,36 @@ int32_t monitor_run(st_settings *set, st_generations *gen, time_t now) noexcept;
 // that ended it (0 for the limit or a change).
 int32_t monitor_cycle(st_settings *set, st_generations *gen) noexcept;
 
-// Reads the long options that come before the command (an argument
-// starting with "--", or -h) and compacts argv so that cl->opt holds
-// argv[0]'s followers for the "/" parser and cl->cmd the command's words;
-// "--" alone ends the options. Prints the help, the version or a usage
-// error itself. Returns LONG_RUN, LONG_DONE or LONG_USAGE.
-int32_t long_opts_read(int argc, char **argv, st_cmd_line *cl) noexcept;
+// Reads the options that come before the command into set: the GNU forms
+// (long options, short options alone or combined) and the "/" options.
+// Hands the "/" parser, in cl->opt, the "/" words in the order given, a
+// GNU form of a "/" option as its "/" word, then the command's words (or a
+// stand-in after "--" or with --compare); cl->cmd holds the command. The
+// command starts at the first word that is no option ("-" alone, or a "/"
+// word naming a path that is no "/" option); "--" ends the options. Prints
+// the help, the version or a failure itself. Returns a LONG_ outcome; on
+// LONG_RUN the caller ends cl with long_opts_end.
+int32_t long_opts_read(int argc, char **argv, st_cmd_line *cl, st_settings *set) noexcept;
+
+// Frees what long_opts_read made for cl.
+void long_opts_end(st_cmd_line *cl) noexcept;
 
 // The English usage text of --help.
 void long_opts_help(FILE *fp) noexcept;
 
-// One report line as a JSON object, UTF-8, ending in a line feed, in *out
-// (allocated with malloc; the caller frees it). key (the row key) and txt
-// are texts as the console decodes them; old and cur the watched values'
-// raw bytes (signed 128-bit each) for a "*" line, else none. A value beyond
-// 64 bits is written as its decimal text. 0; -1 when memory runs out.
-int32_t report_json(const st_settings *set, uint32_t run, time_t now, int mark, const char *key,
-                    const char *txt, const char *old, const char *cur, char **out,
-                    size_t *len) noexcept;
+// Writes one report line to fp as a JSON object, UTF-8, ending in a line
+// feed, and flushes it. key (the row key) and txt are texts as the console
+// decodes them; old and cur the watched values' raw bytes (signed 128-bit
+// each) for a "*" line, else none. A value beyond 64 bits is written as its
+// decimal text. A byte outside well-formed UTF-8 ends the sequence it breaks
+// as one U+FFFD. Nothing is copied whole, so a line of any length costs a
+// few kilobytes. True when fp took the whole line.
+bool report_json(FILE *fp, const st_settings *set, uint32_t run, time_t now, int mark,
+                 const char *key, const char *txt, const char *old, const char *cur) noexcept;
 
 // Start-up, monitoring and shutdown for a command line that is not a help
-// call; returns the exit status.
-int rundif_monitor(st_cmd_line *cl);
+// call, with the settings its options gave; returns the exit status.
+int rundif_monitor(st_cmd_line *cl, st_settings *set);
 
 // The whole program: help, start-up, monitoring, shutdown. Returns the
 // process exit status: 0 after the help, 128 + signal after a stop from

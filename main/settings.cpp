@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 
 int32_t settings_dec(const char *s) noexcept
 {
@@ -142,4 +143,17 @@ void settings_close_file(st_settings *set) noexcept
     if (fclose(set->fil) != 0)
         settings_file_result(set, false, errno);
     set->fil = nullptr;
+}
+
+FILE *settings_open_read(const char *path, int *err) noexcept
+{
+    FILE *fp = fopen(path, "rbe");
+    struct stat st;
+    *err = errno;
+    if (fp && fstat(fileno(fp), &st) == 0 && S_ISDIR(st.st_mode)) {
+        fclose(fp);
+        fp = nullptr;
+        *err = EISDIR;
+    }
+    return fp;
 }

@@ -14,8 +14,8 @@ namespace
 
 // Everything the tool owns between start-up and shutdown.
 struct st_tool {
-    st_vmap opt;        // parsed options (equal keys)
-    st_settings set;    // settings read from them
+    st_vmap opt;        // the "/" parser's options (equal keys)
+    st_settings *set;   // settings: the GNU options', then those read from opt
     st_generations gen; // rows of the last two runs
 };
 
@@ -23,21 +23,17 @@ struct st_tool {
 
 static int32_t startup(st_tool *t, const st_cmd_line *cl)
 {
+    st_settings *set = t->set;
     TOOL_TRY(vmap_set(&t->opt, VMAP_EQU));
     if (vmap_args(&t->opt, nullptr, cl->opt_cnt, cl->opt, args_def, ARGS_DEF_CNT) != 0) {
         fputs("rundif: cannot read the options (see rundif --help)\n", stderr);
         return rtn_keep();
     }
-    if (!cl->lo.cmp[0]) { // --compare runs no command
-        TOOL_TRY(arg_to_vstr(cl->cmd_cnt, cl->cmd, &t->set.cmd));
-        t->set.prog = cl->cmd[0];
+    if (!set->cmp[0]) { // --compare runs no command
+        TOOL_TRY(arg_to_vstr(cl->cmd_cnt, cl->cmd, &set->cmd));
+        set->prog = cl->cmd[0];
     }
-    TOOL_TRY(settings_read(&t->opt, &t->set));
-    t->set.cnt = cl->lo.cnt;
-    t->set.tmo = cl->lo.tmo;
-    t->set.eoc = cl->lo.eoc;
-    t->set.jsn = cl->lo.jsn;
-    t->set.clr = cl->lo.clr;
+    TOOL_TRY(settings_read(&t->opt, set));
     RTN_TRY(generations_set(&t->gen));
     return rtn_ok();
 }
@@ -48,10 +44,10 @@ static int32_t startup(st_tool *t, const st_cmd_line *cl)
 static void shutdown(st_tool *t, bool stats)
 {
     st_rtn_save keep;
-    settings_close_file(&t->set);
+    settings_close_file(t->set);
     generations_end(&t->gen);
     vmap_end(&t->opt);
-    _free(&t->set.cmd);
+    _free(&t->set->cmd);
     fflush(stdout);
     if (stats)
         itfmng_print(stderr);
@@ -73,14 +69,8 @@ static FILE *open_saved(const char *path)
 {
     if (strcmp(path, "-") == 0)
         return stdin;
-    FILE *fp = fopen(path, "rbe");
-    struct stat st;
-    int err = errno;
-    if (fp && fstat(fileno(fp), &st) == 0 && S_ISDIR(st.st_mode)) {
-        fclose(fp);
-        fp = nullptr;
-        err = EISDIR;
-    }
+    int err;
+    FILE *fp = settings_open_read(path, &err);
     if (!fp)
         fprintf(stderr, "rundif: cannot read %s: %s\n", saved_name(path), strerror(err));
     return fp;
@@ -106,9 +96,10 @@ static bool output_is_input(const st_settings *set, FILE *const fp[2])
 // silent run over OLD, then a reported one over NEW. 0 when nothing was
 // reported, 1 when something was, 2 when a file cannot be read or is the
 // output file, -1 when a run failed (the status word tells).
-static int compare(st_tool *t, const char *const cmp[2])
+static int compare(st_tool *t)
 {
-    st_settings *set = &t->set;
+    st_settings *set = t->set;
+    const char *const *cmp = set->cmp;
     FILE *fp[2] = {open_saved(cmp[0]), nullptr};
     if (fp[0])
         fp[1] = open_saved(cmp[1]);
@@ -141,28 +132,35 @@ static int compare(st_tool *t, const char *const cmp[2])
 }
 
 // Runs the tool after the help check; returns the exit status.
-int rundif_monitor(st_cmd_line *cl)
+int rundif_monitor(st_cmd_line *cl, st_settings *set)
 {
     // A closed standard output is a write error, not a signal death.
     signal(SIGPIPE, SIG_IGN);
     os_stop_catch();
     static st_tool t; // zero-filled; maps and streams are owned records
+    t.set = set;
     int status = -1;
     if (startup(&t, cl) == 0) {
-        if (cl->lo.cmp[0]) {
-            status = compare(&t, cl->lo.cmp);
+        if (set->cmp[0]) {
+            status = compare(&t);
         } else {
-            settings_open_file(&t.set, false);
-            if (monitor_cycle(&t.set, &t.gen) == 0) // a run limit or a change
-                status = t.set.eoc && !t.gen.chg ? 1 : 0;
+            const int32_t st = state_load(set, &t.gen); // 2: the state was refused (told)
+            if (st == 2)
+                status = 2;
+            if (st == 0)
+                settings_open_file(set, false);
+            if (st == 0 && monitor_cycle(set, &t.gen) == 0) // a run limit or a change
+                status = set->eoc && !t.gen.chg ? 1 : 0;
         }
     }
     if (status < 0 && mem_fail_cnt() > 0)
         fputs("rundif: out of memory\n", stderr);
-    shutdown(&t, !cl->lo.nostats);
+    shutdown(&t, !set->nostats);
     if (os_stop_sig())
         return 128 + os_stop_sig();
-    if (t.set.lost && status != -1) // lines lost in the file: trouble, as diff's 2
+    if (set->lost && status != -1) // lines lost in the file: trouble, as diff's 2
+        return 2;
+    if (t.gen.state_bad && status != -1) // the last run's rows are not in the state
         return 2;
     if (status >= 0)
         return status;
