@@ -2,7 +2,7 @@
 # `make test` builds with ASan+UBSan and runs every test through ctest.
 JOBS      ?= $(shell nproc)
 CMAKE     ?= cmake
-RUN_ARGS  ?= /time /span=2 /key=0:1 ps -e -o comm=,pid=
+RUN_ARGS  ?= -t -n 2 -k 0:1 ps -e -o comm=,pid=
 FUZZ_SECS ?= 60
 PREFIX    ?= /usr/local
 
@@ -13,7 +13,7 @@ all: deps
 	$(CMAKE) --build build -j $(JOBS) --target rundif
 
 # Installs the Debian packages a target needs when any is missing (root):
-# the tool needs cmake, a C++ compiler and nlohmann-json; the tests,
+# the tool needs cmake and a C++ compiler; the tests,
 # benchmarks and fuzz targets add their own (.ci/deps TARGET).
 deps:
 	@bash .ci/deps build
