@@ -331,6 +331,9 @@ TEST(Map, PrintFormatAndCheck)
         return diag_test::written([&](FILE *fp) { map_prt(&m, fp, flg); });
     };
     EXPECT_EQ(printed(0), "01\n02\n0A\n");
+    std::string tree = printed(MAP_PRT_TREE); // the root, then link 0's side, then link 1's
+    size_t root = tree.find("02\n"), lo = tree.find("01\n"), hi = tree.find("0A\n");
+    EXPECT_TRUE(root < lo && lo < hi && hi != std::string::npos) << tree;
     EXPECT_EQ(map_chk(&m, nullptr, nullptr), 0);
     *static_cast<uint8_t *>(map_nod_lnk(&m, m.root, 0)) = 4; // link-0 child now after its parent
     EXPECT_EQ(map_chk(&m, nullptr, nullptr), 1) << "found without a report callback";

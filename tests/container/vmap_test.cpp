@@ -269,8 +269,9 @@ TEST(Vmap, TypedFamilyForEveryKeyKind)
     for (const kind_ops &k : kinds) {
         SCOPED_TRACE(k.kind);
         EXPECT_TRUE(k.ref(&v.m, &n) == -1 && k.get_int(&v.m, &i) == -1) << "missing";
-        ASSERT_EQ(k.put_nul(&v.m), 0);
+        ASSERT_EQ(k.put_nul(&v.m) | k.get(&v.m, &n), 0);
         EXPECT_TRUE(k.get_str(&v.m, &s) == -1 && !s) << "no value: -1, the target stays";
+        EXPECT_TRUE(vtyp_get_lnk(n, &g, 0) == 0 && !g) << "no value linked";
         ASSERT_EQ(k.put_int(&v.m, 12), 0);
         EXPECT_TRUE(k.get_int(&v.m, &i) == 0 && i == 12 && k.get_str(&v.m, &s) == -1 && !s)
             << "an integer value, no string";

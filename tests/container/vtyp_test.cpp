@@ -134,6 +134,16 @@ TEST(Vtyp, LinksAndTypedReads)
     st_vtyp_prm pr[2] = {prm_of(VTYP_STR, "ab"), prm_of(VTYP_INT, &n)};
     ASSERT_EQ(vtyp_set_pr(&k.v, pr), 0);
     EXPECT_TRUE(vtyp_is_str(k.v) == 0 && vtyp_is_int(k.v) == -1) << "kind tests";
+
+    // An order ring of two, cut back into rings of one.
+    Val a, b;
+    st_vtyp_prm o = prm_of(VTYP_INT, &n, 0, VTYP_X_PRM | VTYP_X_ODR);
+    ASSERT_EQ(vtyp_set(&a.v, &o) | vtyp_set(&b.v, &o) | vtyp_ins_odr_nxt(a.v, b.v), 0);
+    void *nx, *pv, *cl;
+    EXPECT_TRUE(vtyp_get_odr(a.v, &nx, &pv, &cl) == 0 && nx == b.v && pv == b.v);
+    ASSERT_EQ(vtyp_cut_odr(b.v), 0);
+    for (void *v : {a.v, b.v})
+        EXPECT_TRUE(vtyp_get_odr(v, &nx, &pv, &cl) == 0 && nx == v && pv == v) << "cut";
 }
 
 TEST(Vtyp, ReleaseOwnsLinksEqualChainAndBufferAndFailuresLeaveNothing)
@@ -175,6 +185,7 @@ TEST(Vtyp, ReleaseOwnsLinksEqualChainAndBufferAndFailuresLeaveNothing)
     __mem_fail_at(1);
     EXPECT_EQ(vtyp_set_pr(&dup, pr), -1);
     __mem_fail_at(0);
+    EXPECT_TRUE(_vtyp_set_pr(&dup, nullptr) == -1 && _vtyp_set_pr(nullptr, pr) == -1);
 }
 
 // A key parameter, with a nest when has_nst.
