@@ -342,6 +342,7 @@ TEST(RscMng, ReportListsRegistrationsUpToTheLevelAndRangeChecks)
     std::string err = GetCapturedStderr();
     EXPECT_EQ(__rtn, -1) << "a logged miss sets the word";
     EXPECT_NE(err.find(" fnc=caller ptr=0x00001060 size=8 about=buf\n"), std::string::npos);
+    EXPECT_EQ(written([](FILE *fp) { rscmng_log(fp, nullptr); }), "") << "no record, no line";
     __rtn = 0;
     mem_log_clr();
 }

@@ -147,6 +147,7 @@ TEST(Timer, SimpleStampsSpanLongIntervalsAndCheckTimeupAnswersOncePerInterval)
     clk.advance(19999);
     EXPECT_EQ(check_timeup(&stt, 20), 0);
     EXPECT_EQ(check_timeup(&stt, 0) + check_timeup(&stt, 0), 2) << "an interval of 0 is always up";
+    EXPECT_EQ(check_timeup(nullptr, 0), 0);
 }
 
 // The memory-log and profiler tests open their files through the variables.
