@@ -1,7 +1,7 @@
 // Network and serial endpoints and streams: TCP and UDP over loopback with
 // raw sockets as peers; serial devices over pseudo-terminal pairs, the test
 // holding the master side and the device opening the slave side.
-#include "base/os/os.h"
+#include "base/os/os_impl.h"
 
 #include <gtest/gtest.h>
 
@@ -108,21 +108,33 @@ TEST(Tcp, ClientAreasTransfersFailuresAndNames)
     EXPECT_EQ(stream_fls(&s), 0);
     EXPECT_EQ(take(peer, 1), d.substr(256));
 
-    // Megabytes both ways arrive byte-exact.
+    // Megabytes both ways arrive byte-exact, pushed and popped one by one
+    // and then in blocks; blocks are counted as the same single accesses.
     d.resize(3 << 20);
     for (size_t i = 0; i < d.size(); i++)
         d[i] = char(i * 2654435761u >> 13);
     std::string got;
     std::thread rd([&] { got = take(peer, d.size()); });
-    push(&s, d);
+    const uint32_t h = d.size() / 3 + 7, rest = d.size() - h;
+    push(&s, d.substr(0, h));
+    uint64_t siz0 = s.itf_rec->siz, cnt0 = s.itf_rec->tim.cnt;
+    uint32_t put;
+    EXPECT_EQ(stream_psh_blk(&s, &d[h], rest, &put), 0);
+    EXPECT_EQ(put, rest);
+    EXPECT_EQ(s.itf_rec->siz - siz0, rest);
+    EXPECT_EQ(s.itf_rec->tim.cnt - cnt0, rest);
     EXPECT_EQ(stream_fls(&s), 0);
     rd.join();
     EXPECT_TRUE(got == d);
     std::thread wr([&] { send(peer, d.data(), d.size(), MSG_NOSIGNAL); });
-    std::string back(d.size(), '\0'); // popped in blocks
-    for (uint32_t n = 0, k; n < d.size() && stream_pop_blk(&s, &back[n], d.size() - n, &k) == 0;)
+    siz0 = s.itf_rec->siz, cnt0 = s.itf_rec->tim.cnt;
+    std::string back(d.size(), '\0');
+    EXPECT_EQ(stream_pop(&s, &back[0]), 0); // leaves the rest of an area for the blocks
+    for (uint32_t n = 1, k; n < d.size() && stream_pop_blk(&s, &back[n], d.size() - n, &k) == 0;)
         n += k;
     EXPECT_TRUE(back == d);
+    EXPECT_EQ(s.itf_rec->siz - siz0, d.size());
+    EXPECT_EQ(s.itf_rec->tim.cnt - cnt0, d.size());
     wr.join();
 
     // The peer resets the connection: a flush fails and keeps its bytes
@@ -137,6 +149,11 @@ TEST(Tcp, ClientAreasTransfersFailuresAndNames)
     EXPECT_EQ(con->snd_cnt, 3u);
     uint8_t c;
     EXPECT_EQ(stream_pop(&s, &c), 1);
+    // A block push that meets the failure keeps what fit and stops.
+    EXPECT_EQ(stream_fls(&s), -1); // clears the stop, the bytes stay
+    EXPECT_EQ(stream_psh_blk(&s, d.data(), 300, &put), RTN_ERR1);
+    EXPECT_EQ(put, 253u);
+    EXPECT_EQ(stream_psh(&s, &c), -1);
     stream_end(&s);
     close(lsn);
 
@@ -391,8 +408,7 @@ TEST(Serial, SettingsWordsThenAStreamOverAPseudoTerminal)
 
     // Pushes into the full 4-byte area write all of it before the fifth,
     // which waits in the area.
-    for (char c : std::string("abcde"))
-        ASSERT_EQ(stream_psh(&s, &c), 0);
+    push(&s, "abcde");
     EXPECT_EQ(take(p.m, 4), "abcd");
     EXPECT_EQ(static_cast<st_dev_con *>(s.hdl)->snd_cnt, 1u);
     EXPECT_EQ(stream_fls(&s), 0);
@@ -402,15 +418,18 @@ TEST(Serial, SettingsWordsThenAStreamOverAPseudoTerminal)
     std::string all, got;
     for (int i = 0; i < 256; i++)
         all += char(i);
-    for (char c : all)
-        ASSERT_EQ(stream_psh(&s, &c), 0);
+    push(&s, all);
     EXPECT_EQ(stream_fls(&s), 0);
     EXPECT_TRUE(take(p.m, 256) == all);
     ASSERT_EQ(write(p.m, all.data(), all.size()), 256);
     for (uint8_t c; got.size() < 256 && stream_pop(&s, &c) == 0;)
         got += char(c);
     EXPECT_TRUE(got == all);
-    push(&s, "!"); // an echo of what was read would come before it
+    // No block push slot: one unit per call. An echo of what was read
+    // would come before it.
+    uint32_t put;
+    EXPECT_EQ(stream_psh_blk(&s, "!?", 2, &put), 0);
+    EXPECT_EQ(put, 1u);
     EXPECT_EQ(stream_fls(&s), 0);
     EXPECT_EQ(take(p.m, 1), "!");
 

@@ -1,6 +1,6 @@
 // Layered streams and conversions: replace, chain, no-clear view, copies
-// and drains; argument joining: exact command lines, and joining then
-// splitting with cmdline_split gives the arguments back.
+// and drains; command lines: splitting, exact joined lines, and joining
+// then splitting gives the arguments back.
 #include "base/os/os.h"
 #include "tests/stream/util.h"
 
@@ -133,11 +133,28 @@ std::string join(const Args &args)
 Args split(const std::string &cmd)
 {
     char **argv = nullptr;
-    int32_t argc = 0;
+    int32_t argc = -1;
     EXPECT_EQ(cmdline_split(cmd.c_str(), &argv, &argc), 0);
     Args r(argv, argv + argc);
+    EXPECT_EQ(argv[argc], nullptr);
     _free(&argv);
     return r;
+}
+
+TEST(CmdLine, BlanksQuotesAndBackslashes)
+{
+    EXPECT_EQ(split(""), Args{});
+    EXPECT_EQ(split(" \t "), Args{});
+    EXPECT_EQ(split("  ps\t-e  -o comm= "), (Args{"ps", "-e", "-o", "comm="}));
+    EXPECT_EQ(split("\"a b\" c"), (Args{"a b", "c"}));
+    EXPECT_EQ(split("x\"a b\"y"), Args{"xa by"});
+    EXPECT_EQ(split("a \"\" b"), (Args{"a", "", "b"}));
+    // Backslashes are literal unless they precede a quote.
+    EXPECT_EQ(split("C:\\dir\\ a\\\\b"), (Args{"C:\\dir\\", "a\\\\b"}));
+    EXPECT_EQ(split("\\\"q\\\""), Args{"\"q\""});           // \" is a literal quote
+    EXPECT_EQ(split("\"a\\\\\" b"), (Args{"a\\", "b"}));    // \\" is \ and a closing quote
+    EXPECT_EQ(split("\"a\\\\\\\" b\""), (Args{"a\\\" b"})); // \\\" is \ and a literal quote
+    EXPECT_EQ(split("\"unterminated arg"), Args{"unterminated arg"});
 }
 
 TEST(Args, ExactCommandLinesTheArgumentStreamAndJoinThenSplit)

@@ -2,6 +2,7 @@
 // scripted kind that counts its calls.
 #pragma once
 
+#include "base/diag/test_hook.h"
 #include "base/stream/stream.h"
 
 #include <gtest/gtest.h>

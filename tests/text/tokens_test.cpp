@@ -99,15 +99,6 @@ const std::vector<srule> vmap_tokens = {
     {1, "[a-zA-Z0-9_]+"}, {2, "\\\\."}, {19, "\""},         {18, "="},
     {OPN, "\\("},         {CLS, "\\)"}, {0x20000120, "\n"}, {BLK, "[ \t]+"}};
 
-void add(st_txt_anr *anr, const std::vector<rule> &rules)
-{
-    for (const rule &r : rules) {
-        ASSERT_EQ(txt_anr_chk_add_lst(anr, r.stt.data()), 0);
-        for (const item &i : r.itm)
-            ASSERT_EQ(txt_anr_chk_add_fct(anr, i.typ, i.val, i.txt, nullptr), 0) << i.typ;
-    }
-}
-
 // An analyzer with the rules over the text's tokens: its tokens, then
 // "end" and the status that ended them; with bytes, the bytes of the byte
 // stream over them. after(anr) runs on the analyzer before it is ended.
@@ -122,7 +113,11 @@ std::string run(
     push(&spr, vmap_tokens);
     st_txt_anr anr;
     EXPECT_EQ(txt_anr_set(&anr, &spr), 0);
-    add(&anr, rules);
+    for (const rule &r : rules) {
+        EXPECT_EQ(txt_anr_chk_add_lst(&anr, r.stt.data()), 0);
+        for (const item &i : r.itm)
+            EXPECT_EQ(txt_anr_chk_add_fct(&anr, i.typ, i.val, i.txt, nullptr), 0) << i.typ;
+    }
     st_stream out{}, bin{};
     txt_anr_stream(&out, &anr);
     std::string got;
@@ -250,20 +245,19 @@ TEST(Splitter, LongestMatchAgainstAModel)
     };
     for (int i = 0; i < 300; i++) {
         std::vector<mrule> m(1 + r() % 3);
-        std::vector<std::string> pats;
+        std::vector<std::string> pats(m.size()); // not resized: the rules point into it
         std::vector<srule> rules;
-        for (mrule &x : m) {
+        for (size_t k = 0; k < m.size(); k++) {
+            mrule &x = m[k];
             if (r() % 4 == 0)
                 x.cls = word("abc", 1 + r() % 2);
             for (int n = 1 + r() % 3; x.cls.empty() && n > 0; n--)
                 x.alt.push_back(word("abc", 1 + r() % 4));
-            std::string p = x.cls.empty() ? "" : "[" + x.cls + "]+";
+            std::string &p = pats[k] = x.cls.empty() ? "" : "[" + x.cls + "]+";
             for (const std::string &a : x.alt)
                 p += (p.empty() ? "" : "|") + a;
-            pats.push_back(p);
+            rules.push_back({uint32_t(k + 1), p.c_str()});
         }
-        for (size_t k = 0; k < m.size(); k++)
-            rules.push_back({uint32_t(k + 1), pats[k].c_str()});
         const std::string t = word("abcd", r() % 12);
         ASSERT_EQ(split(rules, t.c_str()), model(m, t))
             << testing::PrintToString(pats) << " over " << t;
@@ -309,7 +303,7 @@ TEST(Splitter, StreamsAndRefusals)
     EXPECT_EQ(spr.tal, nullptr) << "ending the stream ends the splitter";
 }
 
-TEST(Analyzer, GroupsMovesStatesAndRulesInUse)
+TEST(Analyzer, GroupsMovesStatesRulesInUseAndTheByteStream)
 {
     const rule ins_grp = {{{0, (int32_t)OPN}, {10, 5, "after"}}};
     EXPECT_EQ(run("(a(b))c", {ins_grp}),
@@ -330,6 +324,8 @@ TEST(Analyzer, GroupsMovesStatesAndRulesInUse)
     const rule in1 = {{{0, 1}, {9, 7}}, {1, 1, 1}};
     EXPECT_EQ(run("a=b", {in1, {{{0, 18}}, {0, 1, 1}}}), "1<a> 18<=> 7<b> end 1");
     EXPECT_EQ(run("a=b", {in1, {{{0, 18}}, {0, 1, 0}}}), "1<a> 18<=> 1<b> end 1");
+    // The bytes of the tokens of a joining analyzer.
+    EXPECT_EQ(run("a \"b c\" d", {quote}, true), "a b c d");
 }
 
 TEST(Analyzer, VariablesFilesEchoInsertBeforeAndAFailingAction)
@@ -337,11 +333,12 @@ TEST(Analyzer, VariablesFilesEchoInsertBeforeAndAFailingAction)
     char path[] = "/tmp/anr_testXXXXXX";
     ASSERT_EQ(close(mkstemp(path)), 0);
     int cloexec = -1;
+    // In substituted texts "@n@" is the variable n and "@@" one "@".
     const std::vector<rule> r = {{{{0, 1, "^f$"}, {18, 0, path}}},
                                  {{{0, 1, "^[0-9]+$"}, {23, 1, "n"}, {26}}},
                                  {{{0, 1, "^s$"}, {23, 1, "n"}, {25, 0, "40"}}},
                                  {{{0, 1, "^k$"}, {23, 1}, {24}}}, // variable k = "k"
-                                 {{{0, 1, "^x$"}, {22, 0, "n=@n@;"}, {20}, {14, 8, "<@k@>"}}},
+                                 {{{0, 1, "^x$"}, {22, 0, "n=@n@;@@"}, {20}, {14, 8, "<@k@>"}}},
                                  {{{0, 1, "^y$"}, {19, 0, path}, {21, 0, "!"}, {12, 6, "pre"}}},
                                  {{{0, 1, "^e$"}, {17}}},
                                  blank};
@@ -353,7 +350,7 @@ TEST(Analyzer, VariablesFilesEchoInsertBeforeAndAFailingAction)
     EXPECT_EQ(got, "1<f> 1<2> 1<3> 1<s> 1<1> 1<k> 1<x> 8<<k>> 6<pre> 1<y> 1<e> end 1");
     EXPECT_EQ(cloexec, FD_CLOEXEC);
     std::ifstream written(path);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}), "n=41;!");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}), "n=41;@!");
     unlink(path);
 
     // A failing action keeps the actions before it; a substitution that
@@ -368,22 +365,4 @@ TEST(Analyzer, VariablesFilesEchoInsertBeforeAndAFailingAction)
     EXPECT_EQ(run("z", {{{{0, 1}, {14, 8, "a @n"}}}}), "end -1") << "an unterminated name";
     st_txt_anr anr{};
     EXPECT_EQ(txt_anr_chk_add_fct(&anr, 0, 1, "a", nullptr), -1) << "no rule yet";
-}
-
-TEST(Analyzer, SubstitutionAndByteStreams)
-{
-    // The substitution stream's failures are checked through the actions above.
-    st_vmap m;
-    vmap_set(&m, 0);
-    vmap_put_str_int(&m, nullptr, "n", 5, 0);
-    st_stream src{}, stm{};
-    cstream_str_set(&src, "cost @n@ @@");
-    ASSERT_EQ(vmap_fmt_stream(&stm, &m, &src), 0);
-    char *out = nullptr;
-    EXPECT_EQ(cstream_to_vstr(&stm, &out), 0);
-    EXPECT_STREQ(out, "cost 5 @");
-    _free(&out);
-    vmap_end(&m);
-    // The bytes of the tokens of a joining analyzer.
-    EXPECT_EQ(run("a \"b c\" d", {quote}, true), "a b c d");
 }

@@ -2,6 +2,7 @@
 // and level options, keys without value, failures), the reader's
 // statements, paths, blocks, quotes and options, failures with the keys
 // stored before them, and random maps written in both layouts and read back.
+#include "base/diag/test_hook.h"
 #include "base/text/text.h"
 
 #include <gtest/gtest.h>
