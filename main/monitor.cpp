@@ -53,7 +53,8 @@ struct st_run {
     st_stream chr; // characters of the command's output
     st_line lin;   // the current line
     st_text key;   // the current row key
-    st_text val;   // the current row value
+    st_text val;   // the current row value's head
+    size_t lin_n;  // bytes of the current line up to its NUL, the NUL included
     st_text dkey;  // the key of a row in dups
     void **gone;   // rows found vanished, deleted after the walk
     size_t gone_cap;
@@ -319,20 +320,21 @@ static int32_t row_value(st_run *r)
         const i128 v = column_value(r, r->set->wtc[i].col);
         RTN_TRY(text_bytes(&r->val, &v, sizeof v));
     }
+    r->lin_n = strlen(r->lin.txt.txt) + 1;
     return rtn_ok();
 }
 
 // Bytes of the current line's row value: the head and the line, terminated.
 static size_t row_size(const st_run *r)
 {
-    return r->val.len + strlen(r->lin.txt.txt) + 1;
+    return r->val.len + r->lin_n;
 }
 
 // Writes the current line's row value into dat (row_size bytes).
 static void row_write(const st_run *r, char *dat)
 {
     std::memcpy(dat, r->val.txt, r->val.len);
-    std::memcpy(dat + r->val.len, r->lin.txt.txt, row_size(r) - r->val.len);
+    std::memcpy(dat + r->val.len, r->lin.txt.txt, r->lin_n);
 }
 
 // The mark of a row seen in the previous run: '*' when a watched value
