@@ -464,6 +464,7 @@ bool row_value(st_load *l, const char *s, uint32_t cnt)
 }
 
 // Stores l->dat under key in map; *dat (when given) gets the stored datum.
+// The file holds the keys in the map's order, so each one is put at the end.
 int32_t put_row(st_vmap *map, const char *key, const st_txt *dat, char **stored = nullptr)
 {
     st_vtyp_prm pr[2] = {};
@@ -473,7 +474,7 @@ int32_t put_row(st_vmap *map, const char *key, const st_txt *dat, char **stored 
     pr[1].flg = VTYP_UDF;
     pr[1].dat = dat->p;
     pr[1].siz = (uint32_t)dat->len;
-    RTN_TRY(_vmap_put(map, pr, &nod, 0));
+    RTN_TRY(_vmap_put(map, pr, &nod, MAP_PUT_END));
     return stored ? vtyp_ref_lnk_val(nod, 0, stored) : rtn_ok();
 }
 

@@ -83,6 +83,9 @@ enum : uint32_t {          /* mode of map_put */
     MAP_PUT_OLD_ONLY = 1u, // bit 0: a missing key is not added (result 1)
     MAP_PUT_KEEP = 2u,     // bit 1: a present key is kept as it is (result 1)
     MAP_PUT_RPL = 4u,      // bit 2: a present key's node is replaced by a new one
+    MAP_PUT_END = 8u,      // bit 3: hint that the key follows every key (sorted input):
+                           //        it is compared with the greatest first and, when it
+                           //        does follow it, put with no further compares
 };
 
 enum : uint32_t {      /* flags of map_prt */
@@ -196,6 +199,7 @@ int32_t map_prt(st_map *map, FILE *fp, uint32_t flg) noexcept;
 enum : uint32_t {         /* __st_map_pos.flg */
     __MAP_POS_FOUND = 1u, // bit 0: cur holds the node with an equal key
     __MAP_POS_FROM = 4u,  // bit 2: start at cur instead of the root
+    __MAP_POS_END = 8u,   // bit 3: the key follows every node: go right, compare nothing
 };
 
 struct __st_map_pos {

@@ -81,6 +81,10 @@ void __map_srch(st_map *map, const void *key, __st_map_pos *pos) noexcept
     map_cmp_fn cmp = pos->cmp ? pos->cmp : map->fnclst->cmp;
     uintptr_t prm = pos->cmp ? pos->prm : map->prm;
     pos->flg &= ~__MAP_POS_FOUND;
+    // With the end hint the walk goes right without comparing; the greatest
+    // node it ends under (last) is compared once afterwards.
+    const bool end = pos->flg & __MAP_POS_END;
+    void *last = nullptr;
     // Invariant: s is the slot of the node compared next.
     for (void *p; (p = map_slot_get(s)) != nullptr;) {
         map->dpt++;
@@ -88,7 +92,7 @@ void __map_srch(st_map *map, const void *key, __st_map_pos *pos) noexcept
         // the next node, and a large tree misses the cache at every level.
         __builtin_prefetch(map_nod_lnk(map, p, 0));
         __builtin_prefetch(map_nod_lnk(map, p, 1));
-        int32_t r = cmp(key, map_nod_key(map, p), prm);
+        int32_t r = end ? 1 : cmp(key, map_nod_key(map, p), prm);
         if (r == 0) {
             pos->flg |= __MAP_POS_FOUND;
             break;
@@ -99,6 +103,12 @@ void __map_srch(st_map *map, const void *key, __st_map_pos *pos) noexcept
         if (c && map_nod_red(map, c) && map->rtt_lck == 0 && map_fix(map, s, p, d, c))
             continue; // s now holds the lifted node: compare it again
         s = cs;
+        last = p;
+    }
+    if (end && last && cmp(key, map_nod_key(map, last), prm) <= 0) {
+        pos->flg &= ~__MAP_POS_END; // a wrong hint: the rebalanced tree is searched again
+        __map_srch(map, key, pos);
+        return;
     }
     pos->cur = s;
     if (map->dpt > map->dpt_max)
@@ -160,7 +170,10 @@ static int32_t map_put_rpl(st_map *map, char *s, const void *src, void **out)
 int32_t map_put(st_map *map, const void *src, void **out, uint32_t mode) noexcept
 {
     __st_map_pos pos = {};
-    __map_srch(map, static_cast<const char *>(src) + map->key_ofs, &pos);
+    const void *key = static_cast<const char *>(src) + map->key_ofs;
+    if (mode & MAP_PUT_END)
+        pos.flg = __MAP_POS_END;
+    __map_srch(map, key, &pos);
     if (!(pos.flg & __MAP_POS_FOUND)) {
         if (mode & MAP_PUT_OLD_ONLY)
             return rtn_none();

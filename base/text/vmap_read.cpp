@@ -452,7 +452,7 @@ int32_t stm_val(st_vmap *map, st_stream *stm, const char *key, st_vmap_frmm *st,
     if (r == 1 || t->knd != K_ASG) {
         if (st->opt & VMAP_RD_VAL)
             return rtn_fail();
-        RTN_TRY(_vmap_put_str_nul(map, nst_arg(map, spar), key, &st->lst, 0));
+        RTN_TRY(_vmap_put_str_nul(map, nst_arg(map, spar), key, &st->lst, MAP_PUT_END));
         st->end = r == 1;
         st->stp = *t;
         return rtn_ok();
@@ -462,7 +462,7 @@ int32_t stm_val(st_vmap *map, st_stream *stm, const char *key, st_vmap_frmm *st,
         return r == 1 ? rtn_none() : rtn_keep();
     if (t->knd != K_WRD)
         return rtn_fail1();
-    RTN_TRY(_vmap_put_str_str(map, nst_arg(map, spar), key, t->txt, &st->lst, 0));
+    RTN_TRY(_vmap_put_str_str(map, nst_arg(map, spar), key, t->txt, &st->lst, MAP_PUT_END));
     r = tok_pop(stm, t);
     if (r == 1) {
         st->end = true;

@@ -173,12 +173,13 @@ void balance_run(size_t n, int order, size_t step)
         EXPECT_LE(chk ? shape_of(&m.m, m.m.root).h : 0, h) << "a delete never makes it taller";
         return rc;
     };
-    auto add = [&](uint64_t k) {
-        ASSERT_EQ(m.put(k), 0);
+    auto add = [&](uint64_t k, uint32_t md = 0) {
+        ASSERT_EQ(m.put(k, md), 0);
         model.insert(k);
     };
+    // The end hint is right for ascending keys and mostly wrong when shuffled.
     for (size_t i = 0; i < n; i++) {
-        add(keys[i]);
+        add(keys[i], order == 1 ? 0u : uint32_t{MAP_PUT_END});
         if (i % 3 == 0) {
             ASSERT_EQ(m.get(keys[rnd() % (i + 1)], &nod), 0);
         }
@@ -287,6 +288,13 @@ TEST(Map, PutModesAndResults)
     EXPECT_EQ(m.put(2), -1) << "a list without overwrite refuses";
     m.m.fnclst = &st_map_fnclst;
     EXPECT_TRUE(tree_ok(&m.m, {1, 2, 5, 8, 9}, true)) << "failures leave the tree as it was";
+
+    // A wrong end hint is only slower: the greatest key and an inner one
+    // are overwritten in place, a smaller new key goes where it belongs.
+    for (uint64_t k : {9, 5, 3})
+        ASSERT_EQ(m.put(k, MAP_PUT_END, &out, 100 + k), 0);
+    EXPECT_TRUE(m.get(9, &n) == 0 && payload(n) == 109 && m.get(5, &n) == 0 && payload(n) == 105);
+    EXPECT_TRUE(tree_ok(&m.m, {1, 2, 3, 5, 8, 9}, true));
 }
 
 TEST(Map, EmptyStoppedAndFailingWalks)
