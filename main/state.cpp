@@ -180,9 +180,10 @@ int32_t exc_text(const st_settings *set, int32_t k, st_txt *t)
 // ---------------------------------------------------------------------------
 
 // Puts key = the text of t under par in m; *nod (when given) gets its node.
+// The rows come in the map's order, so each is put at the end.
 int32_t put(st_vmap *m, void *par, const char *key, const st_txt *t, void **nod = nullptr)
 {
-    return _vmap_put_str_str(m, par, key, t->p, nod, 0);
+    return _vmap_put_str_str(m, par, key, t->p, nod, MAP_PUT_END);
 }
 
 // The value text of a row: each watched value and a blank, then the line

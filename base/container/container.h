@@ -931,13 +931,18 @@ int32_t vmap_del_buf(st_vmap *map, void *nst, const void *key, uint32_t siz, int
 enum : uint32_t {      /* flags of vmap_rng_pop_set */
     VMAP_RNG_DSC = 1u, // bit 0: steered descent into nested keys
     VMAP_RNG_ODR = 2u, // bit 1: insertion order (ordered maps only)
+    VMAP_RNG_FIX = 4u, // bit 2: the map does not change while the walk runs: a key-order
+                       //        walk of a nested map goes over a list of its keys taken at
+                       //        set-up, each level a stretch of it (no search per key)
 };
 
 // One level of the iterator's stack.
 struct st_vmap_rng_lvl {
     st_map_rng_itr rng;   // key-order level: its range iterator
-    void *pos;            // insertion-order level: next key, none when used up
-    void *fst;            // insertion-order level: first key of its ring
+    void *pos;            // insertion-order level: next key, none when used up;
+                          // listed walk: next entry
+    void *fst;            // insertion-order level: first key of its ring;
+                          // listed walk: the entry after the level's last
     st_vmap_rng_lvl *nxt; // enclosing level
 };
 
@@ -946,6 +951,8 @@ struct st_vmap_rng_itr {
     st_vmap *map;         // the map walked
     st_vmap_rng_lvl *lvl; // levels, innermost first
     uint32_t flg;         // VMAP_RNG_* bits
+    void *lst;            // VMAP_RNG_FIX: the keys listed at set-up (internal); none
+                          // when the walk searches the map instead
 };
 
 // Opens an iterator over the keys nested under stt (none: the top level;

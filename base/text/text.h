@@ -406,8 +406,9 @@ extern const st_stream_fnc &cstream_vmap_fnclst;
 // map), depth first, siblings in key order. Pops end with 1 after the text;
 // a key or value of another kind than integer or string, or lvl above 2,
 // fails the pop (-1; the text handed out so far stays out). After the text
-// every block still open is closed, the initial depth included. 0; -1 for
-// a missing map or a failed allocation (nothing set up).
+// every block still open is closed, the initial depth included. The map
+// must not change while the stream is open. 0; -1 for a missing map or a
+// failed allocation (nothing set up).
 int32_t cstream_vmap(st_stream *stm, st_vmap *map, void *stt,
                      const st_cstream_vmap_opt *opt) noexcept;
 

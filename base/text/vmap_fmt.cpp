@@ -327,7 +327,7 @@ int32_t cstream_vmap(st_stream *stm, st_vmap *map, void *stt,
     w->map = map;
     w->stt = w->rp = stt;
     w->opt = opt ? *opt : opt_def;
-    if (vmap_rng_pop_set(map, stt, VMAP_RNG_DSC, &w->rng_pop) != 0 ||
+    if (vmap_rng_pop_set(map, stt, VMAP_RNG_DSC | VMAP_RNG_FIX, &w->rng_pop) != 0 ||
         stream_set_blk(stm, w, &__cstream_vmap_fnclst_blk, nullptr, 0) != 0) {
         _cstream_vmap_end(w);
         return rtn_fail();

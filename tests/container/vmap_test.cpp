@@ -368,14 +368,18 @@ TEST(Vmap, RandomNestedMapAgainstModel)
             }
         }
         size_t cnt = 0;
-        std::string want;
+        std::string want, top;
         for (auto &[k, r] : model) {
             want += k + "=" + r.first + " ";
+            top += k + "=" + r.first + " ";
             for (auto [c, x] : r.second)
                 want += std::to_string(c) + "=" + std::to_string(x) + " ";
             cnt += 1 + r.second.size();
         }
         ASSERT_EQ(walk(v, VMAP_RNG_DSC), want) << "key order, rows then their nested keys";
+        ASSERT_EQ(walk(v, VMAP_RNG_DSC | VMAP_RNG_FIX), want) << "the same from a list";
+        ASSERT_EQ(walk(v, VMAP_RNG_DSC, 0) + walk(v, VMAP_RNG_DSC | VMAP_RNG_FIX, 0), top + top)
+            << "d = 0 skips the nested keys, also after a row without any";
         ASSERT_EQ(sum(v), std::to_string(cnt) + " ok") << "no key hidden from the walk";
     }
 }
