@@ -574,7 +574,7 @@ int32_t load_rows(st_load *l, st_txt *why)
     // costs a search per key: without further rows it is left out.
     const int32_t dsc = tot != keys;
     int32_t rc = vmap_ref_str(&l->m, nullptr, "rows", &par) != 0                              ? 1
-                 : vmap_rng_pop_set(&l->m, par, dsc ? uint32_t{VMAP_RNG_DSC} : 0u, &itr) != 0 ? -1
+                 : vmap_rng_pop_set(&l->m, par, VMAP_RNG_FIX | (dsc ? uint32_t{VMAP_RNG_DSC} : 0u), &itr) != 0 ? -1
                                                                                               : 0;
     while (rc == 0 && vmap_rng_pop(&itr, &nod, dsc) == 0) {
         rc = load_row(l, nod, par);
