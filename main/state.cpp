@@ -570,12 +570,14 @@ int32_t load_rows(st_load *l, st_txt *why)
     void *par = nullptr, *nod = nullptr;
     uint64_t n = 0, got = 0;
     st_vmap_rng_itr itr = {};
-    // Depth first: each key's first row, then its further rows. Descent
-    // costs a search per key: without further rows it is left out.
+    // Depth first: each key's first row, then its further rows; without
+    // further rows the descent is left out. The read map does not change
+    // while it is walked, so the walk goes over a list of its keys.
     const int32_t dsc = tot != keys;
-    int32_t rc = vmap_ref_str(&l->m, nullptr, "rows", &par) != 0                              ? 1
-                 : vmap_rng_pop_set(&l->m, par, VMAP_RNG_FIX | (dsc ? uint32_t{VMAP_RNG_DSC} : 0u), &itr) != 0 ? -1
-                                                                                              : 0;
+    const uint32_t flg = VMAP_RNG_FIX | (dsc ? uint32_t{VMAP_RNG_DSC} : 0u);
+    int32_t rc = vmap_ref_str(&l->m, nullptr, "rows", &par) != 0 ? 1
+                 : vmap_rng_pop_set(&l->m, par, flg, &itr) != 0  ? -1
+                                                                 : 0;
     while (rc == 0 && vmap_rng_pop(&itr, &nod, dsc) == 0) {
         rc = load_row(l, nod, par);
         n++;
