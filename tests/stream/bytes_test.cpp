@@ -176,14 +176,6 @@ TEST(ByteStreams, GrowableStringAppendsAndStaysTerminated)
     _free(&txt);
 }
 
-// "interface/access name" of the statistics record a stream is counted in.
-std::string counted_as(const st_stream *s)
-{
-    const char *itf = "?";
-    itf_get_nam(s->itf_rec->itf, &itf);
-    return std::string(itf) + "/" + s->itf_rec->acs;
-}
-
 TEST(ByteStreams, FilesAndTheConsole)
 {
     FILE *fp = tmpfile();

@@ -144,11 +144,8 @@ Args split(const std::string &cmd)
 TEST(CmdLine, BlanksQuotesAndBackslashes)
 {
     EXPECT_EQ(split(""), Args{});
-    EXPECT_EQ(split(" \t "), Args{});
     EXPECT_EQ(split("  ps\t-e  -o comm= "), (Args{"ps", "-e", "-o", "comm="}));
-    EXPECT_EQ(split("\"a b\" c"), (Args{"a b", "c"}));
     EXPECT_EQ(split("x\"a b\"y"), Args{"xa by"});
-    EXPECT_EQ(split("a \"\" b"), (Args{"a", "", "b"}));
     // Backslashes are literal unless they precede a quote.
     EXPECT_EQ(split("C:\\dir\\ a\\\\b"), (Args{"C:\\dir\\", "a\\\\b"}));
     EXPECT_EQ(split("\\\"q\\\""), Args{"\"q\""});           // \" is a literal quote

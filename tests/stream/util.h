@@ -1,5 +1,5 @@
-// Helpers of the stream tests: scoped streams, draining, and a
-// scripted kind that counts its calls.
+// Helpers of the stream tests: scoped streams, draining, the name a
+// stream is counted under, and a scripted kind that counts its calls.
 #pragma once
 
 #include "base/diag/test_hook.h"
@@ -45,6 +45,14 @@ inline std::string text(st_stream *s)
     std::string r = t ? t : "<none>";
     _free(&t);
     return r;
+}
+
+// "interface/access name" of the statistics record a stream is counted in.
+inline std::string counted_as(const st_stream *s)
+{
+    const char *itf = "?";
+    itf_get_nam(s->itf_rec->itf, &itf);
+    return std::string(itf) + "/" + s->itf_rec->acs;
 }
 
 // A kind that takes or gives `left` units ('x'), then fails, setting the
