@@ -324,6 +324,13 @@ TEST(Vmap, OtherValueKindsAndUnderscoreForms)
     pr[0] = k;
     EXPECT_EQ(_vmap_put(&v.m, pr, &n, 0), -1) << "a buffer-held key would move the tree links";
     EXPECT_EQ(vmap_put_str_str(&v.m, nullptr, nullptr, "v", 0), -1) << "no key text";
+    pr[0] = prm(VTYP_UDF, nullptr);
+    EXPECT_EQ(_vmap_put(&v.m, pr, &n, 0), 0) << "empty raw bytes need no datum";
+    pr[0].siz = 4;
+    EXPECT_EQ(_vmap_put(&v.m, pr, &n, 0), -1) << "other raw bytes do";
+    pr[0] = prm(VTYP_INT, &x), pr[1].ext = VTYP_X_BUF; // ignored without VTYP_EXT
+    ASSERT_EQ(_vmap_put(&v.m, pr, &n, 0), 0);
+    EXPECT_TRUE(vtyp_ref_lnk_val(n, 0, &p) == 0 && std::string(static_cast<char *>(p)) == "v");
 
     std::string out = diag_test::written([&](FILE *fp) { EXPECT_EQ(vmap_prt(&v.m, fp, 0), 0); });
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), v.cnt()) << "one line per key";

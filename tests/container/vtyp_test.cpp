@@ -106,6 +106,7 @@ TEST(Vtyp, StringCapacityAndInvalidKinds)
         st_vtyp_prm p = prm_of(bad, nullptr);
         void *v = &v;
         EXPECT_TRUE(vtyp_set(&v, &p) == 1 && v == &v) << "kind " << int(bad) << ": nothing stored";
+        EXPECT_EQ(vtyp_get_prm(&bad, &p), 1) << "nor read from a packed header";
     }
 }
 
