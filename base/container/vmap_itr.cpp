@@ -179,7 +179,8 @@ int32_t vmap_rng_pop(st_vmap_rng_itr *itr, void **nod, int32_t dsc) noexcept
 {
     if (!itr || !nod)
         return rtn_fail();
-    if ((itr->flg & VMAP_RNG_CLD) && !dsc) // skip what lies below the last key
+    const uint32_t cld = VMAP_RNG_DSC | VMAP_RNG_CLD;
+    if ((itr->flg & cld) == cld && !dsc) // steered: skip what lies below the last key
         vmap_lvl_pop(itr);
     itr->flg &= ~VMAP_RNG_CLD;
     for (;;) {

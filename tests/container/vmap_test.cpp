@@ -209,7 +209,9 @@ TEST(Vmap, InsertionOrderSurvivesDeleteAndReplace)
     _vmap_put_str_str(&v.m, nullptr, "b", "b", &b, 0);
     for (const char *k : {"y", "x", "z"})
         vmap_put_str_str(&v.m, b, k, k, 0);
-    EXPECT_EQ(walk(v, VMAP_RNG_ODR), "c=c a=a d=d b=b y=y x=x z=z ") << "pre-order";
+    const std::string pre = "c=c a=a d=d b=b y=y x=x z=z ";
+    EXPECT_EQ(walk(v, VMAP_RNG_ODR) + walk(v, VMAP_RNG_ODR, 0), pre + pre)
+        << "pre-order; d counts only with steering";
     EXPECT_EQ(walk(v, 0), "a=a b=b c=c d=d ") << "key order, no descent: the top level";
     EXPECT_EQ(walk(v, 0, 1, b), "x=x y=y z=z ") << "from a start key: its nested keys";
     vmap_del_str(&v.m, nullptr, "c", 0);
