@@ -194,43 +194,19 @@ TEST(CliOptions, ScriptsScalesAndAStopDuringACompare)
     EXPECT_LT(std::stoll(m[1]), 30000000);
 }
 
-// The expected help text (UTF-8). Each option gives its name and its lines:
-// the first beside the name, the others in the help column (column 19).
-std::string expected_help_utf8()
+// A file of the expected outputs, byte for byte.
+std::string expected(const char *name)
 {
-    const std::vector<std::vector<std::string>> opts = {
-        {"/key", "行の更新判定対象となるキー番号を指定する。",
-         "指定しない場合、行全体で更新判定を行う。", "ex)/key=0:1:4", "Optional"},
-        {"/span", "次のコマンドを実行するまでの待機時間[秒]を指定する。", "default:10", "Optional"},
-        {"/separate-word", "行の分割を行う文字を指定する。", "デフォルトでは空白になる。",
-         "default: ", "Optional"},
-        {"/watch", "監視対象のインデックスと検出スケールを指定する。ex)/watch=3:100", "Optional",
-         "MultipleDefinable"},
-        {"/exclude", "除隊対象のインデックスと名称を指定する。", "ex)/exclude=3:key-name",
-         "Optional", "MultipleDefinable"},
-        {"/time", "時刻を表示する", "Optional"},
-        {"/hide", "コンソールを非表示する", "Optional"},
-        {"/file-out", "出力ファイルパスを指定する.", "Optional"},
-        {"cmd", "コマンド", "MultipleDefinable"},
-    };
-    std::string s = "[rundif]\nコマンドの実行結果差分を出力する\n\n"
-                    "rundif [/key=val] [/span=val] [/separate-word=val] [/watch=val] "
-                    "[/exclude=val] [/time] [/hide] [/file-out=val] cmd value ...\n\n";
-    for (auto &o : opts)
-        for (size_t i = 1; i < o.size(); i++)
-            s +=
-                (i == 1 ? "  " + o[0] + std::string(17 - o[0].size(), ' ') : std::string(19, ' ')) +
-                o[i] + "\n";
-    return s + "\nex)\nrundif.exe /key=0:1 /exclude=0:tasklist.exe tasklist /V\n"
-               "rundif.exe /span=1 /key=0:1:2 /exclude=0:pslist /watch=4:10 "
-               "/file-out=pslist.log pslist\n\n";
+    std::ifstream in(std::string(TEST_DATA_DIR "/") + name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 TEST(CliOptions, HelpVersionAndUsageErrors)
 {
-    // Every help switch prints the help text in the console's encoding.
+    // Every help switch prints the help text in the console's encoding (the
+    // original's Japanese text, as UTF-8 in the file).
     Feed f({});
-    const std::string utf8 = expected_help_utf8();
+    const std::string utf8 = expected("help_ja.txt");
     f.write("help", utf8);
     ASSERT_EQ(f.sh("iconv -f UTF-8 -t CP932 help > help.932"), 0);
     const std::string cp932 = f.read("help.932");
@@ -249,8 +225,7 @@ TEST(CliOptions, HelpVersionAndUsageErrors)
     // The English help, byte for byte.
     CliResult help = run_rundif({"--help"});
     EXPECT_EQ(help.status, 0);
-    std::ifstream want_help(TEST_DATA_DIR "/help.txt", std::ios::binary);
-    EXPECT_EQ(help.out, std::string(std::istreambuf_iterator<char>(want_help), {}));
+    EXPECT_EQ(help.out, expected("help.txt"));
     EXPECT_EQ(run_rundif({"/key=0", "-h"}).out, help.out); // among the "/" options too
     CliResult v = run_rundif({"--version"});
     EXPECT_TRUE(std::regex_match(v.out, std::regex(R"(rundif \d+\.\d+\.\d+\n)"))) << v.out;
