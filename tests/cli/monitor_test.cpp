@@ -48,8 +48,9 @@ TEST(CliMonitor, StopsAndALostReaderEndWithTheirStatus)
 TEST(CliMonitor, AStopOrATimeoutEndsTheCommandsWholeProcessGroup)
 {
     Feed f({});
-    // The grandchild keeps no descriptor of the test, which would wait for it.
-    f.write("tree.sh", "sleep 30 2>/dev/null & echo $! > grandchild\necho started\nwait\n");
+    // The script and its child keep no descriptor of the test, which would
+    // wait for them and so see the child gone in any case.
+    f.write("tree.sh", "exec 2>/dev/null; sleep 30 & echo $! > grandchild\necho started\nwait\n");
     // A stop, and a signal that would kill the tool by default: the group
     // is ended first either way.
     for (int sig : {SIGTERM, SIGUSR1}) {
@@ -65,8 +66,9 @@ TEST(CliMonitor, AStopOrATimeoutEndsTheCommandsWholeProcessGroup)
     EXPECT_EQ(f.read("out"), "+ a\n");
 
     // Run 1 ends by itself; run 2 prints a, then waits for a child that
-    // keeps the output pipe open.
-    f.write("tree.sh", "n=$(cat count 2>/dev/null || echo 0); n=$((n+1)); echo $n > count\n"
+    // keeps the output pipe open. Both ignore SIGTERM, so the end of the
+    // group's grace period must send SIGKILL.
+    f.write("tree.sh", "trap '' TERM; n=$(cat count 2>/dev/null || echo 0); n=$((n+1)); echo $n > count\n"
                        "if [ $n = 1 ]; then echo a; echo b; exit; fi\n"
                        "echo a; sleep 30 & echo $! > child; wait\n");
     CliResult r = run_rundif({"--timeout=1", "--count=3", "/span=1", "sh", "tree.sh"},
