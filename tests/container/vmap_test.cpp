@@ -14,17 +14,13 @@
 namespace
 {
 
+using diag_test::prm_of;
+
 // A variant map of the given mode, ended on scope exit.
 struct VMap {
     st_vmap m{};
     explicit VMap(uint32_t mod) { EXPECT_EQ(vmap_set(&m, mod), 0); }
     ~VMap() { vmap_end(&m); }
-    uint32_t cnt()
-    {
-        uint32_t n = 0;
-        map_cnt(&m.map, &n);
-        return n;
-    }
 };
 
 // The string value of a key node (or member), "<none>" when it has none.
@@ -48,7 +44,9 @@ std::string name(const void *nod)
 // The node count and whether the tree is still ordered, as "N ok".
 std::string sum(VMap &v)
 {
-    return std::to_string(v.cnt()) + (map_chk(&v.m.map, nullptr, nullptr) ? " unordered" : " ok");
+    uint32_t n = 0;
+    map_cnt(&v.m.map, &n);
+    return std::to_string(n) + (map_chk(&v.m.map, nullptr, nullptr) ? " unordered" : " ok");
 }
 
 // The equal chain's values behind a key node, the node's own first.
@@ -59,15 +57,6 @@ std::string chain(const void *nod)
     while (vtyp_get_equ(m, &m) == 0 && m)
         s.append(",").append(val_of(m));
     return s;
-}
-
-// A parameter record of kind knd viewing dat.
-st_vtyp_prm prm(uint8_t knd, const void *dat)
-{
-    st_vtyp_prm p = {};
-    p.flg = knd;
-    p.dat = dat;
-    return p;
 }
 
 // An iterator walk with the given flags from stt as "key[=value] ...";
@@ -109,7 +98,7 @@ TEST(Vmap, PutModesInEveryMapMode)
         EXPECT_TRUE(n == n1 && val_of(n1) == "2") << "mode 0 overwrites in place";
         int32_t keep = _vmap_put_str_str(&v.m, nullptr, "a", "3", &n, MAP_PUT_KEEP);
         EXPECT_EQ(keep, mod & VMAP_EQU ? 0 : -1) << "bit 1 keeps a present key or adds a member";
-        st_vtyp_prm pr[2] = {prm(VTYP_STR, "a"), prm(VTYP_STR, "2b")};
+        st_vtyp_prm pr[2] = {prm_of(VTYP_STR, "a"), prm_of(VTYP_STR, "2b")};
         void *m = nullptr;
         EXPECT_EQ(_vmap_put_equ(&v.m, n1, pr, &m), mod & VMAP_EQU ? 0 : -1);
         if (mod & VMAP_EQU) {
@@ -118,7 +107,6 @@ TEST(Vmap, PutModesInEveryMapMode)
             EXPECT_EQ(chain(m), "2b,3,3b") << "the new members are handed out";
             EXPECT_EQ(chain(n), "3,3b");
         }
-        EXPECT_EQ(val_of(n1), "2");
         ASSERT_EQ(_vmap_put_str_str(&v.m, nullptr, "a", "4", &n, MAP_PUT_RPL), 0);
         EXPECT_TRUE(n != n1 && chain(n) == "4") << "bit 2 replaces the node and its chain";
         EXPECT_EQ(vmap_put_str_str(&v.m, nullptr, "a", "5", MAP_PUT_OLD_ONLY), 0);
@@ -173,7 +161,6 @@ TEST(Vmap, MergeRecursiveDeletionInANestedMapAndCallbacks)
     EXPECT_TRUE(vmap_get_str_ptr(&w.m, top, "p", &p) == 0 && p == &x) << "pointers copy as such";
     EXPECT_EQ(vmap_mrg(&w.m, nullptr, &w.m), -1);
     vmap_del_str(&v.m, nullptr, "p", 0);
-    EXPECT_EQ(walk(v, VMAP_RNG_DSC, 0), "r1=line 1 r2=line 2 ") << "d = 0 skips nested keys";
     EXPECT_EQ(vmap_del_str(&v.m, nullptr, "r1", 0), -1) << "nested keys refuse it";
     EXPECT_EQ(vmap_del_int(&v.m, v.r1, 33, 0), -1) << "also one level down";
     EXPECT_EQ(_vmap_del_nod(&v.m, v.r2, 0), -1) << "also a held node";
@@ -187,7 +174,7 @@ TEST(Vmap, MergeRecursiveDeletionInANestedMapAndCallbacks)
     vmap_lkg_fnc_bef_del(&v.m, refuse, arg);
     // Calls: r2, its first nested key (deleted), its second (refused).
     EXPECT_EQ(vmap_del_str(&v.m, nullptr, "r2", 1), -1);
-    EXPECT_EQ(v.cnt(), 44u) << "nested keys deleted before the refusal stay deleted";
+    EXPECT_EQ(sum(v), "44 ok") << "nested keys deleted before the refusal stay deleted";
     vmap_lkg_fnc_bef_del(&v.m, nullptr, 0);
     EXPECT_EQ(_vmap_del_nod(&v.m, v.r1, 1), 0);
     EXPECT_EQ(walk(v, VMAP_RNG_DSC) + sum(v), "r2=line 2 2=22 2 ok")
@@ -197,7 +184,7 @@ TEST(Vmap, MergeRecursiveDeletionInANestedMapAndCallbacks)
     vmap_lkg_fnc_aft_get(&v.m, refuse, arg);
     EXPECT_EQ(vmap_put_str_str(&v.m, nullptr, "no", "x", 0), -1);
     EXPECT_EQ(vmap_ref_str(&v.m, nullptr, "no", &n), -1) << "stored, but aft_get refuses";
-    EXPECT_EQ(v.cnt(), 3u);
+    EXPECT_EQ(sum(v), "3 ok");
 }
 
 TEST(Vmap, InsertionOrderSurvivesDeleteAndReplace)
@@ -311,8 +298,8 @@ TEST(Vmap, OtherValueKindsAndUnderscoreForms)
         << "no value, or a value without nest part";
 
     // The parameter forms: a key without value, the value's datum address.
-    st_vtyp_prm k = prm(VTYP_FLT, &one);
-    st_vtyp_prm pr[2] = {k, prm(VTYP_STR, "v")};
+    st_vtyp_prm k = prm_of(VTYP_FLT, &one);
+    st_vtyp_prm pr[2] = {k, prm_of(VTYP_STR, "v")};
     ASSERT_EQ(_vmap_put_no_val(&v.m, &k, &n, 0), 0);
     EXPECT_TRUE(vtyp_is_flt(n) == 0 && vtyp_get_flt(n, &f) == 0 && f == 1.25);
     EXPECT_EQ(_vmap_get_val(&v.m, &k, &p), -1) << "no value";
@@ -326,16 +313,17 @@ TEST(Vmap, OtherValueKindsAndUnderscoreForms)
     pr[0] = k;
     EXPECT_EQ(_vmap_put(&v.m, pr, &n, 0), -1) << "a buffer-held key would move the tree links";
     EXPECT_EQ(vmap_put_str_str(&v.m, nullptr, nullptr, "v", 0), -1) << "no key text";
-    pr[0] = prm(VTYP_UDF, nullptr);
+    pr[0] = prm_of(VTYP_UDF, nullptr);
     EXPECT_EQ(_vmap_put(&v.m, pr, &n, 0), 0) << "empty raw bytes need no datum";
     pr[0].siz = 4;
     EXPECT_EQ(_vmap_put(&v.m, pr, &n, 0), -1) << "other raw bytes do";
-    pr[0] = prm(VTYP_INT, &x), pr[1].ext = VTYP_X_BUF; // ignored without VTYP_EXT
+    pr[0] = prm_of(VTYP_INT, &x), pr[1].ext = VTYP_X_BUF; // ignored without VTYP_EXT
     ASSERT_EQ(_vmap_put(&v.m, pr, &n, 0), 0);
     EXPECT_TRUE(vtyp_ref_lnk_val(n, 0, &p) == 0 && std::string(static_cast<char *>(p)) == "v");
 
     std::string out = diag_test::written([&](FILE *fp) { EXPECT_EQ(vmap_prt(&v.m, fp, 0), 0); });
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), v.cnt()) << "one line per key";
+    EXPECT_EQ(std::to_string(std::count(out.begin(), out.end(), '\n')) + " ok", sum(v))
+        << "one line per key";
 }
 
 // Random puts and deletes on rows with nested integers; after every step

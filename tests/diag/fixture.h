@@ -1,8 +1,9 @@
-// Helpers shared by the diagnostics tests: an injected clock, a temporary
-// directory, an environment guard, file reading, and where the files
-// written at program end go.
+// Helpers shared by the library's tests: an injected clock, a temporary
+// directory, an environment guard, file reading, fake pointers, variant
+// parameters, and where the files written at program end go.
 #pragma once
 
+#include "base/container/container.h"
 #include "base/diag/test_hook.h"
 
 #include <gtest/gtest.h>
@@ -77,6 +78,23 @@ inline std::string read_file(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// An address that is never dereferenced: a registry key, a link to check.
+inline void *fake(uintptr_t v)
+{
+    return reinterpret_cast<void *>(v);
+}
+
+// A variant parameter; a non-zero ext (VTYP_X_PRM and more) comes with VTYP_EXT.
+inline st_vtyp_prm prm_of(uint8_t knd, const void *dat, uint32_t siz = 0, uint8_t ext = 0)
+{
+    st_vtyp_prm p = {};
+    p.flg = ext ? knd | VTYP_EXT : knd;
+    p.ext = ext;
+    p.dat = dat;
+    p.siz = siz;
+    return p;
 }
 
 // The memory log and the profiler write their files again at program end:

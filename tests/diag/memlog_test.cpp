@@ -177,11 +177,6 @@ TEST_F(MemLog, ClearKeepsTheTrailLockSilencesAndTheNextPushStartsAfresh)
     EXPECT_EQ(read_file(dir.file("memlog.log")).rfind("b.cpp(3) ", 0), 0u);
 }
 
-void *ptr(uintptr_t v)
-{
-    return reinterpret_cast<void *>(v);
-}
-
 // A private manager, ended with every registration and frame.
 struct Mng {
     st_rscmng m{10, nullptr, nullptr};
@@ -195,17 +190,17 @@ struct Mng {
 
 void *reg(st_rscmng *m, uintptr_t p, uint32_t siz, uint32_t nst)
 {
-    return rscmng_psh(m, ptr(p), siz, nst, "r.cpp", 7, "fn", "about");
+    return rscmng_psh(m, fake(p), siz, nst, "r.cpp", 7, "fn", "about");
 }
 
 int32_t del(st_rscmng *m, uintptr_t p, uint32_t nst)
 {
-    return rscmng_del(m, ptr(p), nst, "r.cpp", 8, "fn", "about");
+    return rscmng_del(m, fake(p), nst, "r.cpp", 8, "fn", "about");
 }
 
 int32_t chk(st_rscmng *m, uintptr_t p, uint32_t siz)
 {
-    return rscmng_chk(m, ptr(p), siz, 0, "r.cpp", 9, "fn", "a");
+    return rscmng_chk(m, fake(p), siz, 0, "r.cpp", 9, "fn", "a");
 }
 
 st_rscmng_rcd *find(st_rscmng *m, uintptr_t p, uint32_t nst)
@@ -243,7 +238,7 @@ TEST(RscMng, LevelsEndTheirRegistrationsDuplicatesGuardAndFailedSetUp)
 {
     Mng m;
     int32_t w = __rtn = RTN_ERR1; // bookkeeping must not touch the word
-    EXPECT_EQ(reg(m, 0x1000, 16, 0), ptr(0x1000));
+    EXPECT_EQ(reg(m, 0x1000, 16, 0), fake(0x1000));
     rscmng_nst_in(m);
     reg(m, 0x2000, 16, 1);
     reg(m, 0x3000, 16, 0); // global inside a level: stays
@@ -289,13 +284,13 @@ TEST(RscMng, LevelsEndTheirRegistrationsDuplicatesGuardAndFailedSetUp)
     EXPECT_TRUE(del(m, 0x1000, 0) == 0 && del(m, 0x1000, 0) == 1) << "one drop removes it";
 
     __dbg = 1; // busy diagnostics do nothing
-    EXPECT_EQ(reg(m, 0x9000, 4, 0), ptr(0x9000));
+    EXPECT_EQ(reg(m, 0x9000, 4, 0), fake(0x9000));
     __dbg = 0;
     EXPECT_EQ(check(m), 1u);
 
     st_rscmng fresh = {10, nullptr, nullptr};
     __mem_fail_at(1); // the registry cannot be set up
-    EXPECT_EQ(reg(&fresh, 0x1000, 4, 0), ptr(0x1000));
+    EXPECT_EQ(reg(&fresh, 0x1000, 4, 0), fake(0x1000));
     __mem_fail_at(1);
     uint32_t n = 7;
     EXPECT_TRUE(rscmng_cnt(&fresh, &n) == -1 && n == 0 && !fresh.map);
@@ -313,8 +308,8 @@ TEST(RscMng, ReportListsRegistrationsUpToTheLevelAndRangeChecks)
     EXPECT_TRUE(report(100).empty() && rc == 0) << "nothing registered: not even the header";
 
     uintptr_t high = static_cast<uintptr_t>(0x7f0012345678ull);
-    rscmng_psh(m, ptr(high), 0x10, 0, "main.cpp", 258, "start", "fopen");
-    rscmng_psh(m, ptr(0x1234), 5, 3, "b.cpp", 12, "grow", "buf");
+    rscmng_psh(m, fake(high), 0x10, 0, "main.cpp", 258, "start", "fopen");
+    rscmng_psh(m, fake(0x1234), 5, 3, "b.cpp", 12, "grow", "buf");
     uint64_t seq = find(m, high, 0)->seq;
     const std::string head = "[RSCMNG UnReleasePointer],func,about,pointer,size,*,prc_cnt\n";
     const std::string main_line =
@@ -338,7 +333,7 @@ TEST(RscMng, ReportListsRegistrationsUpToTheLevelAndRangeChecks)
     mem_log_clr(); // a logged miss: memory-log record, status word -1
     __rtn = 0;
     CaptureStderr();
-    EXPECT_EQ(rscmng_chk(m, ptr(0x1060), 8, 1, "q.cpp", 42, "caller", "buf"), 1);
+    EXPECT_EQ(rscmng_chk(m, fake(0x1060), 8, 1, "q.cpp", 42, "caller", "buf"), 1);
     std::string err = GetCapturedStderr();
     EXPECT_EQ(__rtn, -1) << "a logged miss sets the word";
     EXPECT_NE(err.find(" fnc=caller ptr=0x00001060 size=8 about=buf\n"), std::string::npos);
