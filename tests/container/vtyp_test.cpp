@@ -136,6 +136,14 @@ TEST(Vtyp, ReleaseOwnsLinksEqualChainAndBufferAndFailuresLeaveNothing)
         EXPECT_EQ(vtyp_put_equ(last, mem), 0);
         last = mem;
     }
+    // Halves with extension bytes that are not marked as parameters yet are
+    // still taken as a pair: the value comes along.
+    st_vtyp_prm xpr[2] = {prm_of(VTYP_STR, "k", 0, VTYP_X_EQU),
+                          prm_of(VTYP_STR, "v", 0, VTYP_X_EQU)};
+    Val xkey;
+    void *xval = nullptr;
+    ASSERT_EQ(vtyp_set_pr(&xkey.v, xpr), 0);
+    EXPECT_TRUE(vtyp_get_lnk(xkey.v, &xval, 0) == 0 && xval) << "the value came along";
     Val cpy;
     ASSERT_EQ(_vtyp_set_pr(&cpy.v, key), 0) << "a packed key copies with its value";
     void *nxt = &nxt;
