@@ -67,6 +67,8 @@ Strs list(const char *pth, int32_t (*fn)(const char *, st_pthlst *) = _pthlst)
     return sorted(v);
 }
 
+// Probing follows links and gives 64-bit sizes, listings skip only "."
+// and "..", and renaming never replaces.
 TEST_F(Path, ProbeListRename)
 {
     mk({"b/", "c/", "..x/", ".x/", "a.txt"}, (5LL << 32) + 7);
@@ -74,7 +76,6 @@ TEST_F(Path, ProbeListRename)
     st_pth_inf inf = {};
     ASSERT_EQ(_chkpth("*.t?t", &inf), 0);
     EXPECT_EQ(inf.flg | inf.siz_hi << 8, PTH_FIL | 5u << 8);
-    EXPECT_EQ(pth_inf_siz(&inf), (5ULL << 32) + 7);
     // Links are followed; a dangling one is a file.
     EXPECT_EQ(_chkfil("a.txt") | _chkdir("b") | _chkdir("bl") | _chkfil("dl"), 0);
     EXPECT_TRUE(_chkdir("a.txt") && _chkfil("b") && _chkfil("none") && _chkdir("none") &&
@@ -96,6 +97,8 @@ TEST_F(Path, ProbeListRename)
     EXPECT_TRUE(_chkpth("x", &inf) == 0 && pth_inf_siz(&inf) == (5ULL << 32) + 7);
 }
 
+// A walk reports every entry once, as its flags ask, a directory before or
+// after its contents.
 TEST_F(Path, WalkEveryFlagCombination)
 {
     const Strs all = {"d/", "d/e/", "d/e/h", "d/g", "f"};
@@ -128,6 +131,8 @@ int flt(st_pthlst_all *w, void *usr)
     return std::string(w->pth).find(f->rej) != std::string::npos;
 }
 
+// A rejected directory is not entered, and a walk a thousand levels deep
+// runs its filter at one stack depth and is removed whole.
 TEST_F(Path, FilterAndDeepTreesKeepTheStackFlat)
 {
     mk({"d/", "d/e/", "d/g", "x/", "x/d/", "f"});
@@ -149,6 +154,8 @@ TEST_F(Path, FilterAndDeepTreesKeepTheStackFlat)
     EXPECT_EQ(list("."), (Strs{"d/", "f", "x/"}));
 }
 
+// Removal refuses an empty root, never follows a link (but a final "/"
+// enters a root link) and fails on a missing root.
 TEST_F(Path, RemoveNeverFollowsLinksNorReportsLeftoversAsRemoved)
 {
     mk({"keep/", "r/", "r/d/", "r/d/e/", "r/d/e/h", "keep/x"});

@@ -6,6 +6,7 @@
 
 #include <string>
 
+// stm_tok copies up to the first delimiter, which it consumes and reports.
 TEST(StrUtil, StmTokCutsAtTheFirstDelimiter)
 {
     const uint32_t dlm[] = {',', ';', 0};
@@ -25,6 +26,7 @@ TEST(StrUtil, StmTokCutsAtTheFirstDelimiter)
     stream_end(&dst), stream_end(&src), _free(&out);
 }
 
+// The tail after a character, the file-name part and ASCII-only folding.
 TEST(StrUtil, TailFileNameAndCaseBlindCompare)
 {
     const char *s = "abcabc", *p = "dir/sub\\file.txt", *d = "dir/";

@@ -75,8 +75,6 @@ std::string split(const std::vector<srule> &rules, const char *txt)
     return out;
 }
 
-const std::vector<srule> words = {{1, "[a-z]+"}, {2, "[ ]+"}};
-
 // An analyzer item (type, kind or flag, text) and a rule: its items and
 // its states (required, on apply, on release).
 struct item {
@@ -138,20 +136,18 @@ const rule blank = {{{0, (int32_t)BLK}, {16}}};
 
 } // namespace
 
-TEST(Splitter, TokensUnclaimedTextAnchorsBytesConditionsAndAssignments)
+// The splitter's kind-0 rules, "^", characters of two bytes in a rule, and
+// conditions and assignments. Tokens, unclaimed text, longest matches, rule
+// order, no backtracking and texts that end inside an attempt are checked
+// against the model below; the bytes of unclaimed characters of two bytes
+// by the variant-map reader's tests (inside quotes).
+TEST(Splitter, KindZeroAnchorsBytesConditionsAndAssignments)
 {
-    EXPECT_EQ(split(words, "ab!cd"), "1<ab> 0<!> 1<cd> end");
-    EXPECT_EQ(split({}, ""), "end");
-    // Longest matches, rule order, no backtracking and texts that end
-    // inside an attempt are checked against the model below.
     // A kind-0 rule swallows its text as unclaimed, out of the other rules' sight.
     EXPECT_EQ(split({{0, "<[a-z]+>"}, {1, "[a-z]+"}}, "a<bc>d"), "1<a> 0<<bc>> 1<d> end");
     // "^" holds at the start of the text and after its line ends only.
     EXPECT_EQ(split({{9, "^#[^\\n]*"}}, "#a\nb #c\n#d"), "9<#a> 0<\nb #c\n> 9<#d> end");
-    // A text is its characters' bytes, in the text and in a rule (three
-    // UTF-8 bytes read as Shift-JIS make other pairs of the same bytes).
-    EXPECT_EQ(split(words, "ab \xE3\x81\x82\xE3\x81\x84 cd"),
-              "1<ab> 2< > 0<\xE3\x81\x82\xE3\x81\x84> 2< > 1<cd> end");
+    // A rule's character is its bytes: "+" repeats both.
     EXPECT_EQ(split({{7, "\x82\xA0+"}}, "\x82\xA0\x82\xA0z"), "7<\x82\xA0\x82\xA0> 0<z> end");
 
     // A quote switches mode to 1, where everything up to the next quote is
@@ -219,6 +215,7 @@ std::string model(const std::vector<mrule> &rules, const std::string &t)
     return out + (unm.empty() ? "" : tok(0, unm.c_str())) + "end";
 }
 
+// Random rules and texts split as the model says.
 TEST(Splitter, LongestMatchAgainstAModel)
 {
     std::mt19937 r(5);
@@ -249,6 +246,7 @@ TEST(Splitter, LongestMatchAgainstAModel)
     }
 }
 
+// A character 0 ends the text; refusals; the splitter's two stream kinds.
 TEST(Splitter, StreamsAndRefusals)
 {
     // A character 0 ends the text; a later call reads on past it.
@@ -288,6 +286,8 @@ TEST(Splitter, StreamsAndRefusals)
     EXPECT_EQ(spr.tal, nullptr) << "ending the stream ends the splitter";
 }
 
+// The analyzer's group inserts, moves and looks, states, rules in use, and
+// the byte stream of its tokens.
 TEST(Analyzer, GroupsMovesStatesRulesInUseAndTheByteStream)
 {
     const rule ins_grp = {{{0, (int32_t)OPN}, {10, 5, "after"}}};
@@ -313,6 +313,8 @@ TEST(Analyzer, GroupsMovesStatesRulesInUseAndTheByteStream)
     EXPECT_EQ(run("a \"b c\" d", {quote}, true), "a b c d");
 }
 
+// Variables and their substitution, output files, echo, inserts before,
+// and failing actions.
 TEST(Analyzer, VariablesFilesEchoInsertBeforeAndAFailingAction)
 {
     char path[] = "/tmp/anr_testXXXXXX";
