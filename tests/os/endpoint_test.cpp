@@ -244,6 +244,7 @@ TEST(Tcp, ServerStreamAcceptsOneCountedConnectionPerPop)
     int fd = -1;
     EXPECT_EQ(stream_acs_inf(&a, 1, 0, reinterpret_cast<intptr_t>(&fd), nullptr), 0);
     EXPECT_EQ(fd, con->sck);
+    EXPECT_TRUE(fcntl(fd, F_GETFL) & O_NONBLOCK) << "for its holder, too";
     EXPECT_EQ(stream_pop(&a, &c), 0);
     EXPECT_EQ(c, 'i');
     EXPECT_EQ(stream_pop(&a, &c), 1); // nothing pending
@@ -326,6 +327,7 @@ TEST(Endpoint, RecordsNeverSetUpHoldNothing)
     st_tcp_con c;
     st_udp_con u;
     st_dev_con d;
+    st_prc p = {}; // its process group would be ours
     uint8_t b = 0;
     for (int fill : {0, 0x5a}) { // zero-filled, then stale
         memset(&s, fill, sizeof s), memset(&c, fill, sizeof c);
@@ -333,7 +335,13 @@ TEST(Endpoint, RecordsNeverSetUpHoldNothing)
         EXPECT_EQ(_tcp_srv_end(&s) | _tcp_con_end(&c) | _udp_con_end(&u) | _dev_con_end(&d), 0);
         EXPECT_TRUE(_tcp_con_pop(&c, &b) && _udp_con_psh(&u, &b) && _dev_con_fls(&d)) << fill;
     }
+    EXPECT_EQ(_prc_end(&p), 0);
     EXPECT_NE(fcntl(0, F_GETFD), -1) << "standard input stays open";
+    // Yet descriptor 0 is one like any other.
+    close(0);
+    EXPECT_TRUE(_udp_con_set(&u, "127.0.0.1", 0, "127.0.0.1", 9, 0) == 0 && u.sck == 0);
+    _udp_con_end(&u);
+    ASSERT_EQ(open("/dev/null", O_RDONLY), 0);
     EXPECT_EQ(_tcp_srv_end(nullptr) | _tcp_con_end(nullptr) | _udp_con_end(nullptr) |
                   _dev_con_end(nullptr),
               0);
