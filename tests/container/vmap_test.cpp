@@ -205,8 +205,9 @@ TEST(Vmap, InsertionOrderSurvivesDeleteAndReplace)
     vmap_del_str(&v.m, b, "y", 0);
     EXPECT_EQ(vmap_put_str_str(&v.m, nullptr, "d", "D", MAP_PUT_RPL), 0);
     vmap_put_str_str(&v.m, b, "x", "X", MAP_PUT_RPL);
-    EXPECT_EQ(walk(v, VMAP_RNG_ODR), "a=a d=D b=b x=X z=z ")
-        << "head and first child moved on; replaced keys kept their places";
+    vmap_put_str_str(&v.m, b, "z", "Z", 0);
+    EXPECT_EQ(walk(v, VMAP_RNG_ODR), "a=a d=D b=b x=X z=Z ")
+        << "head and first child moved on; replaced and overwritten keys kept their places";
     EXPECT_EQ(vmap_del_str(&v.m, nullptr, "b", 1), 0);
     vmap_del_str(&v.m, nullptr, "a", 0);
     vmap_del_str(&v.m, nullptr, "d", 0);
