@@ -341,6 +341,9 @@ TEST(Endpoint, RecordsNeverSetUpHoldNothing)
     close(0);
     EXPECT_TRUE(_udp_con_set(&u, "127.0.0.1", 0, "127.0.0.1", 9, 0) == 0 && u.sck == 0);
     _udp_con_end(&u);
+    __mem_fail_at(1); // the buffer: the socket already made on 0 is closed again
+    EXPECT_EQ(_udp_con_set(&u, "127.0.0.1", 0, "127.0.0.1", 9, 0), -1);
+    __mem_fail_at(0);
     ASSERT_EQ(open("/dev/null", O_RDONLY), 0);
     EXPECT_EQ(_tcp_srv_end(nullptr) | _tcp_con_end(nullptr) | _udp_con_end(nullptr) |
                   _dev_con_end(nullptr),
