@@ -24,10 +24,12 @@ TEST(Framework, ClosedStreamsCallNothingAndStatusRulesStopTheOthers)
     EXPECT_EQ(stream_pop(&z, &u) & stream_psh(&z, &u) & stream_chk(&z) & stream_rst(&z), -1);
     EXPECT_TRUE(stream_end(&z) == 0 && stream_pop(nullptr, &u) == -1);
 
-    st_stream c = {&sc, &script_fnclst, 0, 1, nullptr}; // `open` clear
+    // `open` clear, stale statistics
+    st_stream c = {&sc, &script_fnclst, 0, 1, reinterpret_cast<st_itfmng_rcd *>(&sc)};
     EXPECT_TRUE(stream_pop(&c, &u) == -1 && stream_end(&c) == 0);
     // Ended: the handle is gone, so rst, fls and acs_inf are refused too.
     ASSERT_EQ(stream_set(&c, &sc, &script_fnclst, nullptr), 0);
+    EXPECT_EQ(c.itf_rec, nullptr) << "an uncounted stream has no statistics";
     stream_end(&c);
     EXPECT_EQ(stream_rst(&c) & stream_fls(&c), -1);
     EXPECT_EQ(stream_acs_inf(&c, 0, reinterpret_cast<intptr_t>(&out), 0, &dsc), -1);
