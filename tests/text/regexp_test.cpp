@@ -208,8 +208,8 @@ TEST(Regexp, CrossCheckWithReference)
     // their repetitions, and alternatives that differ only in their node.
     // a{1,3}b: an attempt that starts inside a run of a is needed beside
     // the earlier one.
-    std::string many = "b+c"; // forty threads: the table grows while in use
-    for (int k = 0; k < 40; k++)
+    std::string many = "b+c"; // 80 threads: more than the first table holds
+    for (int k = 0; k < 80; k++)
         many += "|ba";
     const std::string wide[] = {"a{2,12}b",
                                 "a{1,3}b",
