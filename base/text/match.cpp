@@ -17,6 +17,7 @@
 // with the record, so a warm search allocates nothing.
 #include "base/text/text_impl.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -556,6 +557,39 @@ bool dom_make(const st_trm *trm)
            hi->val == TRM_INF;
 }
 
+// The required character: a literal ASCII character, neither optional nor
+// counted, that every match holds after atoms that accept only ASCII
+// characters (req_set). A match that starts before the next req starts in
+// the run of req_set characters that ends there, so the skip can jump to
+// the start of that run.
+void req_make(st_txt_mtc_eng *e, const st_trm *trm)
+{
+    e->req = 0;
+    std::memset(e->req_set, 0, sizeof e->req_set);
+    if (trm->val)
+        return; // alternatives at the top
+    for (const st_trm *n = trm->nxt; n && (n->flg & TRM_CHK) && !(n->grp & ~TRM_CNT0);) {
+        const bool cnt = n->nxt && (n->nxt->flg & TRM_CNT);
+        if (n->flg == (TRM_CHK | TRM_CHK_END) && !n->grp && n->val && n->val < 0x80 && !cnt) {
+            e->req = static_cast<uint8_t>(n->val);
+            return;
+        }
+        const st_trm *k = nullptr;
+        for (uint32_t c = 0; c < 256; c++) {
+            const int hit = chk(n, c, &k);
+            if (hit < 0 || (hit && c >= 0x80))
+                return;
+            if (hit)
+                e->req_set[c >> 5] |= 1u << (c & 31);
+        }
+        for (const st_trm *x = n; x != k; x = x->nxt)
+            if ((x->flg & TRM_NOT) || x->val > 255)
+                return; // may accept a character above 255
+        for (n = k; n && (n->flg & TRM_CNT);)
+            n = n->nxt;
+    }
+}
+
 // Makes the first-character set of the record's term list once.
 void fst_make(st_txt_mtc *m)
 {
@@ -583,6 +617,7 @@ void fst_make(st_txt_mtc *m)
     else if (num == 1)
         e->fst_run[1] = e->fst_run[0];
     pre_make(e, m->trm);
+    req_make(e, m->trm);
     e->fst_trm = m->trm;
 }
 
@@ -661,6 +696,28 @@ const unsigned char *ascii_run(const unsigned char *p, const uint8_t *b, const u
     }
 }
 
+// With a required character: steps from p over the characters that lie
+// before the run of req_set characters ending at the next req, or before
+// the next non-ASCII byte or the end when no req comes first (a match
+// cannot cross them). Where the scan stopped is kept for the next call, so
+// the text is scanned forward once.
+const unsigned char *req_skip(st_txt_mtc_eng *e, const unsigned char *p, const unsigned char **end)
+{
+    const unsigned char *x = reinterpret_cast<const unsigned char *>(e->req_at);
+    if (!x || x < p) {
+        const uint8_t b[2] = {e->req, e->req};
+        x = ascii_run<false>(p, b, end); // eight bytes at a time, the rest one by one
+        while (*x && *x < 0x80 && *x != e->req)
+            x++;
+        const unsigned char *s = x;
+        while (*x == e->req && s > p && ((e->req_set[s[-1] >> 5] >> (s[-1] & 31)) & 1))
+            s--;
+        e->req_at = reinterpret_cast<const char *>(x);
+        e->req_run = reinterpret_cast<const char *>(s);
+    }
+    return std::max(p, reinterpret_cast<const unsigned char *>(e->req_run));
+}
+
 // Steps over the characters that cannot start a match (no thread is
 // live): those not in the first set, and those not followed by the rest
 // of the literal start. A byte below 0x80 is always a whole character
@@ -669,10 +726,18 @@ const unsigned char *ascii_run(const unsigned char *p, const uint8_t *b, const u
 // any byte as its trail, a line end included.
 void direct_skip(st_txt_mtc *m, const char **cur)
 {
-    const st_txt_mtc_eng *e = txt_mtc_eng(m);
+    st_txt_mtc_eng *e = txt_mtc_eng(m);
     const unsigned char *p = reinterpret_cast<const unsigned char *>(*cur);
     uint32_t n = 0, lst = 0; // characters stepped over, the last of them
     const unsigned char *end = p;
+    if (e->req) {
+        const unsigned char *q = req_skip(e, p, &end);
+        if (q != p) { // ASCII only: as many characters as bytes
+            n = static_cast<uint32_t>(q - p);
+            lst = q[-1];
+            p = q;
+        }
+    }
     for (;;) {
         if (e->fst_run[0]) {
             const unsigned char *q = e->fst_run[0] == e->fst_run[1]
@@ -853,6 +918,7 @@ int32_t txt_mtc(st_txt_mtc *mtc, st_stream *txt) noexcept
     const st_txt_mtc_eng *e = txt_mtc_eng(mtc);
     const bool skip = (e->fst_flg & MTC_FST_USE) && !(mtc->stt & MTC_STT_ANC);
     const char **cur = direct_cursor(txt);
+    txt_mtc_eng(mtc)->req_at = nullptr; // a new text
     for (uint32_t c; text_pop(mtc, txt, cur, skip, &c) == 0;) {
         if (skip && !mtc->thr && ((mtc->opt & MTC_ONE) || !fst_has(e, c))) {
             line_set(mtc, c);

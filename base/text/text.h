@@ -166,7 +166,7 @@ struct st_txt_mtc_thr {
     uint8_t spl;         // the zero-occurrence split at nod is done for this character
 };
 
-constexpr size_t MTC_ENG_SIZ = 88; // bytes of st_txt_mtc::eng
+constexpr size_t MTC_ENG_SIZ = 120; // bytes of st_txt_mtc::eng
 
 // Matcher record, owned by its user; set up by txt_mtc_chk_set (or zeroed
 // and filled by regexp_chk), ended by txt_mtc_chk_end. The engine keeps

@@ -42,6 +42,11 @@ struct st_txt_mtc_eng {
     char pre[8];           // ASCII characters every match starts with, or fewer
     uint8_t fst_run[2];    // fst when it is one or two ASCII characters (one: twice),
                            // else 0
+    uint8_t req;           // an ASCII character every match holds after a run of
+                           // req_set characters, or 0
+    uint32_t req_set[4];   // the ASCII characters that may come before req
+    const char *req_at;    // the search's next req, non-ASCII byte or end, or none
+    const char *req_run;   // where the run of req_set characters before req_at starts
 };
 static_assert(std::is_trivially_copyable_v<st_txt_mtc_eng> &&
               std::is_trivially_default_constructible_v<st_txt_mtc_eng>);

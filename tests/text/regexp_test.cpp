@@ -70,6 +70,18 @@ TEST(Regexp, Searches)
         // A thread that reaches the count after a group fails the search.
         {"(ab)+", "abx", MTC_OPT_DEF, {RTN_ERR, 99, 99}},
         {"(ab)+|y", "xy", MTC_OPT_DEF, {0, 1, 2}},
+        // A run before a required character that holds a character above
+        // 0x7F (half-width katakana, two bytes) is not skipped over.
+        {"[a\xB1]+b",
+         "a\xB1"
+         "b",
+         MTC_OPT_DEF,
+         {0, 0, 3}},
+        {"[a\x82\xA0]+b",
+         "a\x82\xA0"
+         "b",
+         MTC_OPT_DEF,
+         {0, 0, 3}},
     };
     for (const auto &c : cases)
         EXPECT_EQ(find(c.pat, c.txt, c.opt), c.want) << c.pat << " in " << c.txt;
