@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <random>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
 
 namespace
 {
@@ -157,7 +160,7 @@ TEST(Process, BlockPopsGiveTheBytesAndCountsOfSinglePops)
 }
 
 // A stop request ends the pops once what is buffered is out (single pops
-// take the same way), and sleeps.
+// take the same way), and sleeps; other signals do not.
 TEST(Process, StopRequestEndsThePopsOfAFloodAndSleeps)
 {
     st_stream s;
@@ -178,7 +181,21 @@ TEST(Process, StopRequestEndsThePopsOfAFloodAndSleeps)
     EXPECT_LE(total - was, 2u * PRC_BUF_SIZ);
     stream_end(&s);
     os_stop_set(0);
-    EXPECT_EQ(os_sleep_ms(1), 0);
+    // A signal that is no stop (its handler runs) does not cut a sleep short.
+    struct sigaction sa = {}, old;
+    sa.sa_handler = [](int) {};
+    ASSERT_EQ(sigaction(SIGURG, &sa, &old), 0);
+    std::atomic<bool> done = false;
+    std::thread k([&, tid = gettid()] {
+        for (; !done; usleep(5000))
+            tgkill(getpid(), tid, SIGURG);
+    });
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(os_sleep_ms(100), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(100));
+    done = true;
+    k.join();
+    sigaction(SIGURG, &old, nullptr);
 }
 
 } // namespace
