@@ -114,6 +114,11 @@ TEST(Convert, DrainsAndCopiesEndTheirSource)
     ASSERT_EQ(bstream_str_set(&s, "x"), 0);
     EXPECT_EQ(stream_cpy(&dst, &s, 0), -1);
     EXPECT_EQ(s.hdl, nullptr) << "ended even when refused";
+    char two[2][40] = {"first unit", "second unit"}, copy[2][40] = {}; // units of any size
+    Stm to;
+    ASSERT_EQ(stream_stc_ary_set(&s, two, 40, 2) | stream_stc_ary_set(&to, copy, 40, 2), 0);
+    EXPECT_EQ(stream_cpy(&to, &s, 40), 0);
+    EXPECT_EQ(std::string(copy[1]), "second unit");
 }
 
 // The joined command line, or "<fail>".
