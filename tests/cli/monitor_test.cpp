@@ -68,9 +68,10 @@ TEST(CliMonitor, AStopOrATimeoutEndsTheCommandsWholeProcessGroup)
     // Run 1 ends by itself; run 2 prints a, then waits for a child that
     // keeps the output pipe open. Both ignore SIGTERM, so the end of the
     // group's grace period must send SIGKILL.
-    f.write("tree.sh", "trap '' TERM; n=$(cat count 2>/dev/null || echo 0); n=$((n+1)); echo $n > count\n"
-                       "if [ $n = 1 ]; then echo a; echo b; exit; fi\n"
-                       "echo a; sleep 30 & echo $! > child; wait\n");
+    f.write("tree.sh",
+            "trap '' TERM; n=$(cat count 2>/dev/null || echo 0); n=$((n+1)); echo $n > count\n"
+            "if [ $n = 1 ]; then echo a; echo b; exit; fi\n"
+            "echo a; sleep 30 & echo $! > child; wait\n");
     CliResult r = run_rundif({"--timeout=1", "--count=3", "/span=1", "sh", "tree.sh"},
                              {.cwd = f.dir, .timeout_ms = 15000});
     EXPECT_EQ(r.status, 0);
