@@ -173,6 +173,15 @@ TEST(Matcher, WarmSearchesAndTheReset)
         EXPECT_TRUE(m.mtc_top == 8 && m.mtc_end == 10) << round;
         stream_end(&t);
     }
+    // Characters decoded from bytes that are no string are popped one by one.
+    char raw[] = "zzabbbz";
+    st_stream b = {};
+    ASSERT_EQ(stream_stc_ary_set(&b, raw, 1, 7) | cstream_default_btoc_set(&t, &b), 0);
+    txt_mtc_chk_rst(&m);
+    m.pos = 0;
+    EXPECT_EQ(txt_mtc(&m, &t), 0);
+    EXPECT_TRUE(m.mtc_top == 2 && m.mtc_end == 6);
+    stream_end(&t); // and the bytes
     const uint32_t pos = m.pos;
     m.opt |= MTC_ONE;
     EXPECT_EQ(txt_mtc_chk_rst(&m), 0);
