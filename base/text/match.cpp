@@ -465,9 +465,15 @@ int32_t run(st_stp *s)
 // search steps over it without the engine.
 // ---------------------------------------------------------------------------
 
-void fst_add(st_txt_mtc_eng *e, uint32_t c)
+// Character sets below 256 (fst) or 128 (req_set), a bit per character.
+void set_add(uint32_t *set, uint32_t c)
 {
-    e->fst[c >> 5] |= 1u << (c & 31);
+    set[c >> 5] |= 1u << (c & 31);
+}
+
+bool set_has(const uint32_t *set, uint32_t c)
+{
+    return (set[c >> 5] >> (c & 31)) & 1;
 }
 
 // Adds the characters the atom at n accepts. False when it is malformed.
@@ -479,7 +485,7 @@ bool fst_atom(st_txt_mtc_eng *e, const st_trm *n)
         if (hit < 0)
             return false;
         if (hit)
-            fst_add(e, c);
+            set_add(e->fst, c);
     }
     bool big = n->flg & TRM_NOT;
     for (const st_trm *x = n; x != k; x = x->nxt)
@@ -506,7 +512,7 @@ bool fst_walk(st_txt_mtc_eng *e, const st_trm *n, int *bud)
         } else if (n->grp & TRM_LIN_TOP) {
             n = n->nxt; // conservative: as if always at line start
         } else if (n->grp & TRM_LIN_END) {
-            fst_add(e, '\n'); // what follows must take the line end as well
+            set_add(e->fst, '\n'); // what follows must take the line end as well
             return true;
         } else if (!(n->flg & TRM_CHK) || !fst_atom(e, n)) {
             return false;
@@ -580,7 +586,7 @@ void req_make(st_txt_mtc_eng *e, const st_trm *trm)
             if (hit < 0 || (hit && c >= 0x80))
                 return;
             if (hit)
-                e->req_set[c >> 5] |= 1u << (c & 31);
+                set_add(e->req_set, c);
         }
         for (const st_trm *x = n; x != k; x = x->nxt)
             if ((x->flg & TRM_NOT) || x->val > 255)
@@ -610,7 +616,7 @@ void fst_make(st_txt_mtc *m)
         num += std::popcount(w);
     e->fst_run[0] = e->fst_run[1] = 0;
     for (uint32_t c = 1; num <= 2 && !(e->fst_flg & MTC_FST_BIG) && c < 0x80; c++)
-        if ((e->fst[c >> 5] >> (c & 31)) & 1)
+        if (set_has(e->fst, c))
             e->fst_run[got++] = static_cast<uint8_t>(c);
     if (got != num)
         e->fst_run[0] = 0; // a member above 0x7F (or none)
@@ -623,7 +629,7 @@ void fst_make(st_txt_mtc *m)
 
 bool fst_has(const st_txt_mtc_eng *e, uint32_t c)
 {
-    return c < 256 ? (e->fst[c >> 5] >> (c & 31)) & 1 : (e->fst_flg & MTC_FST_BIG);
+    return c < 256 ? set_has(e->fst, c) : (e->fst_flg & MTC_FST_BIG);
 }
 
 void line_set(st_txt_mtc *m, uint32_t c)
@@ -710,7 +716,7 @@ const unsigned char *req_skip(st_txt_mtc_eng *e, const unsigned char *p, const u
         while (*x && *x < 0x80 && *x != e->req)
             x++;
         const unsigned char *s = x;
-        while (*x == e->req && s > p && ((e->req_set[s[-1] >> 5] >> (s[-1] & 31)) & 1))
+        while (*x == e->req && s > p && set_has(e->req_set, s[-1]))
             s--;
         e->req_at = reinterpret_cast<const char *>(x);
         e->req_run = reinterpret_cast<const char *>(s);
@@ -753,7 +759,7 @@ void direct_skip(st_txt_mtc *m, const char **cur)
         if (!cstream_sjis_lead(b)) {
             if (b == 0)
                 break;
-            if (((e->fst[b >> 5] >> (b & 31)) & 1) &&
+            if (set_has(e->fst, b) &&
                 (e->pre_len < 2 ||
                  (p[1] == static_cast<unsigned char>(e->pre[1]) &&
                   !std::strncmp(reinterpret_cast<const char *>(p), e->pre, e->pre_len))))
