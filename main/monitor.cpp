@@ -7,14 +7,18 @@
 // key; its value holds the number of the last run that saw the key, how
 // many rows of the key that run has seen, its watched values and its last
 // line. So a line costs one search: a key of the previous run is marked
-// seen by this run and updated in place, a missing one is new. Rows after
+// seen by this run and updated in place, a missing one is new. A hash
+// index over the map's key nodes makes that search one probe. Rows after
 // the first of a key (rare) live in a second map under the key and their
-// number, and cost a second search. After the command has ended, one walk
-// in key order reports the rows this run did not see and deletes them.
+// number, and cost a second search. After the command has ended, the rows
+// this run did not see are reported in key order and deleted: found in the
+// index and sorted, or, while the second map holds rows, by a walk of the
+// whole map in key order.
 #include "main/rundif.h"
 
 #include "base/os/os.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -43,30 +47,45 @@ struct st_line {
     bool sep_seen;   // the last character was a separator
 };
 
+// A key node in a list to be sorted by key: pfx holds the key's first
+// eight bytes big-endian, so that most compares read no key.
+struct st_keyed {
+    uint64_t pfx;
+    const char *key;
+    void *nod;
+};
+
+// A growing list of key nodes.
+struct st_keyed_lst {
+    st_keyed *at;
+    size_t n, cap;
+};
+
 // The items of one run.
 struct st_run {
     st_settings *set;
-    st_vmap *rows; // the first row of every key, keyed by its row key
-    st_vmap *dups; // the k-th row of a key (k >= 2), keyed by dup_key
-    uint32_t no;   // this run's number, stored in the rows it sees
-    char pfx[32];  // time prefix, or empty
-    st_stream chr; // characters of the command's output
-    st_line lin;   // the current line
-    st_text key;   // the current row key
-    st_text val;   // the current row value's head
-    size_t lin_n;  // bytes of the current line up to its NUL, the NUL included
-    st_text dkey;  // the key of a row in dups
-    void **gone;   // rows found vanished, deleted after the walk
-    size_t gone_cap;
-    time_t now;     // the run's time
-    st_prc *prc;    // the command, or none (a saved output is read)
-    uint32_t lines; // report lines written
-    bool tmo;       // the command was ended by the time limit
-    int err;        // errno of a saved output's read error, or 0
-    size_t kept;    // rows left after the walk of vanished rows
-    size_t deleted; // rows that walk deleted
-    size_t dup_new; // rows after the first of their key stored anew
-    size_t dup_del; // rows after the first of their key that walk deleted
+    st_vmap *rows;     // the first row of every key, keyed by its row key
+    st_vmap *dups;     // the k-th row of a key (k >= 2), keyed by dup_key
+    st_row_index *idx; // the key nodes of rows by the hash of their key
+    uint32_t no;       // this run's number, stored in the rows it sees
+    char pfx[32];      // time prefix, or empty
+    st_stream chr;     // characters of the command's output
+    st_line lin;       // the current line
+    st_text key;       // the current row key
+    st_text val;       // the current row value's head
+    size_t lin_n;      // bytes of the current line up to its NUL, the NUL included
+    st_text dkey;      // the key of a row in dups
+    st_keyed_lst gone; // rows found vanished, deleted after they are reported
+    st_keyed_lst made; // first rows stored anew, linked into rows after the read
+    time_t now;        // the run's time
+    st_prc *prc;       // the command, or none (a saved output is read)
+    uint32_t lines;    // report lines written
+    bool tmo;          // the command was ended by the time limit
+    int err;           // errno of a saved output's read error, or 0
+    size_t kept;       // rows left after the walk of vanished rows
+    size_t deleted;    // rows that walk deleted
+    size_t dup_new;    // rows after the first of their key stored anew
+    size_t dup_del;    // rows after the first of their key that walk deleted
 };
 
 using i128 = __int128;
@@ -351,30 +370,81 @@ static int watch_mark(const st_run *r, const char *old)
     return 0;
 }
 
-// Stores the row value under key in map (replacing the value of a present
-// key).
-static int32_t put_row(st_run *r, st_vmap *map, const char *key)
+// Adds a key node with its key to a list.
+static int32_t keyed_add(st_keyed_lst *l, void *nod, const char *key)
 {
-    st_vtyp_prm pr[2] = {};
+    if (l->n == l->cap) {
+        size_t cap = l->cap ? 2 * l->cap : 256;
+        RTN_TRY(_realloc(&l->at, cap * sizeof *l->at));
+        l->cap = cap;
+    }
+    uint64_t pfx = 0;
+    for (size_t i = 0; i < 8 && key[i]; i++)
+        pfx |= (uint64_t)(unsigned char)key[i] << (56 - 8 * i);
+    l->at[l->n++] = {pfx, key, nod};
+    return rtn_ok();
+}
+
+// Sorts a list by key as strcmp orders keys, which is the row map's order.
+static void keyed_sort(st_keyed_lst *l)
+{
+    std::sort(l->at, l->at + l->n, [](const st_keyed &a, const st_keyed &b) {
+        return a.pfx != b.pfx ? a.pfx < b.pfx : strcmp(a.key, b.key) < 0;
+    });
+}
+
+// The key and value of the current row stored under key.
+static void row_pair(const st_run *r, const char *key, st_vtyp_prm *pr)
+{
     pr[0].flg = VTYP_STR;
     pr[0].dat = key;
     pr[1].flg = VTYP_UDF;
-    pr[1].siz = (uint32_t)row_size(r); // no data: made zero-filled, written below
-    void *nod = nullptr;
+    pr[1].siz = (uint32_t)row_size(r); // no data: made zero-filled, written after
+}
+
+// Stores the row value under key in map (replacing the value of a present
+// key); its key node in *nod.
+static int32_t put_row(st_run *r, st_vmap *map, const char *key, void **nod)
+{
+    st_vtyp_prm pr[2] = {};
     char *dat = nullptr;
-    RTN_TRY(_vmap_put(map, pr, &nod, 0));
-    RTN_TRY(vtyp_ref_lnk_val(nod, 0, &dat));
+    row_pair(r, key, pr);
+    RTN_TRY(_vmap_put(map, pr, nod, 0));
+    RTN_TRY(vtyp_ref_lnk_val(*nod, 0, &dat));
     row_write(r, dat);
     return rtn_ok();
+}
+
+// Makes the key node of a new first row, linked into rows after the read
+// (link_made); the node in *nod.
+static int32_t make_row(st_run *r, const char *key, void **nod)
+{
+    st_vtyp_prm pr[2] = {};
+    char *dat = nullptr, *k = nullptr;
+    row_pair(r, key, pr);
+    RTN_TRY(_vmap_mak(r->rows, pr, nod));
+    if (vtyp_ref_lnk_val(*nod, 0, &dat) != 0 || vtyp_get_str(*nod, &k) != 0 ||
+        keyed_add(&r->made, *nod, k) != 0) {
+        vtyp_end(*nod);
+        return rtn_fail();
+    }
+    row_write(r, dat);
+    return rtn_ok();
+}
+
+// The value's bytes and size of the stored row at key node row.
+static bool row_data(void *row, char **dat, uint32_t *siz)
+{
+    void *val = nullptr;
+    return vtyp_get_lnk(row, &val, 0) == 0 && vtyp_ref_lnk_val(row, 0, dat) == 0 &&
+           vtyp_get_siz(val, siz) == 0;
 }
 
 // The stored row under key in map: its node and its value's bytes and size;
 // false when the key is absent.
 static bool find_row(st_vmap *map, const char *key, void **row, char **dat, uint32_t *siz)
 {
-    void *val = nullptr;
-    return vmap_ref_str(map, nullptr, key, row) == 0 && vtyp_get_lnk(*row, &val, 0) == 0 &&
-           vtyp_ref_lnk_val(*row, 0, dat) == 0 && vtyp_get_siz(val, siz) == 0;
+    return vmap_ref_str(map, nullptr, key, row) == 0 && row_data(*row, dat, siz);
 }
 
 // The key in dups of the k-th row of key: the key, 0x1F, k in decimal.
@@ -391,9 +461,10 @@ static int32_t dup_key(st_run *r, const char *key, uint32_t k)
 // Compares the current row (r->val) with old, the same row of the previous
 // run (size siz) stored under key in map, or none; stores the row under key
 // and reports it: "+" when there was none, "*" when a watch changed band.
-// cnt is the first row's count word to keep (the first row only).
+// cnt is the first row's count word to keep (the first row only). A row
+// stored anew leaves its key node in *nod.
 static int32_t match_row(st_run *r, st_vmap *map, const char *key, const char *rkey, char *old,
-                         uint32_t siz, uint32_t cnt)
+                         uint32_t siz, uint32_t cnt, void **nod)
 {
     const int mark = old ? watch_mark(r, old) : '+';
     char was[WTC_SIZ * SET_LST_MAX]; // the old watched values, for a JSON "*" line
@@ -402,8 +473,10 @@ static int32_t match_row(st_run *r, st_vmap *map, const char *key, const char *r
     std::memcpy(r->val.txt + ROW_CNT, &cnt, sizeof cnt);
     if (old && siz == row_size(r))
         row_write(r, old); // same size: updated in place
+    else if (!old && map == r->rows)
+        TOOL_TRY(make_row(r, key, nod));
     else
-        TOOL_TRY(put_row(r, map, key));
+        TOOL_TRY(put_row(r, map, key, nod));
     if (!old && map == r->dups)
         r->dup_new++;
     if (mark)
@@ -420,15 +493,22 @@ static int32_t compare_line(st_run *r)
     const char *key;
     void *row = nullptr;
     char *old = nullptr;
-    uint32_t siz = 0, no = 0, cnt = 0;
+    uint32_t siz = 0, cnt = 0;
     RTN_TRY(row_key(r, &key));
     RTN_TRY(row_value(r));
-    if (!find_row(r->rows, key, &row, &old, &siz))
-        return match_row(r, r->rows, key, key, nullptr, 0, 1);
-    std::memcpy(&no, old + ROW_NO, sizeof no);
+    const uint64_t hsh = row_hash(key, strlen(key));
+    st_row_slot *slt = row_index_find(r->idx, key, hsh);
+    if (!slt) {
+        RTN_TRY(match_row(r, r->rows, key, key, nullptr, 0, 1, &row));
+        return row_index_add(r->idx, row, hsh, r->no);
+    }
+    if (!row_data(slt->nod, &old, &siz))
+        return rtn_fail();
     std::memcpy(&cnt, old + ROW_CNT, sizeof cnt);
-    if (no != r->no) // the key's first row in this run
-        return match_row(r, r->rows, key, key, old, siz, 1 | (cnt & ROW_DUP));
+    if (slt->no != r->no) { // the key's first row in this run
+        slt->no = r->no;
+        return match_row(r, r->rows, key, key, old, siz, 1 | (cnt & ROW_DUP), &row);
+    }
     // A further row of a key this run has seen: counted in the first row.
     const uint32_t k = (cnt & ~ROW_DUP) + 1;
     if (k == ROW_DUP)
@@ -438,7 +518,7 @@ static int32_t compare_line(st_run *r)
     RTN_TRY(dup_key(r, key, k));
     if (!find_row(r->dups, r->dkey.txt, &row, &old, &siz))
         old = nullptr;
-    return match_row(r, r->dups, r->dkey.txt, key, old, siz, 0);
+    return match_row(r, r->dups, r->dkey.txt, key, old, siz, 0, &row);
 }
 
 static int32_t end_line(st_run *r)
@@ -501,16 +581,26 @@ static int32_t read_output(st_run *r)
     return os_stop_sig() ? rtn_fail() : rtn_ok();
 }
 
-// Notes a vanished row for deletion after the walk.
-static int32_t gone_add(st_run *r, size_t n, void *row)
+// Links the first rows stored anew by this run into rows, in key order:
+// each insertion then walks the path of the one before it, in the cache.
+// Into an empty map every key goes at the end. A key already present (the
+// index missed it) loses its new row.
+static int32_t link_made(st_run *r)
 {
-    if (n == r->gone_cap) {
-        size_t cap = n ? 2 * n : 256;
-        RTN_TRY(_realloc(&r->gone, cap * sizeof *r->gone));
-        r->gone_cap = cap;
+    const uint32_t mode = r->rows->map.root ? 0u : uint32_t{MAP_PUT_END};
+    int32_t rc = 0;
+    keyed_sort(&r->made);
+    for (size_t i = 0; i < r->made.n; i++) {
+        void *nod = r->made.at[i].nod;
+        const int32_t put = vmap_put_nod(r->rows, nod, mode);
+        if (put == 1) {
+            row_index_del(r->idx, nod);
+            vtyp_end(nod);
+        }
+        rc = rc ? rc : put;
     }
-    r->gone[n] = row;
-    return 0;
+    r->made.n = 0;
+    return rc ? rtn_fail() : rtn_ok();
 }
 
 // Reports the rows after the first of key from the k-th on as "-" and
@@ -531,14 +621,49 @@ static int32_t vanish_dups(st_run *r, const char *key, uint32_t k)
     }
 }
 
+// Deletes the rows noted vanished from the map and the index.
+static int32_t delete_gone(st_run *r)
+{
+    for (size_t i = 0; i < r->gone.n; i++, r->kept--) {
+        row_index_del(r->idx, r->gone.at[i].nod);
+        RTN_TRY(_vmap_del_nod(r->rows, r->gone.at[i].nod, 0));
+    }
+    r->deleted = r->gone.n;
+    return rtn_ok();
+}
+
+// report_vanished while no key has rows in dups: the rows this run did not
+// see are the index slots of another run. Sorted by key (string keys
+// compare as the map compares them), they are reported in the map's order.
+static int32_t report_unseen(st_run *r)
+{
+    const st_row_index *idx = r->idx;
+    for (size_t i = 0; i < idx->cap; i++) {
+        const st_row_slot *s = &idx->slt[i];
+        char *key = nullptr;
+        if (s->nod && s->no != r->no && vtyp_get_str(s->nod, &key) == 0)
+            RTN_TRY(keyed_add(&r->gone, s->nod, key));
+    }
+    keyed_sort(&r->gone);
+    r->kept = idx->cnt;
+    for (size_t i = 0; i < r->gone.n; i++) {
+        const st_keyed *g = &r->gone.at[i];
+        char *dat = nullptr;
+        RTN_TRY(vtyp_ref_lnk_val(g->nod, 0, &dat));
+        RTN_TRY(report(r, '-', dat + row_line(r->set), g->key, nullptr, nullptr));
+    }
+    return delete_gone(r);
+}
+
 // Writes "-" lines, in key order, for the rows this run did not see, then
 // deletes them: a key this run did not see loses all its rows, one it saw
 // fewer times than the previous run its rows beyond this run's count.
 static int32_t report_vanished(st_run *r)
 {
+    if (!r->dups->map.root)
+        return report_unseen(r);
     st_vmap_rng_itr itr;
     void *row = nullptr;
-    size_t n = 0;
     int32_t rc = 0;
     vmap_rng_pop_set(r->rows, nullptr, 0, &itr);
     while (rc == 0 && vmap_rng_pop(&itr, &row, 0) == 0) {
@@ -554,7 +679,7 @@ static int32_t report_vanished(st_run *r)
         if (vtyp_get_str(row, &key) != 0)
             key = dat + row_line(r->set);
         if (no != r->no) {
-            rc = gone_add(r, n++, row);
+            rc = keyed_add(&r->gone, row, key);
             if (rc == 0)
                 rc = report(r, '-', dat + row_line(r->set), key, nullptr, nullptr);
             if (rc == 0 && (cnt & ROW_DUP))
@@ -568,10 +693,7 @@ static int32_t report_vanished(st_run *r)
         }
     }
     vmap_rng_pop_end(&itr);
-    for (size_t i = 0; rc == 0 && i < n; i++, r->kept--)
-        rc = _vmap_del_nod(r->rows, r->gone[i], 0);
-    r->deleted = n;
-    return rc ? rtn_keep() : rtn_ok();
+    return rc ? rtn_keep() : delete_gone(r);
 }
 
 // The byte stream of the run: the command's output, its deadline set, or
@@ -623,7 +745,8 @@ static void end_run(st_run *r)
     text_end(&r->key);
     text_end(&r->lin.txt);
     _free(&r->lin.col);
-    _free(&r->gone);
+    _free(&r->gone.at);
+    _free(&r->made.at);
     stream_end(&r->chr);
 }
 
@@ -633,6 +756,11 @@ int32_t monitor_run(st_settings *set, st_generations *gen, time_t now) noexcept
     r.set = set;
     r.rows = &gen->rows;
     r.dups = &gen->dups;
+    r.idx = &gen->idx;
+    // The index is rebuilt after a load of the state or a failed run.
+    if (!gen->idx_ok)
+        RTN_TRY(row_index_build(&gen->idx, &gen->rows));
+    gen->idx_ok = 0;
     r.no = gen->run + 1;
     r.now = now;
     if (set->tim) {
@@ -642,6 +770,9 @@ int32_t monitor_run(st_settings *set, st_generations *gen, time_t now) noexcept
     int32_t rc = start_run(&r);
     if (rc == 0)
         rc = read_output(&r);
+    // Every row made is linked, also when the run failed: the map owns it.
+    if (link_made(&r) != 0 && rc == 0)
+        rc = __rtn;
     stream_end(&r.chr); // the command has ended: its process is gone
     r.prc = nullptr;
     if (rc == 0 && r.tmo)
@@ -658,6 +789,7 @@ int32_t monitor_run(st_settings *set, st_generations *gen, time_t now) noexcept
     if (rc != 0)
         return rc;
     gen->run = r.no;
+    gen->idx_ok = 1;
     // Deletes wear the map's balance down: once the rows deleted since the
     // last rebuild reach half of those kept, the map is rebuilt (O(n), so
     // each delete pays a constant share). A failed rebuild changes nothing.
@@ -679,6 +811,8 @@ int32_t generations_set(st_generations *gen) noexcept
 {
     gen->run = 0;
     gen->del = gen->dup_del = gen->dups_n = 0;
+    gen->idx = {};
+    gen->idx_ok = 0;
     TOOL_TRY(vmap_set(&gen->rows, 0));
     if (vmap_set(&gen->dups, 0) != 0) {
         rtn_keep();
@@ -690,6 +824,7 @@ int32_t generations_set(st_generations *gen) noexcept
 
 void generations_end(st_generations *gen) noexcept
 {
+    row_index_end(&gen->idx);
     vmap_end(&gen->dups);
     vmap_end(&gen->rows);
 }

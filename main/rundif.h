@@ -70,6 +70,20 @@ struct st_settings {
     uint8_t nostats;             // no statistics and resource report at the end
 };
 
+// One row of the hash index over the row map.
+struct st_row_slot {
+    void *nod;    // the key node in the row map; none: the slot is free
+    uint32_t hsh; // the low 32 bits of the key's hash
+    uint32_t no;  // the number of the last run that saw the row
+};
+
+// The hash index over the row map (row_index.cpp): every key node once.
+struct st_row_index {
+    st_row_slot *slt; // cap slots
+    size_t cap;       // a power of two, or 0 before the first row
+    size_t cnt;       // slots in use
+};
+
 // The rows of the runs: one map keyed by the row key, whose values carry
 // the number of the last run that saw the key and how many rows of it that
 // run saw; the rows after the first of a key in a second map.
@@ -86,6 +100,8 @@ struct st_generations {
     int err;           // errno of the read error that failed a saved output's run
     uint32_t run0;     // runs loaded from the state (--count counts the runs after them)
     uint8_t state_bad; // the last save of the state failed (told once)
+    st_row_index idx;  // the rows' key nodes by the hash of their key
+    uint8_t idx_ok;    // idx holds exactly the rows (else the next run rebuilds it)
 };
 
 // The datum of a row value in rows and dups, raw bytes read and written
@@ -162,6 +178,23 @@ void settings_close_file(st_settings *set) noexcept;
 // its errno when not): one line on standard error when the file starts to
 // fail, one when it works again.
 void settings_file_result(st_settings *set, bool ok, int err) noexcept;
+
+// The hash of a row key of len bytes.
+uint64_t row_hash(const char *key, size_t len) noexcept;
+
+// The slot of the row of key (whose hash is hsh), or none.
+st_row_slot *row_index_find(st_row_index *idx, const char *key, uint64_t hsh) noexcept;
+
+// Indexes the key node nod of a key not yet indexed, seen by run no; the
+// index grows as it fills. 0, or -1 when it cannot grow (nothing changed).
+int32_t row_index_add(st_row_index *idx, void *nod, uint64_t hsh, uint32_t no) noexcept;
+
+// Drops the key node nod from the index (nothing when it is not there).
+void row_index_del(st_row_index *idx, void *nod) noexcept;
+
+// Indexes every key node of rows afresh. 0 or -1 (out of memory).
+int32_t row_index_build(st_row_index *idx, st_vmap *rows) noexcept;
+void row_index_end(st_row_index *idx) noexcept;
 
 // Creates the row map, empty.
 int32_t generations_set(st_generations *gen) noexcept;

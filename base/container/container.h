@@ -165,6 +165,11 @@ int32_t map_get(st_map *map, const void *key, void **out) noexcept;
 // overwrite callback failed, the tree keeping the nodes it had.
 int32_t map_put(st_map *map, const void *src, void **out, uint32_t mode) noexcept;
 
+// Links nod, a node made by the map's make callback that no map holds,
+// under its own key; of mode only MAP_PUT_END counts. 0; 1 when its key is
+// present (nod stays unlinked, the caller's); -1 for no map or node.
+int32_t map_put_nod(st_map *map, void *nod, uint32_t mode) noexcept;
+
 // 0 when the node with an equal key was unlinked and released; 1 when there
 // is none (nothing changed). Never rotates (see Balance above); no node may
 // be deleted while an iterator is open.
@@ -813,6 +818,18 @@ int32_t _vmap_put(st_vmap *map, const st_vtyp_prm *pair, void **nod, uint32_t mo
 // member in *out (may be none); -1 for another map mode or a failed
 // allocation, nothing changed (a member that aft_put refuses stays).
 int32_t _vmap_put_equ(st_vmap *map, void *mem, const st_vtyp_prm *pair, void **out) noexcept;
+
+// Maps of mode 0: makes the key node of a pair as _vmap_put would, but
+// links it nowhere. A caller that gathers new keys and links them in key
+// order (vmap_put_nod) finds each insertion path still in the cache. The
+// node is the caller's until it is linked (vtyp_end releases it). 0, or
+// -1 for another mode or a refused pair or failed allocation.
+int32_t _vmap_mak(st_vmap *map, const st_vtyp_prm *pair, void **nod) noexcept;
+
+// Links a node from _vmap_mak of this map by map_put_nod. 0; 1 when its key
+// is present (the node stays the caller's); -1 for another map mode, or
+// when aft_put refuses (the node stays linked).
+int32_t vmap_put_nod(st_vmap *map, void *nod, uint32_t mode) noexcept;
 
 // As _vmap_put for a key without value; -1 when key->ext is not 0.
 int32_t _vmap_put_no_val(st_vmap *map, const st_vtyp_prm *key, void **nod, uint32_t mode) noexcept;

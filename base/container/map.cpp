@@ -134,16 +134,22 @@ static void *map_mak(st_map *map, const void *src)
     return nod;
 }
 
-// Missing key: hang a new red node at the empty slot s.
+// Hangs nod, red and childless, at the empty slot s.
+static void map_hang(st_map *map, char *s, void *nod)
+{
+    map_lnk_put(map, nod, 0, nullptr);
+    map_lnk_put(map, nod, 1, nullptr);
+    map_clr_put(map, nod, true);
+    map_slot_put(s, nod);
+}
+
+// Missing key: hang a new node made from src at the empty slot s.
 static int32_t map_put_new(st_map *map, char *s, const void *src, void **out)
 {
     void *nod = map_mak(map, src);
     if (!nod)
         return rtn_fail();
-    map_lnk_put(map, nod, 0, nullptr);
-    map_lnk_put(map, nod, 1, nullptr);
-    map_clr_put(map, nod, true);
-    map_slot_put(s, nod);
+    map_hang(map, s, nod);
     if (out)
         *out = nod;
     return rtn_ok();
@@ -191,6 +197,20 @@ int32_t map_put(st_map *map, const void *src, void **out, uint32_t mode) noexcep
         return rtn_fail();
     if (out)
         *out = nod;
+    return rtn_ok();
+}
+
+int32_t map_put_nod(st_map *map, void *nod, uint32_t mode) noexcept
+{
+    if (!map || !nod)
+        return rtn_fail();
+    __st_map_pos pos = {};
+    if (mode & MAP_PUT_END)
+        pos.flg = __MAP_POS_END;
+    __map_srch(map, map_nod_key(map, nod), &pos);
+    if (pos.flg & __MAP_POS_FOUND)
+        return rtn_none();
+    map_hang(map, pos.cur, nod);
     return rtn_ok();
 }
 

@@ -267,6 +267,26 @@ int32_t _vmap_put(st_vmap *map, const st_vtyp_prm *pair, void **nod, uint32_t mo
     return vmap_put(map, pr, nod, mode);
 }
 
+int32_t _vmap_mak(st_vmap *map, const st_vtyp_prm *pair, void **nod) noexcept
+{
+    if (!map || !pair || !nod || map->mod)
+        return rtn_fail();
+    st_vtyp_prm pr[2] = {pair[0], pair[1]};
+    if (!vmap_mrk_pair(map, pr))
+        return rtn_fail();
+    return map->map.fnclst->mak(nod, pr, map->map.prm);
+}
+
+int32_t vmap_put_nod(st_vmap *map, void *nod, uint32_t mode) noexcept
+{
+    if (!map || map->mod)
+        return rtn_fail();
+    RTN_TRY(map_put_nod(&map->map, nod, mode));
+    if (map->aft_put && map->aft_put(nod, map->aft_put_arg) != 0)
+        return rtn_fail();
+    return rtn_ok();
+}
+
 int32_t _vmap_put_no_val(st_vmap *map, const st_vtyp_prm *key, void **nod, uint32_t mode) noexcept
 {
     if (!map || !key || key->ext)

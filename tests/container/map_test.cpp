@@ -173,8 +173,13 @@ void balance_run(size_t n, int order, size_t step)
         EXPECT_LE(chk ? shape_of(&m.m, m.m.root).h : 0, h) << "a delete never makes it taller";
         return rc;
     };
+    // Every other key is made apart and linked as a node of its own.
     auto add = [&](uint64_t k, uint32_t md = 0) {
-        ASSERT_EQ(m.put(k, md), 0);
+        void *made = nullptr;
+        if (k % 2 && st_map_mak(&made, m.key(k), m.m.prm) == 0)
+            ASSERT_EQ(map_put_nod(&m.m, made, md), 0);
+        else
+            ASSERT_EQ(m.put(k, md), 0);
         model.insert(k);
     };
     // The end hint is right for ascending keys and mostly wrong when shuffled.

@@ -118,6 +118,18 @@ TEST(Vmap, PutModesInEveryMapMode)
         __mem_fail_at(0);
         EXPECT_EQ(walk(v, mod & VMAP_ODR ? VMAP_RNG_ODR : 0u) + sum(v), "a=5 b=6 2 ok")
             << "failures changed nothing; in insertion order the replaced key kept its place";
+        // A node made apart (maps of mode 0 only) is linked later; one whose
+        // key is present stays the caller's.
+        st_vtyp_prm mk[2] = {prm_of(VTYP_STR, "b"), prm_of(VTYP_STR, "7")};
+        ASSERT_EQ(_vmap_mak(&v.m, mk, &m), mod ? -1 : 0);
+        if (!mod) {
+            EXPECT_EQ(vmap_put_nod(&v.m, m, MAP_PUT_END), 1);
+            vtyp_end(m);
+            mk[0] = prm_of(VTYP_STR, "ab");
+            ASSERT_EQ(_vmap_mak(&v.m, mk, &m), 0);
+            EXPECT_EQ(vmap_put_nod(&v.m, m, MAP_PUT_END), 0) << "a wrong end hint";
+            EXPECT_EQ(walk(v, 0) + sum(v), "a=5 ab=7 b=6 3 ok");
+        }
     }
 }
 

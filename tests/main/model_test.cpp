@@ -370,6 +370,40 @@ TEST(MonitorRun, NonAsciiKeyColumnGoesThroughTheDecoder)
     unsetenv("LOCPATH");
 }
 
+// Keys enough that probes run through long clusters as the index grows,
+// then half deleted at random: each key kept is found with its run
+// number, no key deleted is, and deleting one twice changes nothing.
+TEST(RowIndex, FindsExactlyTheKeysKeptThroughGrowthAndDeletes)
+{
+    st_vmap rows;
+    ASSERT_EQ(vmap_set(&rows, 0), 0);
+    st_row_index idx = {};
+    std::vector<std::string> key(6000);
+    std::vector<void *> nod(key.size());
+    std::vector<bool> kept(key.size(), true);
+    for (uint32_t i = 0; i < key.size(); i++) {
+        key[i] = "k" + std::to_string(i * 7919);
+        ASSERT_EQ(_vmap_put_str_nul(&rows, nullptr, key[i].c_str(), &nod[i], 0), 0);
+        ASSERT_EQ(row_index_add(&idx, nod[i], row_hash(key[i].data(), key[i].size()), i), 0);
+    }
+    std::mt19937 rng(5);
+    for (uint32_t i = 0; i < key.size(); i++)
+        if (rng() % 2)
+            for (int twice = 0; twice < 2; twice++)
+                row_index_del(&idx, nod[i]), kept[i] = false;
+    size_t n = 0;
+    for (uint32_t i = 0; i < key.size(); i++) {
+        const st_row_slot *s =
+            row_index_find(&idx, key[i].c_str(), row_hash(key[i].data(), key[i].size()));
+        ASSERT_EQ(s != nullptr, kept[i]) << key[i];
+        ASSERT_TRUE(!s || (s->nod == nod[i] && s->no == i)) << key[i];
+        n += kept[i];
+    }
+    EXPECT_EQ(idx.cnt, n);
+    row_index_end(&idx);
+    vmap_end(&rows);
+}
+
 TEST(MonitorRun, RowMapStaysShallowUnderChurn)
 {
     // Each run a third of the 3000 rows is new and the last run's new rows
