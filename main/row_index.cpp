@@ -10,15 +10,28 @@
 #include "main/rundif.h"
 
 #include <cstring>
+#include <ctime>
+#include <sys/random.h>
 
 constexpr size_t IDX_CAP0 = 1024; // slots of a new index
+
+// The hash's seed, random for every process: output crafted to make the
+// keys collide cannot be made without knowing it.
+static uint64_t hash_seed()
+{
+    uint64_t s = 0;
+    if (getrandom(&s, sizeof s, GRND_NONBLOCK) != sizeof s)
+        s = reinterpret_cast<uintptr_t>(&s) ^ static_cast<uint64_t>(time(nullptr));
+    return s;
+}
+static const uint64_t seed = hash_seed();
 
 // A 64-bit hash of len bytes: eight at a time, each word mixed by a
 // multiply and a rotate, the whole finished with a 64-bit avalanche.
 uint64_t row_hash(const char *key, size_t len) noexcept
 {
     constexpr uint64_t K = 0x9e3779b97f4a7c15ull;
-    uint64_t h = len * K;
+    uint64_t h = seed ^ len * K;
     for (; len >= 8; key += 8, len -= 8) {
         uint64_t w;
         std::memcpy(&w, key, 8);
