@@ -108,7 +108,10 @@ TEST(CliMonitor, WriteErrorsLostLinesAndExhaustedMemoryAreTold)
     const std::string bin = RUNDIF_BIN;
     const std::string full = "rundif: write error: No space left on device\n";
     for (auto [args, status] :
-         {std::pair{" --stats=never --count=1 echo hi", 255}, {" --help", 1}, {" /help", 1}}) {
+         {std::pair{" --stats=never --count=1 echo hi", 255},
+          {" --stats=never --count=1 printf hi", 255}, // a last line without line feed
+          {" --help", 1},
+          {" /help", 1}}) {
         EXPECT_EQ(f.sh(bin + args + " >/dev/full 2>err"), status) << args;
         EXPECT_EQ(f.read("err"), full) << args;
     }
