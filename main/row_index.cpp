@@ -75,13 +75,15 @@ static void slot_put(st_row_index *idx, void *nod, uint64_t hsh, uint32_t no)
     idx->slt[i] = {nod, (uint32_t)hsh, no};
 }
 
-// Rehashes into cap slots. The full hash is not kept, so the lower 32 bits
-// place a slot: an index of more than 2^32 slots would need more.
+// Rehashes into cap slots; a failed allocation leaves the index as it was.
+// The full hash is not kept, so the lower 32 bits place a slot: an index of
+// more than 2^32 slots would need more.
 static int32_t index_grow(st_row_index *idx, size_t cap)
 {
-    st_row_slot *old = idx->slt;
+    st_row_slot *old = idx->slt, *slt = nullptr;
     const size_t old_cap = idx->cap;
-    RTN_TRY(_calloc(&idx->slt, cap, sizeof *idx->slt));
+    RTN_TRY(_calloc(&slt, cap, sizeof *slt));
+    idx->slt = slt;
     idx->cap = cap;
     for (size_t i = 0; i < old_cap; i++)
         if (old[i].nod)

@@ -2,6 +2,7 @@
 // random tables (every report line of every run, in order), and over real
 // commands for memory, odd output, the key decoder and the row map's depth.
 #include "main/rundif.h"
+#include "base/diag/test_hook.h"
 #include "tests/sjis_locale.h"
 
 #include <gtest/gtest.h>
@@ -370,9 +371,10 @@ TEST(MonitorRun, NonAsciiKeyColumnGoesThroughTheDecoder)
     unsetenv("LOCPATH");
 }
 
-// Keys enough that probes run through long clusters as the index grows,
-// then half deleted at random: each key kept is found with its run
-// number, no key deleted is, and deleting one twice changes nothing.
+// Keys enough that probes run through long clusters as the index grows
+// (once refused by a failed allocation), then half deleted at random: each
+// key kept is found with its run number, no key deleted is, and deleting
+// one twice changes nothing.
 TEST(RowIndex, FindsExactlyTheKeysKeptThroughGrowthAndDeletes)
 {
     st_vmap rows;
@@ -384,7 +386,13 @@ TEST(RowIndex, FindsExactlyTheKeysKeptThroughGrowthAndDeletes)
     for (uint32_t i = 0; i < key.size(); i++) {
         key[i] = "k" + std::to_string(i * 7919);
         ASSERT_EQ(_vmap_put_str_nul(&rows, nullptr, key[i].c_str(), &nod[i], 0), 0);
-        ASSERT_EQ(row_index_add(&idx, nod[i], row_hash(key[i].data(), key[i].size()), i), 0);
+        const uint64_t hsh = row_hash(key[i].data(), key[i].size());
+        if (i == 768) { // three quarters of the first 1024 slots: the index must grow
+            __mem_fail_at(1);
+            ASSERT_EQ(row_index_add(&idx, nod[i], hsh, i), -1);
+            ASSERT_TRUE(idx.cnt == i && row_index_find(&idx, key[0].c_str(), row_hash("k0", 2)));
+        }
+        ASSERT_EQ(row_index_add(&idx, nod[i], hsh, i), 0);
     }
     std::mt19937 rng(5);
     for (uint32_t i = 0; i < key.size(); i++)
