@@ -790,6 +790,7 @@ int32_t monitor_run(st_settings *set, st_generations *gen, time_t now) noexcept
         return rc;
     gen->run = r.no;
     gen->idx_ok = 1;
+    row_index_fit(&gen->idx); // after a run with far fewer rows
     // Deletes wear the map's balance down: once the rows deleted since the
     // last rebuild reach half of those kept, the map is rebuilt (O(n), so
     // each delete pays a constant share). A failed rebuild changes nothing.

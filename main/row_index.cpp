@@ -75,7 +75,8 @@ static void slot_put(st_row_index *idx, void *nod, uint64_t hsh, uint32_t no)
     idx->slt[i] = {nod, (uint32_t)hsh, no};
 }
 
-// Rehashes into cap slots; a failed allocation leaves the index as it was.
+// Rehashes into cap slots (resizes); a failed allocation leaves the index
+// as it was.
 // The full hash is not kept, so the lower 32 bits place a slot: an index of
 // more than 2^32 slots would need more.
 static int32_t index_grow(st_row_index *idx, size_t cap)
@@ -99,6 +100,15 @@ int32_t row_index_add(st_row_index *idx, void *nod, uint64_t hsh, uint32_t no) n
     slot_put(idx, nod, hsh, no);
     idx->cnt++;
     return rtn_ok();
+}
+
+void row_index_fit(st_row_index *idx) noexcept
+{
+    size_t cap = idx->cap;
+    while (cap > IDX_CAP0 && 8 * idx->cnt < cap)
+        cap /= 2;
+    if (cap < idx->cap && index_grow(idx, cap) != 0)
+        rtn_ok(); // a failed shrink changes nothing
 }
 
 void row_index_del(st_row_index *idx, void *nod) noexcept

@@ -192,6 +192,10 @@ int32_t row_index_add(st_row_index *idx, void *nod, uint64_t hsh, uint32_t no) n
 // Drops the key node nod from the index (nothing when it is not there).
 void row_index_del(st_row_index *idx, void *nod) noexcept;
 
+// Shrinks an index that holds rows for less than an eighth of its slots to
+// a quarter full or less.
+void row_index_fit(st_row_index *idx) noexcept;
+
 // Indexes every key node of rows afresh. 0 or -1 (out of memory).
 int32_t row_index_build(st_row_index *idx, st_vmap *rows) noexcept;
 void row_index_end(st_row_index *idx) noexcept;

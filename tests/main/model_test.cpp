@@ -408,6 +408,16 @@ TEST(RowIndex, FindsExactlyTheKeysKeptThroughGrowthAndDeletes)
         n += kept[i];
     }
     EXPECT_EQ(idx.cnt, n);
+    // Nearly all deleted: the slots shrink and the keys left stay found.
+    for (uint32_t i = 0; i + 50 < key.size(); i++)
+        row_index_del(&idx, nod[i]);
+    const size_t cap = idx.cap;
+    row_index_fit(&idx);
+    EXPECT_TRUE(idx.cap < cap && 4 * idx.cnt <= idx.cap) << idx.cap;
+    for (uint32_t i = 0; i < key.size(); i++)
+        ASSERT_EQ(row_index_find(&idx, key[i].c_str(), row_hash(key[i].data(), key[i].size())) !=
+                      nullptr,
+                  i + 50 >= key.size() && kept[i]);
     row_index_end(&idx);
     vmap_end(&rows);
 }
