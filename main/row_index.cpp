@@ -75,11 +75,10 @@ static void slot_put(st_row_index *idx, void *nod, uint64_t hsh, uint32_t no)
     idx->slt[i] = {nod, (uint32_t)hsh, no};
 }
 
-// Rehashes into cap slots (resizes); a failed allocation leaves the index
-// as it was.
-// The full hash is not kept, so the lower 32 bits place a slot: an index of
-// more than 2^32 slots would need more.
-static int32_t index_grow(st_row_index *idx, size_t cap)
+// Rehashes into cap slots, more or fewer; a failed allocation leaves the
+// index as it was. Slots keep the hash's lower 32 bits only, enough to place
+// a slot in up to 2^32 slots.
+static int32_t index_resize(st_row_index *idx, size_t cap)
 {
     st_row_slot *old = idx->slt, *slt = nullptr;
     const size_t old_cap = idx->cap;
@@ -96,7 +95,7 @@ static int32_t index_grow(st_row_index *idx, size_t cap)
 int32_t row_index_add(st_row_index *idx, void *nod, uint64_t hsh, uint32_t no) noexcept
 {
     if (4 * (idx->cnt + 1) > 3 * idx->cap)
-        RTN_TRY(index_grow(idx, idx->cap ? 2 * idx->cap : IDX_CAP0));
+        RTN_TRY(index_resize(idx, idx->cap ? 2 * idx->cap : IDX_CAP0));
     slot_put(idx, nod, hsh, no);
     idx->cnt++;
     return rtn_ok();
@@ -107,12 +106,14 @@ void row_index_fit(st_row_index *idx) noexcept
     size_t cap = idx->cap;
     while (cap > IDX_CAP0 && 8 * idx->cnt < cap)
         cap /= 2;
-    if (cap < idx->cap && index_grow(idx, cap) != 0)
+    if (cap < idx->cap && index_resize(idx, cap) != 0)
         rtn_ok(); // a failed shrink changes nothing
 }
 
 void row_index_del(st_row_index *idx, void *nod) noexcept
 {
+    if (!idx->cap)
+        return;
     const char *key = node_key(nod);
     const size_t mask = idx->cap - 1;
     size_t i = row_hash(key, strlen(key)) & mask;
