@@ -106,8 +106,8 @@ void row_index_fit(st_row_index *idx) noexcept
     size_t cap = idx->cap;
     while (cap > IDX_CAP0 && 8 * idx->cnt < cap)
         cap /= 2;
-    if (cap < idx->cap && index_resize(idx, cap) != 0)
-        rtn_ok(); // a failed shrink changes nothing
+    if (cap < idx->cap)
+        index_resize(idx, cap); // a failed shrink changes nothing
 }
 
 void row_index_del(st_row_index *idx, void *nod) noexcept
