@@ -56,8 +56,10 @@ static const char *node_key(void *nod)
 
 st_row_slot *row_index_find(st_row_index *idx, const char *key, uint64_t hsh) noexcept
 {
+    if (!idx->cap)
+        return nullptr;
     const size_t mask = idx->cap - 1;
-    for (size_t i = hsh & mask; idx->cap && idx->slt[i].nod; i = (i + 1) & mask) {
+    for (size_t i = hsh & mask; idx->slt[i].nod; i = (i + 1) & mask) {
         st_row_slot *s = &idx->slt[i];
         if (s->hsh == (uint32_t)hsh && std::strcmp(node_key(s->nod), key) == 0)
             return s;

@@ -476,23 +476,32 @@ bool set_has(const uint32_t *set, uint32_t c)
     return (set[c >> 5] >> (c & 31)) & 1;
 }
 
+// Adds to set the characters below 256 that the atom at n accepts; *k gets
+// the node after it. -1 when the atom is malformed; 1 when it may also
+// accept a character above 255; else 0.
+int atom_set(const st_trm *n, uint32_t *set, const st_trm **k)
+{
+    for (uint32_t c = 0; c < 256; c++) {
+        const int hit = chk(n, c, k);
+        if (hit < 0)
+            return -1;
+        if (hit)
+            set_add(set, c);
+    }
+    bool big = n->flg & TRM_NOT;
+    for (const st_trm *x = n; x != *k; x = x->nxt)
+        big = big || x->val > 255;
+    return big;
+}
+
 // Adds the characters the atom at n accepts. False when it is malformed.
 bool fst_atom(st_txt_mtc_eng *e, const st_trm *n)
 {
     const st_trm *k;
-    for (uint32_t c = 0; c < 256; c++) {
-        const int hit = chk(n, c, &k);
-        if (hit < 0)
-            return false;
-        if (hit)
-            set_add(e->fst, c);
-    }
-    bool big = n->flg & TRM_NOT;
-    for (const st_trm *x = n; x != k; x = x->nxt)
-        big = big || x->val > 255;
-    if (big)
+    const int r = atom_set(n, e->fst, &k);
+    if (r > 0)
         e->fst_flg |= MTC_FST_BIG;
-    return true;
+    return r >= 0;
 }
 
 // Adds what can start a match from node n on. False when a match could
@@ -581,16 +590,11 @@ void req_make(st_txt_mtc_eng *e, const st_trm *trm)
             return;
         }
         const st_trm *k = nullptr;
-        for (uint32_t c = 0; c < 256; c++) {
-            const int hit = chk(n, c, &k);
-            if (hit < 0 || (hit && c >= 0x80))
-                return;
-            if (hit)
-                set_add(e->req_set, c);
-        }
-        for (const st_trm *x = n; x != k; x = x->nxt)
-            if ((x->flg & TRM_NOT) || x->val > 255)
-                return; // may accept a character above 255
+        uint32_t set[8] = {};
+        if (atom_set(n, set, &k) != 0 || set[4] | set[5] | set[6] | set[7])
+            return; // malformed, or it may accept a character above 0x7F
+        for (int i = 0; i < 4; i++)
+            e->req_set[i] |= set[i];
         for (n = k; n && (n->flg & TRM_CNT);)
             n = n->nxt;
     }
