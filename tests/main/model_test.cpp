@@ -340,6 +340,9 @@ TEST(MonitorRun, BinaryHugeAndEmptyOutputsThenRepeatedRunsLeakNothing)
     EXPECT_EQ(r.run("sh -c \"head -c 1000000 /dev/zero | tr '\\000' a; echo; echo b\""),
               "+ " + mb + "\n+ b\n- \n");
     EXPECT_EQ(r.run("true"), "- " + mb + "\n- b\n");
+    // A key of exactly twice a new text's room grows it with room for the NUL.
+    EXPECT_EQ(r.run("awk \"BEGIN { print sprintf(\\\"%0128d\\\", 0) }\""),
+              "+ " + std::string(128, '0') + "\n");
 
     const std::string cmd = "awk \"BEGIN { for (i = 0; i < 1000; i++) print i, i * 7 }\"";
     ASSERT_NE(r.run(cmd), "") << "the first run reports its rows";
